@@ -1,0 +1,125 @@
+#include "FileUtil.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+namespace sitowiak::platform {
+namespace {
+
+std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+void SyncFolder(const std::filesystem::path& folder) {
+    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& file) {
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string content;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        content.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return content;
+}
+
+bool WriteFileAtomically(const std::filesystem::path& file, std::string_view content,
+                         std::string* error) {
+    static std::atomic<unsigned> counter{0};
+    std::filesystem::path tmp = file;
+    tmp += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (error) *error = ErrnoText("open");
+        return false;
+    }
+    // Keep the permissions of the file being replaced.
+    struct stat st{};
+    if (::stat(file.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+    bool ok = WriteAll(fd, content);
+    if (!ok && error) *error = ErrnoText("write");
+    if (ok && ::fsync(fd) != 0) {
+        ok = false;
+        if (error) *error = ErrnoText("fsync");
+    }
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        if (error) *error = ErrnoText("close");
+    }
+    if (ok && ::rename(tmp.c_str(), file.c_str()) != 0) {
+        ok = false;
+        if (error) *error = ErrnoText("rename");
+    }
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    SyncFolder(file.parent_path());
+    return true;
+}
+
+std::filesystem::path MoveAside(const std::filesystem::path& file, std::string_view suffix) {
+    for (int n = 1; n < 10000; ++n) {
+        std::filesystem::path target = file;
+        target += std::string(suffix) + "-" + std::to_string(n);
+        // link() fails when the target exists, so no earlier copy is replaced.
+        if (::link(file.c_str(), target.c_str()) == 0) {
+            ::unlink(file.c_str());
+            SyncFolder(file.parent_path());
+            return target;
+        }
+        if (errno != EEXIST) break;
+    }
+    return {};
+}
+
+std::filesystem::path LockPathFor(const std::filesystem::path& file) {
+    std::filesystem::path lock = file;
+    lock += ".lock";
+    return lock;
+}
+
+FileLock::FileLock(const std::filesystem::path& lockFile, int operation) {
+    m_fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_fd < 0) return;
+    while (::flock(m_fd, operation) != 0 && errno == EINTR) {
+    }
+}
+
+FileLock::~FileLock() {
+    if (m_fd >= 0) ::close(m_fd);  // closing releases the lock
+}
+
+}  // namespace sitowiak::platform

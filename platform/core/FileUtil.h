@@ -1,0 +1,44 @@
+// Small file helpers shared by the platform layers: whole-file reads, atomic
+// replacement of a file, advisory locks and moving a file aside.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sitowiak::platform {
+
+// The whole file, or nullopt when it does not exist or cannot be read.
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& file);
+
+// Replaces `file` with `content` so that a reader sees either the old or the
+// new file, never a part: writes "file.tmp-PID-N" in the same folder, syncs
+// it, renames it over `file` and syncs the folder. On failure nothing is left
+// behind, `file` is unchanged and *error says why.
+bool WriteFileAtomically(const std::filesystem::path& file, std::string_view content,
+                         std::string* error);
+
+// Renames `file` to the first free name "file<suffix>-N" (N = 1, 2, ...) and
+// returns it, or an empty path when the rename failed.
+std::filesystem::path MoveAside(const std::filesystem::path& file, std::string_view suffix);
+
+// The lock file beside `file`. The lock is not taken on the file itself
+// because an atomic replacement gives the file a new inode.
+std::filesystem::path LockPathFor(const std::filesystem::path& file);
+
+// An flock(2) lock held for the object's lifetime (LOCK_SH or LOCK_EX).
+// If the lock file cannot be opened the object holds no lock; the caller
+// still proceeds, as it would on a file system without locks.
+class FileLock {
+public:
+    FileLock(const std::filesystem::path& lockFile, int operation);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    int m_fd = -1;
+};
+
+}  // namespace sitowiak::platform

@@ -1,0 +1,115 @@
+// A registry hive kept as a text file in the layout of a Windows registry
+// export:
+//
+//   Windows Registry Editor Version 5.00
+//
+//   [HKEY_CURRENT_USER\SOFTWARE\Pląskun\Sitowiak\Parametry]
+//   "LocalPort"="888"          REG_SZ; \\ \" \n \r are the only escapes
+//   "Count"=dword:0000000a     REG_DWORD, eight hex digits
+//   "Blob"=hex(3):01,02,\      any other type, kept byte for byte
+//     03
+//   @="..."                    the key's default value
+//
+// Key and value names compare without regard to case and keep the case they
+// were first written with. Every write is durable at once: under an advisory
+// lock the file is re-read, the change applied, a temporary file written and
+// synced, then renamed over the hive, so other writers' values (other
+// programs' keys included) survive and a crash never leaves half a file.
+//
+// A file that does not parse (an unknown line, a broken escape, a value before
+// any key, a truncated hex list, bytes that are not UTF-8) is never
+// overwritten: it is renamed aside with a ".damaged-N" suffix, the damage
+// reporter is told, and the hive continues empty.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sitowiak::platform {
+
+enum class RegType : uint32_t { kNone = 0, kSz = 1, kExpandSz = 2, kBinary = 3, kDword = 4 };
+
+struct RegValue {
+    uint32_t type = static_cast<uint32_t>(RegType::kSz);
+    // REG_SZ: the UTF-8 text. REG_DWORD: four bytes, little-endian.
+    // Other types: the raw bytes of the hex list.
+    std::string data;
+
+    static RegValue String(std::string text);
+    static RegValue Dword(uint32_t value);
+    bool IsString() const { return type == static_cast<uint32_t>(RegType::kSz); }
+    bool IsDword() const { return type == static_cast<uint32_t>(RegType::kDword) && data.size() == 4; }
+    uint32_t AsDword() const;
+    bool operator==(const RegValue&) const = default;
+};
+
+struct RegNamedValue {
+    std::string name;  // empty for the default value "@"
+    RegValue value;
+};
+
+struct RegKey {
+    std::string path;  // full path with the root, "\" separated
+    std::vector<RegNamedValue> values;
+};
+
+// The parsed content of a hive file, in file order.
+class RegistryContent {
+public:
+    // Parses the text of a hive. On failure returns nullopt and sets *error
+    // to "line N: what".
+    static std::optional<RegistryContent> Parse(std::string_view text, std::string* error);
+    std::string Serialize() const;
+
+    const RegKey* FindKey(std::string_view path) const;
+    RegKey& CreateKey(std::string_view path);
+    bool KeyExists(std::string_view path) const;  // also true for a parent of a stored key
+    const RegValue* FindValue(std::string_view path, std::string_view name) const;
+    void SetValue(std::string_view path, std::string_view name, RegValue value);
+    bool DeleteValue(std::string_view path, std::string_view name);
+    const std::vector<RegKey>& Keys() const { return m_keys; }
+
+private:
+    std::vector<RegKey> m_keys;
+};
+
+// Compares two UTF-8 names without regard to case (full Unicode case folding,
+// so "PLĄSKUN" and "pląskun" are one name).
+bool RegNamesEqual(std::string_view a, std::string_view b);
+
+using HiveDamageReporter = std::function<void(const std::string& message)>;
+// Who is told about a damaged hive; standard error until the program sets one.
+void SetHiveDamageReporter(HiveDamageReporter reporter);
+
+class RegistryHive {
+public:
+    explicit RegistryHive(std::filesystem::path file);
+
+    const std::filesystem::path& File() const { return m_file; }
+
+    // Reads go to the file each time, so values written by another process
+    // are seen at once.
+    std::optional<RegValue> ReadValue(std::string_view key, std::string_view name) const;
+    bool KeyExists(std::string_view key) const;
+    RegistryContent Snapshot() const;
+
+    // Each write is one locked read-modify-write of the whole file.
+    // They return false when the file could not be written (and report why
+    // through the damage reporter's channel).
+    bool WriteValue(std::string_view key, std::string_view name, const RegValue& value);
+    bool CreateKey(std::string_view key);
+    bool DeleteValue(std::string_view key, std::string_view name);
+
+private:
+    bool Modify(const std::function<void(RegistryContent&)>& change);
+    RegistryContent Load(int lockType) const;
+    RegistryContent LoadUnlocked() const;
+
+    std::filesystem::path m_file;
+};
+
+}  // namespace sitowiak::platform

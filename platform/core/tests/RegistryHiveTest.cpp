@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/core/FileUtil.h"
+#include "platform/core/Registry.h"
+#include "platform/core/RegistryHive.h"
+
+namespace sitowiak::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kKey = "HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry";
+
+class HiveTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/hive-test-XXXXXX";
+        m_dir = mkdtemp(pattern);
+        m_file = m_dir / "user.reg";
+        SetHiveDamageReporter([this](const std::string& m) { m_reports.push_back(m); });
+    }
+    void TearDown() override {
+        SetHiveDamageReporter(nullptr);
+        fs::remove_all(m_dir);
+    }
+    void WriteRaw(const std::string& text) { std::ofstream(m_file, std::ios::binary) << text; }
+    std::string ReadRaw() { return ReadWholeFile(m_file).value_or(""); }
+
+    fs::path m_dir, m_file;
+    std::vector<std::string> m_reports;
+};
+
+TEST_F(HiveTest, EveryValueKindAndEscapeRoundTrips) {
+    RegistryHive hive(m_file);
+    const std::string tricky = "a\\b\"c\nd\re ąę €";
+    ASSERT_TRUE(hive.WriteValue(kKey, "Text", RegValue::String(tricky)));
+    ASSERT_TRUE(hive.WriteValue(kKey, "Empty", RegValue::String("")));
+    ASSERT_TRUE(hive.WriteValue(kKey, "Number", RegValue::Dword(0xDEADBEEF)));
+    ASSERT_TRUE(hive.WriteValue(kKey, "", RegValue::String("default")));
+    std::string bytes;
+    for (int i = 0; i < 60; ++i) bytes += static_cast<char>(i * 5);
+    ASSERT_TRUE(hive.WriteValue(kKey, "Blob", RegValue{7, bytes}));
+
+    RegistryHive again(m_file);
+    EXPECT_EQ(again.ReadValue(kKey, "Text")->data, tricky);
+    EXPECT_EQ(again.ReadValue(kKey, "Empty")->data, "");
+    EXPECT_EQ(again.ReadValue(kKey, "Number")->AsDword(), 0xDEADBEEFu);
+    EXPECT_EQ(again.ReadValue(kKey, "")->data, "default");
+    EXPECT_EQ(*again.ReadValue(kKey, "Blob"), (RegValue{7, bytes}));
+    EXPECT_TRUE(m_reports.empty());
+
+    std::string text = ReadRaw();
+    EXPECT_TRUE(text.starts_with("Windows Registry Editor Version 5.00\n"));
+    EXPECT_NE(text.find("\"Text\"=\"a\\\\b\\\"c\\nd\\re ąę €\"\n"), std::string::npos);
+    EXPECT_NE(text.find("\"Number\"=dword:deadbeef\n"), std::string::npos);
+    EXPECT_NE(text.find("@=\"default\"\n"), std::string::npos);
+}
+
+TEST_F(HiveTest, NamesCompareWithoutCaseAndKeepTheirFirstSpelling) {
+    RegistryHive hive(m_file);
+    hive.WriteValue("HKEY_CURRENT_USER\\Software\\Pląskun\\X", "LocalPort", RegValue::String("1"));
+    hive.WriteValue("hkey_current_user\\SOFTWARE\\PLĄSKUN\\x", "LOCALPORT", RegValue::String("2"));
+    EXPECT_EQ(hive.ReadValue("HKEY_CURRENT_USER\\software\\pląskun\\X", "localport")->data, "2");
+    std::string text = ReadRaw();
+    EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Pląskun\\X]\n\"LocalPort\"=\"2\""),
+              std::string::npos);
+    EXPECT_TRUE(hive.KeyExists("HKEY_CURRENT_USER\\SOFTWARE"));
+    EXPECT_FALSE(hive.KeyExists("HKEY_CURRENT_USER\\SOFT"));
+}
+
+TEST_F(HiveTest, WritingOneValueKeepsOtherProgramsKeysAndHexValues) {
+    WriteRaw(
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "; a comment\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Other\\Program]\r\n"
+        "\"Path\"=\"C:\\\\x\"\r\n"
+        "\"List\"=hex(7):41,00,\\\r\n  00,00\r\n"
+        "\"Flag\"=dword:00000001\r\n");
+    RegistryHive hive(m_file);
+    ASSERT_TRUE(hive.WriteValue(kKey, "LocalPort", RegValue::String("888")));
+    const char* other = "HKEY_CURRENT_USER\\Software\\Other\\Program";
+    EXPECT_EQ(hive.ReadValue(other, "Path")->data, "C:\\x");
+    EXPECT_EQ(*hive.ReadValue(other, "List"), (RegValue{7, std::string("A\0\0\0", 4)}));
+    EXPECT_EQ(hive.ReadValue(other, "Flag")->AsDword(), 1u);
+    EXPECT_TRUE(m_reports.empty());
+}
+
+TEST_F(HiveTest, DamagedFilesAreKeptAsideReportedAndReplacedByDefaults) {
+    const char* damaged[] = {
+        "Windows Registry Editor Version 5.00\n[K]\n\"A\"=\"bad \\q escape\"\n",
+        "Windows Registry Editor Version 5.00\n[K]\nsomething unknown\n",
+        "Windows Registry Editor Version 5.00\n[K]\n\"A\"=\"truncated",
+        "Windows Registry Editor Version 5.00\n[K]\n\"A\"=hex:01,\\\n",
+        "Windows Registry Editor Version 5.00\n\"A\"=\"outside a key\"\n",
+        "\x7f" "ELF\x02\x01\x01\0\0\0\xff\xfe binary garbage",
+        "Windows Registry Editor Version 5.00\n[K]\n\"A\"=dword:12\n",
+    };
+    for (const char* text : damaged) {
+        SCOPED_TRACE(text);
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+        m_reports.clear();
+        WriteRaw(text);
+        RegistryHive hive(m_file);
+        EXPECT_FALSE(hive.ReadValue("K", "A").has_value());
+        ASSERT_EQ(m_reports.size(), 1u);
+        EXPECT_NE(m_reports[0].find("user.reg.damaged-1"), std::string::npos);
+        EXPECT_EQ(ReadWholeFile(m_dir / "user.reg.damaged-1").value_or(""), text);
+        // A later write starts a fresh hive and never touches the kept copy.
+        ASSERT_TRUE(hive.WriteValue("K", "A", RegValue::String("new")));
+        EXPECT_EQ(hive.ReadValue("K", "A")->data, "new");
+        EXPECT_EQ(ReadWholeFile(m_dir / "user.reg.damaged-1").value_or(""), text);
+        EXPECT_EQ(m_reports.size(), 1u);
+    }
+}
+
+TEST_F(HiveTest, ConcurrentWritersInTwoProcessesLoseNothing) {
+    constexpr int kPerWriter = 40;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    bool isChild = child == 0;
+    RegistryHive hive(m_file);
+    for (int i = 0; i < kPerWriter; ++i)
+        hive.WriteValue(kKey, (isChild ? "Child" : "Parent") + std::to_string(i),
+                        RegValue::String(std::to_string(i)));
+    if (isChild) _exit(0);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    for (int i = 0; i < kPerWriter; ++i) {
+        EXPECT_TRUE(hive.ReadValue(kKey, "Child" + std::to_string(i)).has_value()) << i;
+        EXPECT_TRUE(hive.ReadValue(kKey, "Parent" + std::to_string(i)).has_value()) << i;
+    }
+    // No temporary files are left beside the hive.
+    for (const auto& entry : fs::directory_iterator(m_dir))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos);
+}
+
+TEST(RegistryRoots, HivesLiveInTheXdgConfigFolder) {
+    setenv("XDG_CONFIG_HOME", "/tmp/xdg-example", 1);
+    EXPECT_EQ(HiveFile(RegRoot::kCurrentUser), fs::path("/tmp/xdg-example/sitowiak/user.reg"));
+    EXPECT_EQ(HiveFile(RegRoot::kLocalMachine), fs::path("/tmp/xdg-example/sitowiak/system.reg"));
+    unsetenv("XDG_CONFIG_HOME");
+    setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(HiveFile(RegRoot::kCurrentUser), fs::path("/home/someone/.config/sitowiak/user.reg"));
+    EXPECT_EQ(FullKeyPath(RegRoot::kCurrentUser, "SOFTWARE\\Pląskun\\"),
+              "HKEY_CURRENT_USER\\SOFTWARE\\Pląskun");
+}
+
+}  // namespace
+}  // namespace sitowiak::platform
