@@ -1,0 +1,84 @@
+#include "MessageBox.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+
+namespace sitowiak::platform {
+namespace {
+
+MessageBoxHook& Hook() {
+    static MessageBoxHook hook;
+    return hook;
+}
+
+std::vector<int> Buttons(unsigned flags) {
+    switch (flags & 0xF) {
+        case MB_OKCANCEL: return {IDOK, IDCANCEL};
+        case MB_YESNOCANCEL: return {IDYES, IDNO, IDCANCEL};
+        case MB_YESNO: return {IDYES, IDNO};
+        default: return {IDOK};
+    }
+}
+
+QMessageBox::StandardButton ToQt(int id) {
+    switch (id) {
+        case IDCANCEL: return QMessageBox::Cancel;
+        case IDYES: return QMessageBox::Yes;
+        case IDNO: return QMessageBox::No;
+        default: return QMessageBox::Ok;
+    }
+}
+
+int FromQt(int button) {
+    switch (button) {
+        case QMessageBox::Cancel: return IDCANCEL;
+        case QMessageBox::Yes: return IDYES;
+        case QMessageBox::No: return IDNO;
+        default: return IDOK;
+    }
+}
+
+QMessageBox::Icon Icon(unsigned flags) {
+    switch (flags & 0xF0) {
+        case MB_ICONERROR: return QMessageBox::Critical;
+        case MB_ICONQUESTION: return QMessageBox::Question;
+        case MB_ICONWARNING: return QMessageBox::Warning;
+        case MB_ICONINFORMATION: return QMessageBox::Information;
+        default: return QMessageBox::NoIcon;
+    }
+}
+
+}  // namespace
+
+int DefaultButton(unsigned flags) {
+    std::vector<int> buttons = Buttons(flags);
+    size_t index = (flags & MB_DEFBUTTON3) ? 2 : (flags & MB_DEFBUTTON2) ? 1 : 0;
+    return buttons[std::min(index, buttons.size() - 1)];
+}
+
+bool HasDisplay() {
+    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr &&
+           QGuiApplication::platformName() != QLatin1String("offscreen") &&
+           QGuiApplication::platformName() != QLatin1String("minimal");
+}
+
+int MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+    if (Hook()) return Hook()(text, caption, flags);
+    if (!HasDisplay()) {
+        std::fprintf(stderr, "%s\n%s\n", caption.c_str(), text.c_str());
+        std::fflush(stderr);
+        return DefaultButton(flags);
+    }
+    QMessageBox box(Icon(flags), QString::fromStdString(caption), QString::fromStdString(text));
+    QMessageBox::StandardButtons buttons;
+    for (int id : Buttons(flags)) buttons |= ToQt(id);
+    box.setStandardButtons(buttons);
+    box.setDefaultButton(ToQt(DefaultButton(flags)));
+    return FromQt(box.exec());
+}
+
+void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
+
+}  // namespace sitowiak::platform

@@ -1,0 +1,48 @@
+#include "QuitSignals.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+#include <QWidget>
+
+#include <cerrno>
+#include <csignal>
+
+namespace sitowiak::platform {
+namespace {
+
+int g_pipe[2] = {-1, -1};
+
+void Handler(int signo) {
+    int saved = errno;
+    char byte = static_cast<char>(signo);
+    [[maybe_unused]] ssize_t n = ::write(g_pipe[1], &byte, 1);
+    errno = saved;
+}
+
+}  // namespace
+
+QuitSignals::QuitSignals(QWidget* window, QObject* parent) : QObject(parent), m_window(window) {
+    if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &QuitSignals::OnSignal);
+    struct sigaction action {};
+    action.sa_handler = Handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signo : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signo, &action, nullptr);
+}
+
+QuitSignals::~QuitSignals() {
+    for (int signo : {SIGINT, SIGTERM, SIGHUP}) ::signal(signo, SIG_DFL);
+}
+
+void QuitSignals::OnSignal() {
+    char buf[64];
+    while (::read(g_pipe[0], buf, sizeof buf) > 0) {
+    }
+    if (m_window) m_window->close();
+}
+
+}  // namespace sitowiak::platform
