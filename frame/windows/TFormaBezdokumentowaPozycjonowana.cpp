@@ -1,0 +1,8 @@
+#include "TFormaBezdokumentowaPozycjonowana.h"
+
+namespace sitowiak::frame {
+
+TFormaBezdokumentowaPozycjonowana::TFormaBezdokumentowaPozycjonowana(QWidget* parent)
+    : TFormaBezdokumentowa(parent) {}
+
+}  // namespace sitowiak::frame

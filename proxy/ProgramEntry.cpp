@@ -1,0 +1,34 @@
+// The program's entry: the command-line step, then the windows in their
+// order, then the event loop that carries all work on the one GUI thread.
+#include <QApplication>
+
+#include "frame/windows/TFormaBezdokumentowaPozycjonowana.h"
+#include "platform/core/RegistryHive.h"
+#include "platform/gui/Display.h"
+#include "platform/gui/MessageBox.h"
+#include "platform/gui/QuitSignals.h"
+#include "proxy/CommandLineStep.h"
+#include "proxy/TFormaBezdokumentowaPozycjonowanaStopkaNiusowa.h"
+
+using namespace sitowiak;
+
+int main(int argc, char** argv) {
+    if (proxy::CommandLineStep(argc, argv)) return 0;
+
+    platform::SelectPlatformForDisplay();
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    platform::SetHiveDamageReporter([](const std::string& message) {
+        platform::MessageBox(message, "Sitowiak", platform::MB_OK | platform::MB_ICONWARNING);
+    });
+
+    auto mainWindow = std::make_unique<proxy::TFormaBezdokumentowaPozycjonowanaStopkaNiusowa>();
+    frame::TFormaStandardowa hiddenStandard;
+    frame::TFormaBezdokumentowa hiddenWithStore;
+    frame::TFormaBezdokumentowaPozycjonowana hiddenPlaced;
+    platform::QuitSignals quitSignals(mainWindow.get());
+    mainWindow->show();
+    int code = app.exec();
+    mainWindow.reset();  // stores the settings
+    return code;
+}

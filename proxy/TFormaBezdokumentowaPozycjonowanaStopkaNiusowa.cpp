@@ -1,0 +1,239 @@
+#include "TFormaBezdokumentowaPozycjonowanaStopkaNiusowa.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QStatusBar>
+
+#include "platform/gui/MessageBox.h"
+#include "proxy/ProxySettings.h"
+
+namespace sitowiak::proxy {
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+// Design geometry of the controls, in pixels.
+QLabel* AddLabel(QWidget* parent, const char* caption, QRect geometry, QWidget* buddy) {
+    auto* label = new QLabel(QString::fromUtf8(caption), parent);
+    label->setGeometry(geometry);
+    label->setBuddy(buddy);
+    return label;
+}
+
+QLineEdit* AddEdit(QWidget* parent, const char* name, QRect geometry) {
+    auto* edit = new QLineEdit(QStringLiteral("?"), parent);
+    edit->setObjectName(QLatin1String(name));
+    edit->setGeometry(geometry);
+    return edit;
+}
+
+QComboBox* AddCombo(QWidget* parent, const char* name, QRect geometry,
+                    std::initializer_list<const char*> items) {
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName(QLatin1String(name));
+    combo->setEditable(true);
+    for (const char* item : items) combo->addItem(QString::fromUtf8(item));
+    combo->setEditText(QStringLiteral("?"));
+    combo->setGeometry(geometry);
+    return combo;
+}
+
+// Puts a stored forced value into its combo box: the value itself when not
+// empty (also one that is not among the items), else the first item.
+void ShowForcedValue(QComboBox* combo, const std::string& value) {
+    QSignalBlocker block(combo);
+    if (value.empty())
+        combo->setCurrentIndex(0);
+    else
+        combo->setEditText(Q(value));
+}
+
+// A combo's forced value: empty when its first item is selected, else its text.
+std::string ForcedValue(const QComboBox* combo) {
+    bool firstItem = combo->currentIndex() == 0 && combo->currentText() == combo->itemText(0);
+    return firstItem ? std::string() : S(combo->currentText());
+}
+
+}  // namespace
+
+TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::TFormaBezdokumentowaPozycjonowanaStopkaNiusowa(
+    QWidget* parent)
+    : TFormaBezdokumentowaPozycjonowana(parent), m_core(std::make_unique<ProxyCore>(*this)) {
+    CreateControls();
+    CreateStatusPanels();
+    FormCreate();
+}
+
+TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::~TFormaBezdokumentowaPozycjonowanaStopkaNiusowa() {
+    FormDestroy();
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateControls() {
+    resize(666, 498);
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
+    Bevel1 = new QFrame(client);
+    Bevel1->setFrameShape(QFrame::VLine);
+    Bevel1->setFrameShadow(QFrame::Sunken);
+    Bevel1->setGeometry(150, 0, 2, 2000);
+
+    LocalPort_ = AddEdit(client, "LocalPort_", {16, 56, 73, 21});
+    ListenBtn = new QPushButton(QString::fromUtf8(kCaptionListen), client);
+    ListenBtn->setObjectName(QStringLiteral("ListenBtn"));
+    ListenBtn->setGeometry(16, 104, 75, 21);
+    ReadAccessEd = AddEdit(client, "ReadAccessEd", {16, 160, 121, 21});
+    WriteAccessEd = AddEdit(client, "WriteAccessEd", {16, 216, 121, 21});
+    KodowanieCB = AddCombo(client, "KodowanieCB", {16, 264, 121, 21},
+                           {settings::kNieWymuszaj, "utf-8", "windows-1250", "us-ascii"});
+    ZawartoscCB = AddCombo(client, "ZawartoscCB", {16, 312, 121, 21},
+                           {settings::kNieWymuszaj, "text/plain", "text/html"});
+    StyleCB = new QCheckBox(QString::fromUtf8("Dodawanie styli Html"), client);
+    StyleCB->setGeometry(16, 344, 121, 17);
+    RemoteAddr = AddEdit(client, "RemoteAddr", {168, 56, 121, 21});
+    RemotePort = AddEdit(client, "RemotePort", {168, 104, 75, 21});
+    IgnorowanieBlednychCB = new QCheckBox(QString::fromUtf8("Ignorowanie nagłówków Utf-8"), client);
+    IgnorowanieBlednychCB->setGeometry(168, 144, 169, 17);
+
+    AddLabel(client, "Port żądań", {16, 40, 51, 13}, LocalPort_);
+    AddLabel(client, "Czytanie", {16, 144, 40, 13}, ReadAccessEd);
+    AddLabel(client, "Wysyłanie", {16, 200, 50, 13}, WriteAccessEd);
+    AddLabel(client, "Kodowanie", {16, 248, 53, 13}, KodowanieCB);
+    AddLabel(client, "Zawartość", {16, 296, 50, 13}, ZawartoscCB);
+    AddLabel(client, "Adres celu", {168, 40, 50, 13}, RemoteAddr);
+    AddLabel(client, "Port", {168, 88, 19, 13}, RemotePort);
+
+    QWidget* order[] = {LocalPort_, ListenBtn,   RemotePort,  RemoteAddr,
+                        ReadAccessEd, WriteAccessEd, ZawartoscCB, KodowanieCB,
+                        IgnorowanieBlednychCB, StyleCB};
+    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+
+    connect(ListenBtn, &QPushButton::clicked, this, [this] { ListenBtnClick(); });
+    connect(KodowanieCB, &QComboBox::currentTextChanged, this, [this] { KodowanieCBChange(); });
+    connect(ZawartoscCB, &QComboBox::currentTextChanged, this, [this] { ZawartoscCBChange(); });
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateStatusPanels() {
+    const char* texts[] = {"Połączeń", "0", "Z", ""};
+    const int widths[] = {65, 25, 35, 50};
+    for (int i = 0; i < 4; ++i) {
+        auto* panel = new QLabel(QString::fromUtf8(texts[i]), statusBar());
+        panel->setAlignment(Qt::AlignCenter);
+        panel->setMinimumWidth(widths[i]);
+        if (i % 2 == 1) panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        statusBar()->addWidget(panel);
+        StatusPanels[static_cast<size_t>(i)] = panel;
+    }
+}
+
+// Loads the settings. A failure to start listening is reported and loading
+// goes on, so that the other settings are shown and stored back unchanged.
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::FormCreate() {
+    using namespace settings;
+    frame::RegistryStore& store = RegistryStore();
+    auto text = [&](TextSetting s) { return Q(store.ReadString(kSection, s.name, s.fallback)); };
+    auto flag = [&](BoolSetting s) { return store.ReadBool(kSection, s.name, s.fallback); };
+    LocalPort_->setText(text(kLocalPort));
+    RemotePort->setText(text(kRemotePort));
+    RemoteAddr->setText(text(kAddress));
+    try {
+        SetListening(flag(kAktywne));
+    } catch (const std::exception& error) {
+        ShowException(error);
+    }
+    m_core->Kodowanie = store.ReadString(kSection, kKodowanie.name, kKodowanie.fallback);
+    ShowForcedValue(KodowanieCB, m_core->Kodowanie);
+    StyleCB->setChecked(flag(kStyle));
+    m_core->Zawartosc = store.ReadString(kSection, kZawartosc.name, kZawartosc.fallback);
+    ShowForcedValue(ZawartoscCB, m_core->Zawartosc);
+    m_core->Logowanie = flag(kLogowanie);
+    ReadAccessEd->setText(text(kReadAccess));
+    WriteAccessEd->setText(text(kWriteAccess));
+    IgnorowanieBlednychCB->setChecked(flag(kIgnorowanieBlednych));
+}
+
+// Stores the settings in the fixed order; "Logowanie" is never written.
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::FormDestroy() {
+    using namespace settings;
+    frame::RegistryStore& store = RegistryStore();
+    store.WriteBool(kSection, kIgnorowanieBlednych.name, IgnorowanieBlednychCB->isChecked());
+    store.WriteString(kSection, kWriteAccess.name, WriteAccessText());
+    store.WriteString(kSection, kReadAccess.name, ReadAccessText());
+    store.WriteString(kSection, kZawartosc.name, m_core->Zawartosc);
+    store.WriteBool(kSection, kStyle.name, StyleCB->isChecked());
+    store.WriteString(kSection, kKodowanie.name, m_core->Kodowanie);
+    store.WriteBool(kSection, kAktywne.name, m_core->Listening());
+    store.WriteString(kSection, kAddress.name, RemoteAddrText());
+    store.WriteString(kSection, kRemotePort.name, RemotePortText());
+    store.WriteString(kSection, kLocalPort.name, LocalPortText());
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::SetListening(bool on) {
+    m_core->SetListening(on);
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ListenBtnClick() {
+    try {
+        SetListening(!m_core->Listening());
+    } catch (const std::exception& error) {
+        ShowException(error);
+    }
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::KodowanieCBChange() {
+    m_core->Kodowanie = ForcedValue(KodowanieCB);
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ZawartoscCBChange() {
+    m_core->Zawartosc = ForcedValue(ZawartoscCB);
+}
+
+std::string TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::LocalPortText() const {
+    return S(LocalPort_->text());
+}
+std::string TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::RemotePortText() const {
+    return S(RemotePort->text());
+}
+std::string TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::RemoteAddrText() const {
+    return S(RemoteAddr->text());
+}
+std::string TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ReadAccessText() const {
+    return S(ReadAccessEd->text());
+}
+std::string TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::WriteAccessText() const {
+    return S(WriteAccessEd->text());
+}
+bool TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::StyleChecked() const {
+    return StyleCB->isChecked();
+}
+bool TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::IgnorowanieBlednychChecked() const {
+    return IgnorowanieBlednychCB->isChecked();
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::SetListenCaption(const std::string& caption) {
+    ListenBtn->setText(Q(caption));
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::SetAddressEditsEnabled(bool enabled) {
+    LocalPort_->setEnabled(enabled);
+    RemotePort->setEnabled(enabled);
+    RemoteAddr->setEnabled(enabled);
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::SetStatusPanel(int index,
+                                                                    const std::string& text) {
+    if (index >= 0 && index < 4) StatusPanels[static_cast<size_t>(index)]->setText(Q(text));
+}
+
+// Closing the main window ends the program even while other windows exist.
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::closeEvent(QCloseEvent* event) {
+    TFormaBezdokumentowaPozycjonowana::closeEvent(event);
+    if (event->isAccepted()) QCoreApplication::quit();
+}
+
+void ShowException(const std::exception& error) {
+    platform::MessageBox(error.what(), QApplication::applicationName().toStdString(),
+                         platform::MB_OK | platform::MB_ICONERROR);
+}
+
+}  // namespace sitowiak::proxy

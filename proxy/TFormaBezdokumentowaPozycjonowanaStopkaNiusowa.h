@@ -1,0 +1,78 @@
+// The proxy's main window: the settings as plain controls, the button that
+// starts and stops listening, and the connection count in the status bar.
+// It is a thin view over ProxyCore; its creation loads the settings and its
+// destruction stores them.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <array>
+#include <memory>
+
+#include "frame/windows/TFormaBezdokumentowaPozycjonowana.h"
+#include "proxy/ProxyCore.h"
+#include "proxy/ProxyView.h"
+
+namespace sitowiak::proxy {
+
+class TFormaBezdokumentowaPozycjonowanaStopkaNiusowa
+    : public frame::TFormaBezdokumentowaPozycjonowana,
+      public ProxyView {
+    Q_OBJECT
+public:
+    explicit TFormaBezdokumentowaPozycjonowanaStopkaNiusowa(QWidget* parent = nullptr);
+    ~TFormaBezdokumentowaPozycjonowanaStopkaNiusowa() override;
+
+    ProxyCore& Core() { return *m_core; }
+    void SetListening(bool on);
+    void ListenBtnClick();
+    void KodowanieCBChange();
+    void ZawartoscCBChange();
+
+    // ProxyView
+    std::string LocalPortText() const override;
+    std::string RemotePortText() const override;
+    std::string RemoteAddrText() const override;
+    std::string ReadAccessText() const override;
+    std::string WriteAccessText() const override;
+    bool StyleChecked() const override;
+    bool IgnorowanieBlednychChecked() const override;
+    void SetListenCaption(const std::string& caption) override;
+    void SetAddressEditsEnabled(bool enabled) override;
+    void SetStatusPanel(int index, const std::string& text) override;
+
+    QLineEdit* LocalPort_ = nullptr;
+    QLineEdit* RemotePort = nullptr;
+    QLineEdit* RemoteAddr = nullptr;
+    QPushButton* ListenBtn = nullptr;
+    QLineEdit* ReadAccessEd = nullptr;
+    QLineEdit* WriteAccessEd = nullptr;
+    QComboBox* KodowanieCB = nullptr;
+    QComboBox* ZawartoscCB = nullptr;
+    QCheckBox* StyleCB = nullptr;
+    QCheckBox* IgnorowanieBlednychCB = nullptr;
+    QFrame* Bevel1 = nullptr;
+    std::array<QLabel*, 4> StatusPanels{};
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateControls();
+    void CreateStatusPanels();
+    void FormCreate();
+    void FormDestroy();
+
+    std::unique_ptr<ProxyCore> m_core;
+};
+
+// Shows an exception the way the application reports errors: a box with the
+// application's title as caption and the error icon.
+void ShowException(const std::exception& error);
+
+}  // namespace sitowiak::proxy
