@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "log/LogSink.h"
 #include "proxy/ProxyView.h"
 
 namespace sitowiak::proxy {
@@ -21,6 +22,9 @@ public:
     void SetListening(bool on);
     bool Listening() const { return m_listening; }
 
+    // The traffic log; none until the log window exists.
+    void SetLog(log::LogSink* sink) { m_log = sink; }
+
     std::string Kodowanie;  // forced charset, empty for none
     std::string Zawartosc;  // forced content type, empty for none
     bool Logowanie = false;
@@ -30,6 +34,7 @@ protected:
 
 private:
     ProxyView& m_view;
+    log::LogSink* m_log = nullptr;
     bool m_listening = false;
 };
 
