@@ -138,6 +138,7 @@ bool ParseValueData(std::string_view data, RegValue& value) {
         value = RegValue::Dword(v);
         return true;
     }
+    value.raw = true;
     if (data.starts_with("hex:")) {
         value.type = static_cast<uint32_t>(RegType::kBinary);
         return ParseHexList(data.substr(4), value.data);
@@ -211,6 +212,10 @@ RegValue RegValue::Dword(uint32_t value) {
     std::string bytes(4, '\0');
     for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
     return RegValue{static_cast<uint32_t>(RegType::kDword), bytes};
+}
+
+RegValue RegValue::Bytes(uint32_t type, std::string bytes) {
+    return RegValue{type, std::move(bytes), true};
 }
 
 uint32_t RegValue::AsDword() const {

@@ -38,11 +38,18 @@ struct RegValue {
     // REG_SZ: the UTF-8 text. REG_DWORD: four bytes, little-endian.
     // Other types: the raw bytes of the hex list.
     std::string data;
+    // Written as a hex list in the file (hex(1): for a string, say): kept and
+    // written back as bytes, never read as text.
+    bool raw = false;
 
     static RegValue String(std::string text);
     static RegValue Dword(uint32_t value);
-    bool IsString() const { return type == static_cast<uint32_t>(RegType::kSz); }
-    bool IsDword() const { return type == static_cast<uint32_t>(RegType::kDword) && data.size() == 4; }
+    // Any type as a list of bytes.
+    static RegValue Bytes(uint32_t type, std::string bytes);
+    bool IsString() const { return !raw && type == static_cast<uint32_t>(RegType::kSz); }
+    bool IsDword() const {
+        return !raw && type == static_cast<uint32_t>(RegType::kDword) && data.size() == 4;
+    }
     uint32_t AsDword() const;
     bool operator==(const RegValue&) const = default;
 };

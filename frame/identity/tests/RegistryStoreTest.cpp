@@ -48,7 +48,7 @@ TEST_F(StoreTest, DwordValuesWrittenByHandReadAsNumbers) {
     hive.WriteValue("HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\S", "D",
                     platform::RegValue::Dword(7));
     hive.WriteValue("HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\S", "B",
-                    platform::RegValue{3, "\x01"});
+                    platform::RegValue::Bytes(3, "\x01"));
     RegistryStore store("Sitowiak");
     EXPECT_EQ(store.ReadInteger("S", "D", 0), 7);
     EXPECT_EQ(store.ReadString("S", "D", ""), "7");

@@ -44,14 +44,14 @@ TEST_F(HiveTest, EveryValueKindAndEscapeRoundTrips) {
     ASSERT_TRUE(hive.WriteValue(kKey, "", RegValue::String("default")));
     std::string bytes;
     for (int i = 0; i < 60; ++i) bytes += static_cast<char>(i * 5);
-    ASSERT_TRUE(hive.WriteValue(kKey, "Blob", RegValue{7, bytes}));
+    ASSERT_TRUE(hive.WriteValue(kKey, "Blob", RegValue::Bytes(7, bytes)));
 
     RegistryHive again(m_file);
     EXPECT_EQ(again.ReadValue(kKey, "Text")->data, tricky);
     EXPECT_EQ(again.ReadValue(kKey, "Empty")->data, "");
     EXPECT_EQ(again.ReadValue(kKey, "Number")->AsDword(), 0xDEADBEEFu);
     EXPECT_EQ(again.ReadValue(kKey, "")->data, "default");
-    EXPECT_EQ(*again.ReadValue(kKey, "Blob"), (RegValue{7, bytes}));
+    EXPECT_EQ(*again.ReadValue(kKey, "Blob"), (RegValue::Bytes(7, bytes)));
     EXPECT_TRUE(m_reports.empty());
 
     std::string text = ReadRaw();
@@ -85,8 +85,23 @@ TEST_F(HiveTest, WritingOneValueKeepsOtherProgramsKeysAndHexValues) {
     ASSERT_TRUE(hive.WriteValue(kKey, "LocalPort", RegValue::String("888")));
     const char* other = "HKEY_CURRENT_USER\\Software\\Other\\Program";
     EXPECT_EQ(hive.ReadValue(other, "Path")->data, "C:\\x");
-    EXPECT_EQ(*hive.ReadValue(other, "List"), (RegValue{7, std::string("A\0\0\0", 4)}));
+    EXPECT_EQ(*hive.ReadValue(other, "List"), RegValue::Bytes(7, std::string("A\0\0\0", 4)));
     EXPECT_EQ(hive.ReadValue(other, "Flag")->AsDword(), 1u);
+    EXPECT_TRUE(m_reports.empty());
+}
+
+// A string or number given as a hex list (as some exports write them) stays
+// bytes: it is written back as the same hex list and never read as text.
+TEST_F(HiveTest, StringsGivenAsHexListsStayBytes) {
+    WriteRaw("Windows Registry Editor Version 5.00\n[K]\n\"S\"=hex(1):82,00,00,00\n"
+             "\"D\"=hex(4):01\n");
+    RegistryHive hive(m_file);
+    ASSERT_TRUE(hive.WriteValue("K", "Other", RegValue::String("x")));
+    EXPECT_FALSE(hive.ReadValue("K", "S")->IsString());
+    EXPECT_FALSE(hive.ReadValue("K", "D")->IsDword());
+    std::string text = ReadRaw();
+    EXPECT_NE(text.find("\"S\"=hex(1):82,00,00,00\n"), std::string::npos);
+    EXPECT_NE(text.find("\"D\"=hex(4):01\n"), std::string::npos);
     EXPECT_TRUE(m_reports.empty());
 }
 
