@@ -9,7 +9,8 @@ constexpr size_t kBytesPerLine = 16;
 constexpr char kDigits[] = "0123456789ABCDEF";
 
 void AppendHex(std::string& out, unsigned value, int digits) {
-    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += kDigits[(value >> shift) & 0xF];
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+        out += kDigits[(value >> shift) & 0xF];
 }
 
 void AppendLine(std::string& out, std::string_view line, uint16_t offset) {

@@ -95,15 +95,19 @@ void TLog::SetEntryStyle(Rgb color, const std::string& title) {
     m_entryTitle = title;
 }
 
-void TLog::SetEntryTitle(const std::string& title) { m_entryTitle = title; }
+void TLog::SetEntryTitle(const std::string& title) {
+    m_entryTitle = title;
+}
 
 // The header line, then the bytes up to their first zero byte, at most
 // maxEntryBytes of them, as text or hex dump; a cut entry says so.
 QString TLog::EntryText(const std::string& text) const {
     std::string_view bytes(text.c_str());
-    size_t hidden = bytes.size() > m_limits.maxEntryBytes ? bytes.size() - m_limits.maxEntryBytes : 0;
+    size_t hidden =
+        bytes.size() > m_limits.maxEntryBytes ? bytes.size() - m_limits.maxEntryBytes : 0;
     bytes.remove_suffix(hidden);
-    QString entry = m_clock.Format(QDateTime::currentDateTime()) + QLatin1Char(' ') + Q(m_entryTitle);
+    QString entry =
+        m_clock.Format(QDateTime::currentDateTime()) + QLatin1Char(' ') + Q(m_entryTitle);
     entry += QLatin1Char('\n');
     entry += Debugstring1->isChecked() ? BodyText(HexDump(bytes)) : BodyText(bytes);
     if (hidden > 0) entry += QStringLiteral("\n(%1 more bytes not shown)").arg(hidden);
@@ -130,7 +134,8 @@ void TLog::Append(const QString& entry) {
     cursor.movePosition(QTextCursor::End);
     bool empty = document->isEmpty();
     bool separator = !empty && !cursor.block().text().isEmpty();
-    QString inserted = empty ? entry : (separator ? QStringLiteral("\n\n") : QStringLiteral("\n")) + entry;
+    QString inserted =
+        empty ? entry : (separator ? QStringLiteral("\n\n") : QStringLiteral("\n")) + entry;
     QTextCharFormat format;
     format.setForeground(QColor::fromRgb(static_cast<QRgb>(m_entryColor)));
     cursor.insertText(inserted, format);

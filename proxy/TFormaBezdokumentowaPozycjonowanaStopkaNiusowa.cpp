@@ -9,8 +9,12 @@
 namespace sitowiak::proxy {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+std::string S(const QString& s) {
+    return s.toStdString();
+}
 
 // The right and bottom edges of the controls plus the 16-pixel margin they
 // keep on the left and top.
@@ -131,9 +135,10 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateControls() {
     AddLabel(client, "Port", {168, 88}, RemotePort);
 
     client->setMinimumSize(kClientMinimum);
-    QWidget* order[] = {LocalPort_, ListenBtn,   RemotePort,  RemoteAddr,
-                        ReadAccessEd, WriteAccessEd, ZawartoscCB, KodowanieCB,
-                        IgnorowanieBlednychCB, StyleCB};
+    QWidget* order[] = {LocalPort_,  ListenBtn,    RemotePort,
+                        RemoteAddr,  ReadAccessEd, WriteAccessEd,
+                        ZawartoscCB, KodowanieCB,  IgnorowanieBlednychCB,
+                        StyleCB};
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     connect(ListenBtn, &QPushButton::clicked, this, [this] { ListenBtnClick(); });

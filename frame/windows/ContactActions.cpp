@@ -23,7 +23,9 @@ std::string MailTarget(std::string_view productName) {
     return std::string(MakerMailUrl) + "?subject=" + MailSubject(productName);
 }
 
-std::string TelephoneTarget() { return std::string("tel:") + MakerPhone; }
+std::string TelephoneTarget() {
+    return std::string("tel:") + MakerPhone;
+}
 
 bool OpenOrReport(const std::string& target, std::string_view sentence,
                   std::string_view productName) {

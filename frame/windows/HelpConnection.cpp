@@ -10,8 +10,8 @@ HelpConnection HelpConnection::Find(const std::filesystem::path& programFile,
         programFile.parent_path() / (programFile.stem().string() + abbreviation);
     HelpConnection help;
     std::error_code ec;
-    for (auto [extension, kind] : {std::pair{".chm", HelpKind::hkHtml},
-                                   std::pair{".HLP", HelpKind::hkWinHelp}}) {
+    for (auto [extension, kind] :
+         {std::pair{".chm", HelpKind::hkHtml}, std::pair{".HLP", HelpKind::hkWinHelp}}) {
         std::filesystem::path candidate = stem;
         candidate += extension;
         if (std::filesystem::is_regular_file(candidate, ec)) {
@@ -25,9 +25,12 @@ HelpConnection HelpConnection::Find(const std::filesystem::path& programFile,
 
 bool HelpConnection::Command(unsigned command, const std::string& topic) const {
     switch (m_kind) {
-        case HelpKind::hkHtml: return HandleHtmlHelp(command, topic);
-        case HelpKind::hkWinHelp: return WinHelp(command);
-        case HelpKind::hkNone: return false;
+        case HelpKind::hkHtml:
+            return HandleHtmlHelp(command, topic);
+        case HelpKind::hkWinHelp:
+            return WinHelp(command);
+        case HelpKind::hkNone:
+            return false;
     }
     return false;
 }

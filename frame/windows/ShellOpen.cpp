@@ -28,6 +28,8 @@ bool ShellOpen(const std::string& target) {
     return url.isValid() && QDesktopServices::openUrl(url);
 }
 
-void SetShellOpener(ShellOpener opener) { Opener() = std::move(opener); }
+void SetShellOpener(ShellOpener opener) {
+    Opener() = std::move(opener);
+}
 
 }  // namespace sitowiak::frame

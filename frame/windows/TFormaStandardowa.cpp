@@ -94,14 +94,16 @@ void TFormaStandardowa::CreateHelpMenu() {
     Help1->addSeparator()->setObjectName(QStringLiteral("N4"));
     Telefon1 = AddItem(Help1, "Telefon1", "&Telefon", "Wykręcenie numeru telefonu do autora");
     Poczta1 = AddItem(Help1, "Poczta1", "Poczta", "Wysłanie poczty elektronicznej do autora");
-    Hipertekst1 = AddItem(Help1, "Hipertekst1", "Hipertekst", "Podgląd strony hipertekstowej autora");
+    Hipertekst1 =
+        AddItem(Help1, "Hipertekst1", "Hipertekst", "Podgląd strony hipertekstowej autora");
     Help1->addSeparator();
-    Uaktualnienie1 = AddItem(Help1, "Uaktualnienie1", "&Uaktualnienie", "Uaktualnienie z internetu");
+    Uaktualnienie1 =
+        AddItem(Help1, "Uaktualnienie1", "&Uaktualnienie", "Uaktualnienie z internetu");
     Help1->addSeparator()->setObjectName(QStringLiteral("N5"));
     AboutItem = AddItem(Help1, "AboutItem", "Windows 95 - i&nformacje", "");
     // The main keyboard's Enter is Key_Return, the keypad's Key_Enter.
-    AboutItem->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Enter),
-                             QKeySequence(Qt::CTRL | Qt::Key_Return)});
+    AboutItem->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Enter), QKeySequence(Qt::CTRL | Qt::Key_Return)});
     connect(Contents1, &QAction::triggered, this, [this] { Contents1Click(); });
     connect(Temmenu1, &QAction::triggered, this, [this] { Temmenu1Click(); });
     connect(Telefon1, &QAction::triggered, this, [this] { Telefon1Click(); });
@@ -131,7 +133,9 @@ void TFormaStandardowa::FindHelpFile() {
     Contents1->setEnabled(m_help.Kind() != HelpKind::hkNone);
 }
 
-bool TFormaStandardowa::HelpCommand(unsigned command) { return m_help.Command(command, HelpTopic); }
+bool TFormaStandardowa::HelpCommand(unsigned command) {
+    return m_help.Command(command, HelpTopic);
+}
 
 void TFormaStandardowa::PokazOpis(const QString& hint) {
     StatusBar1->SetSimpleText(hint.isEmpty() ? Q(LegalCopyright()) : hint);
@@ -160,14 +164,22 @@ void TFormaStandardowa::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void TFormaStandardowa::FileExitItemClick() { close(); }
+void TFormaStandardowa::FileExitItemClick() {
+    close();
+}
 
-void TFormaStandardowa::Contents1Click() { HelpCommand(HELP_FINDER); }
+void TFormaStandardowa::Contents1Click() {
+    HelpCommand(HELP_FINDER);
+}
 
-void TFormaStandardowa::Temmenu1Click() { HelpCommand(HELP_HELPONHELP); }
+void TFormaStandardowa::Temmenu1Click() {
+    HelpCommand(HELP_HELPONHELP);
+}
 
 // The telephone action shows nothing when no program takes the call.
-void TFormaStandardowa::Telefon1Click() { ShellOpen(TelephoneTarget()); }
+void TFormaStandardowa::Telefon1Click() {
+    ShellOpen(TelephoneTarget());
+}
 
 void TFormaStandardowa::Poczta1Click() {
     OpenOrReport(MailTarget(ProductName()), kMailFailure, ProductName());
@@ -181,6 +193,8 @@ void TFormaStandardowa::Uaktualnienie1Click() {
     OpenOrReport(ProductUrl(), kBrowserFailure, ProductName());
 }
 
-void TFormaStandardowa::AboutItemClick() { ShowAboutBox(this, m_identity); }
+void TFormaStandardowa::AboutItemClick() {
+    ShowAboutBox(this, m_identity);
+}
 
 }  // namespace sitowiak::frame

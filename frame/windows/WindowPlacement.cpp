@@ -52,6 +52,8 @@ QSize PrimaryScreenSize() {
     return screen ? screen->size() : QSize(640, 480);
 }
 
-void SetScreenSizeSource(std::function<QSize()> source) { ScreenSource() = std::move(source); }
+void SetScreenSizeSource(std::function<QSize()> source) {
+    ScreenSource() = std::move(source);
+}
 
 }  // namespace sitowiak::frame

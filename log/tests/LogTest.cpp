@@ -73,10 +73,14 @@ TEST_F(LogWindowTest, EntriesAreSeparatedByOneBlankLine) {
     log.SetEntryTitle("#2");
     log.AddEntry("211 1 1 1 pl.test");
     log.AddEntry("");
-    log.AddEntry("a\tb\x01\x0c" "c\rd\ne\0hidden");
+    log.AddEntry(
+        "a\tb\x01\x0c"
+        "c\rd\ne\0hidden");
     EXPECT_EQ(Shown(log), (QStringList{U("#1"), U("GROUP pl.test"), U(""), U("#2"),
                                        U("211 1 1 1 pl.test"), U(""), U("#2"), U(""), U("#2"),
-                                       U("a.b.\x0c" "c"), U("d"), U("e")}));
+                                       U("a.b.\x0c"
+                                         "c"),
+                                       U("d"), U("e")}));
     EXPECT_EQ(log.EntryColor(), 0x0000FFu);
     QTextCharFormat format = log.LogWnd->document()->lastBlock().begin().fragment().charFormat();
     EXPECT_EQ(format.foreground().color(), QColor(0, 0, 255));
@@ -100,10 +104,11 @@ TEST_F(LogWindowTest, DebugstringShowsTheDump) {
     log.Debugstring1->trigger();
     log.SetEntryTitle("#d");
     log.AddEntry("0123456789ABCDEFG");
-    EXPECT_EQ(Shown(log),
-              (QStringList{U("#d"),
-                           U("0000 30 31 32 33 34 35 36 37-38 39 41 42 43 44 45 46 0123456789ABCDEF"),
-                           U("0010 47") + QString(46, QLatin1Char(' ')) + U("G"), U("")}));
+    EXPECT_EQ(
+        Shown(log),
+        (QStringList{U("#d"),
+                     U("0000 30 31 32 33 34 35 36 37-38 39 41 42 43 44 45 46 0123456789ABCDEF"),
+                     U("0010 47") + QString(46, QLatin1Char(' ')) + U("G"), U("")}));
 }
 
 TEST_F(LogWindowTest, OldestEntriesGoPastTheCap) {

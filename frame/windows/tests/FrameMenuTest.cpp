@@ -10,7 +10,9 @@
 namespace sitowiak::frame {
 namespace {
 
-QString U(const char* text) { return QString::fromUtf8(text); }
+QString U(const char* text) {
+    return QString::fromUtf8(text);
+}
 
 class FrameMenuTest : public ::testing::Test {
 protected:

@@ -26,11 +26,11 @@ protected:
             m_opened.push_back(target);
             return m_openSucceeds;
         });
-        platform::SetMessageBoxHook([this](const std::string& text, const std::string& caption,
-                                           unsigned flags) {
-            m_boxes.push_back(caption + "\n" + text + "\n" + std::to_string(flags));
-            return platform::IDOK;
-        });
+        platform::SetMessageBoxHook(
+            [this](const std::string& text, const std::string& caption, unsigned flags) {
+                m_boxes.push_back(caption + "\n" + text + "\n" + std::to_string(flags));
+                return platform::IDOK;
+            });
         m_dir = m_config.UserHive().parent_path().parent_path() / "bin";
         fs::create_directories(m_dir);
     }

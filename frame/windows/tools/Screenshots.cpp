@@ -45,7 +45,8 @@ QPixmap Framed(const QPixmap& contents, const QString& title) {
     QFont font = painter.font();
     font.setBold(true);
     painter.setFont(font);
-    painter.drawText(QRect(8, 0, canvas.width() - 16, bar), Qt::AlignVCenter | Qt::AlignLeft, title);
+    painter.drawText(QRect(8, 0, canvas.width() - 16, bar), Qt::AlignVCenter | Qt::AlignLeft,
+                     title);
     painter.end();
     return canvas;
 }
@@ -74,7 +75,8 @@ QPixmap WithMenuOpen(MainWindow& window, QMenu* menu) {
 }
 
 void FillLog(log::TLog& log) {
-    const std::string greeting = "200 news.example.org InterNetNews NNRP server ready (posting ok)\r\n";
+    const std::string greeting =
+        "200 news.example.org InterNetNews NNRP server ready (posting ok)\r\n";
     log.SetEntryStyle(0x0000A0, "Nawiązanie połączenia");
     log.AddEntry("");
     log.SetEntryStyle(0x0000A0, "Odpowiedzi");
@@ -88,9 +90,10 @@ void FillLog(log::TLog& log) {
     log.AddEntry("ARTICLE <zażółć.gęślą@jaźń.example>\r\n");
     log.Debugstring1->setChecked(false);
     log.SetEntryStyle(0xA00000, "Wypchnięcie czytnikowi");
-    log.AddEntry("220 1204 <zażółć.gęślą@jaźń.example>\r\nFrom: Józef <jozef@example.org>\r\n"
-                 "Subject: Zażółć gęślą jaźń\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
-                 "Treść:\tpróba\r\n.\r\n");
+    log.AddEntry(
+        "220 1204 <zażółć.gęślą@jaźń.example>\r\nFrom: Józef <jozef@example.org>\r\n"
+        "Subject: Zażółć gęślą jaźń\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
+        "Treść:\tpróba\r\n.\r\n");
     log.SetEntryStyle(0x808080, "Zamknięcie połączenia");
     log.AddEntry("");
 }
