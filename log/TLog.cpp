@@ -141,31 +141,42 @@ void TLog::Append(const QString& entry) {
     cursor.insertText(inserted, format);
     int lines = static_cast<int>(entry.count(QLatin1Char('\n'))) + 1;
     m_entries.push_back({separator, lines, inserted.size()});
-    m_chars += inserted.size();
 }
 
+// Past a limit the oldest entries go, down to seven eighths of each limit,
+// in one removal: every removal at the front costs the text control about
+// as much as adding a small entry, so a full log trims seldom and in bulk.
 qsizetype TLog::TrimToLimits() {
-    qsizetype before = LogWnd->document()->characterCount();
-    while (m_entries.size() > 1 &&
-           (EntryCount() > m_limits.maxEntries || m_chars > m_limits.maxChars))
-        DropOldest();
-    return before - LogWnd->document()->characterCount();
+    qsizetype chars = LogWnd->document()->characterCount();
+    if (EntryCount() <= m_limits.maxEntries && chars <= m_limits.maxChars) return 0;
+    const size_t keepEntries = static_cast<size_t>(m_limits.maxEntries - m_limits.maxEntries / 8);
+    const qsizetype keepChars = m_limits.maxChars - m_limits.maxChars / 8;
+    size_t drop = 0;
+    while (m_entries.size() - drop > 1 &&
+           (m_entries.size() - drop > keepEntries || chars > keepChars))
+        chars -= m_entries[drop++].chars;
+    return DropOldest(drop);
 }
 
-// Removes the oldest entry's lines and the blank line that separated it
-// from the next, so the log again starts with a header.
-void TLog::DropOldest() {
-    Extent oldest = m_entries.front();
-    m_entries.pop_front();
-    int lines = oldest.lines;
+// Removes the oldest `count` entries with the blank line that separated the
+// last of them from the next, so the log again starts with a header.
+// Returns the characters removed.
+qsizetype TLog::DropOldest(size_t count) {
+    if (count == 0) return 0;
+    int lines = 0;
+    for (size_t i = 0; i < count; ++i) {
+        lines += m_entries[i].lines + (m_entries[i].separator ? 1 : 0);
+    }
+    m_entries.erase(m_entries.begin(), m_entries.begin() + static_cast<ptrdiff_t>(count));
     if (m_entries.front().separator) {
         ++lines;
         m_entries.front().separator = false;
     }
     QTextCursor cursor(LogWnd->document());
     cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, lines);
+    qsizetype removed = cursor.selectionEnd();
     cursor.removeSelectedText();
-    m_chars -= oldest.chars;
+    return removed;
 }
 
 void TLog::PlaceCaret(qsizetype position) {
@@ -187,7 +198,6 @@ void TLog::Copy1Click() {
 void TLog::Clear1Click() {
     LogWnd->clear();
     m_entries.clear();
-    m_chars = 0;
 }
 
 void TLog::Wordwrap1Click() {

@@ -7,7 +7,7 @@
 // The log is bounded: past LogLimits the oldest entries go, and one entry
 // shows at most maxEntryBytes of its bytes. Adding an entry appends to the
 // end of the document without laying out what is already there, so its
-// cost depends on the entry, not on the log.
+// cost depends on the entry, not on the log, and memory stays bounded.
 #pragma once
 
 #include <QAction>
@@ -22,10 +22,14 @@
 
 namespace sitowiak::log {
 
+// The text control keeps a laid-out line for every line of the log, some
+// hundred bytes each, and lays out every line added: 4 Mi characters of log
+// take about 150 MB, and an entry of 64 KiB shown as a hex dump (4096
+// lines) takes a tenth of a second to add.
 struct LogLimits {
     int maxEntries = 20000;
-    qsizetype maxChars = 16 * 1024 * 1024;
-    size_t maxEntryBytes = 256 * 1024;
+    qsizetype maxChars = 4 * 1024 * 1024;
+    size_t maxEntryBytes = 64 * 1024;
 };
 
 class TLog : public QWidget, public LogSink {
@@ -73,7 +77,7 @@ private:
     // Drops the oldest entries past the limits; returns the characters
     // removed from the front.
     qsizetype TrimToLimits();
-    void DropOldest();
+    qsizetype DropOldest(size_t count);
     void PlaceCaret(qsizetype position);
 
     LogLimits m_limits;
@@ -81,7 +85,6 @@ private:
     Rgb m_entryColor = 0x000000;
     std::string m_entryTitle;
     std::deque<Extent> m_entries;
-    qsizetype m_chars = 0;
 };
 
 }  // namespace sitowiak::log
