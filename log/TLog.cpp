@@ -138,8 +138,12 @@ void TLog::Append(const QString& entry) {
         empty ? entry : (separator ? QStringLiteral("\n\n") : QStringLiteral("\n")) + entry;
     QTextCharFormat format;
     format.setForeground(QColor::fromRgb(static_cast<QRgb>(m_entryColor)));
+    // Counted by the document, which also breaks lines at characters such
+    // as U+2029 that the logged text may hold.
+    int blocksBefore = document->blockCount();
     cursor.insertText(inserted, format);
-    int lines = static_cast<int>(entry.count(QLatin1Char('\n'))) + 1;
+    int added = document->blockCount() - blocksBefore;
+    int lines = empty ? added + 1 : added - (separator ? 1 : 0);
     m_entries.push_back({separator, lines, inserted.size()});
 }
 

@@ -15,7 +15,7 @@ QString U(const char* text) {
 }
 
 class FrameMenuTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { testing::TestApp(); }
     testing::TempConfig m_config;
 };
@@ -86,6 +86,7 @@ TEST_F(FrameMenuTest, StatusBarShowsTheLongHintOrTheCopyright) {
     window.Help1->setActiveAction(window.Poczta1);
     EXPECT_EQ(window.StatusBar1->SimpleText(), U("Wysłanie poczty elektronicznej do autora"));
     window.Help1->hide();
+    EXPECT_EQ(window.StatusBar1->SimpleText(), copyright);
 
     // The exit button's hint has an empty long part: the copyright shows.
     QWidget* exitButton = window.MainToolbar->widgetForAction(window.ExitBtn);
