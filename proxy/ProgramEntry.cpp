@@ -2,7 +2,9 @@
 // order, then the event loop that carries all work on the one GUI thread.
 #include <QApplication>
 
+#include "frame/windows/FrameGlyphs.h"
 #include "frame/windows/TFormaBezdokumentowaPozycjonowana.h"
+#include "log/TLog.h"
 #include "platform/core/RegistryHive.h"
 #include "platform/gui/Display.h"
 #include "platform/gui/MessageBox.h"
@@ -18,11 +20,17 @@ int main(int argc, char** argv) {
     platform::SelectPlatformForDisplay();
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
+    app.setWindowIcon(frame::ProductIcon());
+    app.setDesktopFileName(QStringLiteral("sitowiak"));
     platform::SetHiveDamageReporter([](const std::string& message) {
         platform::MessageBox(message, "Sitowiak", platform::MB_OK | platform::MB_ICONWARNING);
     });
 
+    // The log window outlives the main window, whose destruction may still
+    // write entries while it closes the connections.
     auto mainWindow = std::make_unique<proxy::TFormaBezdokumentowaPozycjonowanaStopkaNiusowa>();
+    log::TLog log;
+    mainWindow->Core().SetLog(&log);
     frame::TFormaStandardowa hiddenStandard;
     frame::TFormaBezdokumentowa hiddenWithStore;
     frame::TFormaBezdokumentowaPozycjonowana hiddenPlaced;

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QStatusBar>
 
 #include "platform/gui/MessageBox.h"
 #include "proxy/ProxySettings.h"
@@ -10,13 +9,43 @@
 namespace sitowiak::proxy {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+std::string S(const QString& s) {
+    return s.toStdString();
+}
+
+// The right and bottom edges of the controls plus the 16-pixel margin they
+// keep on the left and top.
+constexpr QSize kClientMinimum(168 + 169 + 16, 344 + 17 + 16);
+
+// The positions are in pixels for a sans-serif font 11 pixels high with
+// Arial's widths; the controls use such a font whatever the desktop's
+// default, so their texts fit. Without Liberation Sans the next narrowest
+// installed family serves.
+QFont DesignFont(QFont font) {
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                      QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans Condensed"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setPixelSize(11);
+    return font;
+}
+
+// A check box keeps its design width unless its caption needs more.
+QCheckBox* AddCheck(QWidget* parent, const char* caption, QRect geometry) {
+    auto* check = new QCheckBox(QString::fromUtf8(caption), parent);
+    geometry.setWidth(std::max(geometry.width(), check->sizeHint().width()));
+    check->setGeometry(geometry);
+    return check;
+}
 
 // Design geometry of the controls, in pixels.
-QLabel* AddLabel(QWidget* parent, const char* caption, QRect geometry, QWidget* buddy) {
+// Labels size themselves to their caption, at the design position.
+QLabel* AddLabel(QWidget* parent, const char* caption, QPoint position, QWidget* buddy) {
     auto* label = new QLabel(QString::fromUtf8(caption), parent);
-    label->setGeometry(geometry);
+    label->move(position);
+    label->adjustSize();
     label->setBuddy(buddy);
     return label;
 }
@@ -63,20 +92,24 @@ TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::TFormaBezdokumentowaPozycjonowan
     CreateControls();
     CreateStatusPanels();
     FormCreate();
+    // Edits show the start of their text, as a long write list has it.
+    for (QLineEdit* edit : {LocalPort_, RemotePort, RemoteAddr, ReadAccessEd, WriteAccessEd})
+        edit->setCursorPosition(0);
 }
 
 TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::~TFormaBezdokumentowaPozycjonowanaStopkaNiusowa() {
     FormDestroy();
 }
 
+// The controls at their design positions. The window's size comes from the
+// placement memory; the client area never gets smaller than the controls
+// need, so a first run's default size shows all of them.
 void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateControls() {
-    resize(666, 498);
+    FileMenu->setTitle(QStringLiteral("&Filtr"));
     auto* client = new QWidget(this);
     setCentralWidget(client);
-    Bevel1 = new QFrame(client);
-    Bevel1->setFrameShape(QFrame::VLine);
-    Bevel1->setFrameShadow(QFrame::Sunken);
-    Bevel1->setGeometry(150, 0, 2, 2000);
+    client->setFont(DesignFont(client->font()));
+    Bevel1 = new frame::TBevel(client, 152);
 
     LocalPort_ = AddEdit(client, "LocalPort_", {16, 56, 73, 21});
     ListenBtn = new QPushButton(QString::fromUtf8(kCaptionListen), client);
@@ -88,24 +121,24 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateControls() {
                            {settings::kNieWymuszaj, "utf-8", "windows-1250", "us-ascii"});
     ZawartoscCB = AddCombo(client, "ZawartoscCB", {16, 312, 121, 21},
                            {settings::kNieWymuszaj, "text/plain", "text/html"});
-    StyleCB = new QCheckBox(QString::fromUtf8("Dodawanie styli Html"), client);
-    StyleCB->setGeometry(16, 344, 121, 17);
+    StyleCB = AddCheck(client, "Dodawanie styli Html", {16, 344, 121, 17});
     RemoteAddr = AddEdit(client, "RemoteAddr", {168, 56, 121, 21});
     RemotePort = AddEdit(client, "RemotePort", {168, 104, 75, 21});
-    IgnorowanieBlednychCB = new QCheckBox(QString::fromUtf8("Ignorowanie nagłówków Utf-8"), client);
-    IgnorowanieBlednychCB->setGeometry(168, 144, 169, 17);
+    IgnorowanieBlednychCB = AddCheck(client, "Ignorowanie nagłówków Utf-8", {168, 144, 169, 17});
 
-    AddLabel(client, "Port żądań", {16, 40, 51, 13}, LocalPort_);
-    AddLabel(client, "Czytanie", {16, 144, 40, 13}, ReadAccessEd);
-    AddLabel(client, "Wysyłanie", {16, 200, 50, 13}, WriteAccessEd);
-    AddLabel(client, "Kodowanie", {16, 248, 53, 13}, KodowanieCB);
-    AddLabel(client, "Zawartość", {16, 296, 50, 13}, ZawartoscCB);
-    AddLabel(client, "Adres celu", {168, 40, 50, 13}, RemoteAddr);
-    AddLabel(client, "Port", {168, 88, 19, 13}, RemotePort);
+    AddLabel(client, "Port żądań", {16, 40}, LocalPort_);
+    AddLabel(client, "Czytanie", {16, 144}, ReadAccessEd);
+    AddLabel(client, "Wysyłanie", {16, 200}, WriteAccessEd);
+    AddLabel(client, "Kodowanie", {16, 248}, KodowanieCB);
+    AddLabel(client, "Zawartość", {16, 296}, ZawartoscCB);
+    AddLabel(client, "Adres celu", {168, 40}, RemoteAddr);
+    AddLabel(client, "Port", {168, 88}, RemotePort);
 
-    QWidget* order[] = {LocalPort_, ListenBtn,   RemotePort,  RemoteAddr,
-                        ReadAccessEd, WriteAccessEd, ZawartoscCB, KodowanieCB,
-                        IgnorowanieBlednychCB, StyleCB};
+    client->setMinimumSize(kClientMinimum);
+    QWidget* order[] = {LocalPort_,  ListenBtn,    RemotePort,
+                        RemoteAddr,  ReadAccessEd, WriteAccessEd,
+                        ZawartoscCB, KodowanieCB,  IgnorowanieBlednychCB,
+                        StyleCB};
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     connect(ListenBtn, &QPushButton::clicked, this, [this] { ListenBtnClick(); });
@@ -113,16 +146,15 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateControls() {
     connect(ZawartoscCB, &QComboBox::currentTextChanged, this, [this] { ZawartoscCBChange(); });
 }
 
+// Four centred panels: a caption, the connection count, a caption, and a
+// reader's address, which reaches to the right edge.
 void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateStatusPanels() {
     const char* texts[] = {"Połączeń", "0", "Z", ""};
     const int widths[] = {65, 25, 35, 50};
+    StatusBar1->SetSimplePanel(false);
     for (int i = 0; i < 4; ++i) {
-        auto* panel = new QLabel(QString::fromUtf8(texts[i]), statusBar());
-        panel->setAlignment(Qt::AlignCenter);
-        panel->setMinimumWidth(widths[i]);
-        if (i % 2 == 1) panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        statusBar()->addWidget(panel);
-        StatusPanels[static_cast<size_t>(i)] = panel;
+        StatusPanels[static_cast<size_t>(i)] =
+            StatusBar1->AddPanel(widths[i], i % 2 == 1, QString::fromUtf8(texts[i]), i == 3);
     }
 }
 

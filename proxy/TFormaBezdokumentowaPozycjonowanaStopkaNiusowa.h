@@ -14,6 +14,7 @@
 #include <array>
 #include <memory>
 
+#include "frame/windows/TBevel.h"
 #include "frame/windows/TFormaBezdokumentowaPozycjonowana.h"
 #include "proxy/ProxyCore.h"
 #include "proxy/ProxyView.h"
@@ -56,7 +57,7 @@ public:
     QComboBox* ZawartoscCB = nullptr;
     QCheckBox* StyleCB = nullptr;
     QCheckBox* IgnorowanieBlednychCB = nullptr;
-    QFrame* Bevel1 = nullptr;
+    frame::TBevel* Bevel1 = nullptr;
     std::array<QLabel*, 4> StatusPanels{};
 
 protected:

@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     netbase libcap2-bin
-    fonts-dejavu-core
+    fonts-dejavu-core fonts-liberation2
     perl libnet-perl python3
 )
 

@@ -7,6 +7,8 @@ TFormaBezdokumentowa::TFormaBezdokumentowa(QWidget* parent)
       m_registryStore(std::make_unique<frame::RegistryStore>(ProductName())) {}
 
 // Every write already reached the hive; releasing the store closes the key.
-TFormaBezdokumentowa::~TFormaBezdokumentowa() { m_registryStore.reset(); }
+TFormaBezdokumentowa::~TFormaBezdokumentowa() {
+    m_registryStore.reset();
+}
 
 }  // namespace sitowiak::frame

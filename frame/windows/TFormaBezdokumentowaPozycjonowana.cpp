@@ -1,8 +1,73 @@
 #include "TFormaBezdokumentowaPozycjonowana.h"
 
+#include <QCloseEvent>
+
+#include "platform/gui/MessageBox.h"
+
 namespace sitowiak::frame {
+namespace {
+
+int StateNumber(Qt::WindowStates state) {
+    if (state & Qt::WindowMinimized) return wsnMinimized;
+    if (state & Qt::WindowMaximized) return wsnMaximized;
+    return wsnNormal;
+}
+
+// A stored number other than 1 or 2 opens the window in the normal state.
+Qt::WindowStates QtState(int number) {
+    if (number == wsnMinimized) return Qt::WindowMinimized;
+    if (number == wsnMaximized) return Qt::WindowMaximized;
+    return Qt::WindowNoState;
+}
+
+}  // namespace
 
 TFormaBezdokumentowaPozycjonowana::TFormaBezdokumentowaPozycjonowana(QWidget* parent)
-    : TFormaBezdokumentowa(parent) {}
+    : TFormaBezdokumentowa(parent) {
+    RestorePlacement();
+}
+
+// Position and size set before the window is shown are used as they are.
+void TFormaBezdokumentowaPozycjonowana::RestorePlacement() {
+    WindowPlacement p = ClampToScreen(ReadPlacement(RegistryStore()), PrimaryScreenSize());
+    move(p.left, p.top);
+    resize(p.width, p.height);
+    m_normalBounds = QRect(pos(), size());
+    setWindowState(QtState(p.state));
+}
+
+// The state is taken first; the bounds saved are those of the normal state
+// whatever state the window is in.
+void TFormaBezdokumentowaPozycjonowana::SavePlacement() {
+    WindowPlacement p;
+    p.state = StateNumber(windowState());
+    p.height = m_normalBounds.height();
+    p.width = m_normalBounds.width();
+    p.left = m_normalBounds.x();
+    p.top = m_normalBounds.y();
+    if (!WritePlacement(RegistryStore(), p))
+        platform::MessageBox("Nie udało się zapisać położenia okna w rejestrze.", ProductName(),
+                             platform::MB_OK | platform::MB_ICONWARNING);
+}
+
+void TFormaBezdokumentowaPozycjonowana::closeEvent(QCloseEvent* event) {
+    TFormaBezdokumentowa::closeEvent(event);
+    if (event->isAccepted()) SavePlacement();
+}
+
+void TFormaBezdokumentowaPozycjonowana::TrackNormalBounds() {
+    if (!(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+        m_normalBounds = QRect(pos(), size());
+}
+
+void TFormaBezdokumentowaPozycjonowana::moveEvent(QMoveEvent* event) {
+    TFormaBezdokumentowa::moveEvent(event);
+    TrackNormalBounds();
+}
+
+void TFormaBezdokumentowaPozycjonowana::resizeEvent(QResizeEvent* event) {
+    TFormaBezdokumentowa::resizeEvent(event);
+    TrackNormalBounds();
+}
 
 }  // namespace sitowiak::frame

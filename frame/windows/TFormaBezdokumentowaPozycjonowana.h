@@ -1,8 +1,13 @@
 // The frame's third level: a window that comes back with the size, position
-// and state it had when it was last closed.
+// and state it had when it was last closed. Creation restores the placement
+// from "StareRozmiary"; every close saves it. A window destroyed without
+// being closed saves nothing.
 #pragma once
 
+#include <QRect>
+
 #include "frame/windows/TFormaBezdokumentowa.h"
+#include "frame/windows/WindowPlacement.h"
 
 namespace sitowiak::frame {
 
@@ -10,6 +15,23 @@ class TFormaBezdokumentowaPozycjonowana : public TFormaBezdokumentowa {
     Q_OBJECT
 public:
     explicit TFormaBezdokumentowaPozycjonowana(QWidget* parent = nullptr);
+
+    // The bounds of the normal state (frame position, client size), also
+    // while the window is maximised or minimised.
+    QRect NormalBounds() const { return m_normalBounds; }
+
+protected:
+    // FormClose: the standard frame's close, then the placement is saved.
+    void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void RestorePlacement();
+    void SavePlacement();
+    void TrackNormalBounds();
+
+    QRect m_normalBounds;
 };
 
 }  // namespace sitowiak::frame

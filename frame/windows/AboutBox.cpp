@@ -1,0 +1,44 @@
+#include "AboutBox.h"
+
+#include <QApplication>
+
+#include "platform/gui/MessageBox.h"
+
+namespace sitowiak::frame {
+namespace {
+
+QString Q(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+}  // namespace
+
+std::string AboutTitle(const ProductIdentity& identity) {
+    return "O programie " + identity.ProductName + "...";
+}
+
+std::string AboutText(const ProductIdentity& identity) {
+    return identity.ProductName + " wersja " + FormatProductVersion(identity.ProductVersion) +
+           "\n" + identity.LegalCopyright;
+}
+
+std::unique_ptr<QMessageBox> CreateAboutBox(QWidget* owner, const ProductIdentity& identity) {
+    auto box = std::make_unique<QMessageBox>(owner);
+    box->setWindowTitle(Q(AboutTitle(identity)));
+    box->setTextFormat(Qt::PlainText);
+    box->setText(Q(AboutText(identity)));
+    QIcon icon = owner ? owner->windowIcon() : QApplication::windowIcon();
+    box->setIconPixmap(icon.pixmap(48, 48));
+    box->setStandardButtons(QMessageBox::Ok);
+    return box;
+}
+
+void ShowAboutBox(QWidget* owner, const ProductIdentity& identity) {
+    if (!platform::HasDisplay()) {
+        platform::MessageBox(AboutText(identity), AboutTitle(identity), platform::MB_OK);
+        return;
+    }
+    CreateAboutBox(owner, identity)->exec();
+}
+
+}  // namespace sitowiak::frame

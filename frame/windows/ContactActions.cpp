@@ -1,0 +1,39 @@
+#include "ContactActions.h"
+
+#include "frame/windows/MakerInfo.h"
+#include "frame/windows/ShellOpen.h"
+#include "platform/gui/MessageBox.h"
+
+namespace sitowiak::frame {
+
+std::string MailSubject(std::string_view productName) {
+    std::string subject = "Zapytanie o ";
+    subject += productName;
+    std::string escaped;
+    for (char c : subject) {
+        if (c == ' ')
+            escaped += "%20";
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+std::string MailTarget(std::string_view productName) {
+    return std::string(MakerMailUrl) + "?subject=" + MailSubject(productName);
+}
+
+std::string TelephoneTarget() {
+    return std::string("tel:") + MakerPhone;
+}
+
+bool OpenOrReport(const std::string& target, std::string_view sentence,
+                  std::string_view productName) {
+    if (ShellOpen(target)) return true;
+    std::string text = std::string(sentence) + " Możliwe, że brak odpowiedniego programu.";
+    std::string caption = std::string(productName) + " - Błąd";
+    platform::MessageBox(text, caption, platform::MB_OK);
+    return false;
+}
+
+}  // namespace sitowiak::frame

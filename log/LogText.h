@@ -1,0 +1,32 @@
+// How an entry's bytes become the lines the log window shows.
+#pragma once
+
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+
+#include <string_view>
+
+namespace sitowiak::log {
+
+// The logged bytes as text: a zero byte ends them; bytes 0x01 to 0x09 (tab
+// included) become "."; the rest is decoded as UTF-8, the program's code
+// page, an invalid byte becoming U+FFFD. CR LF, a lone CR and a lone LF
+// each end a line; in the result lines are separated by "\n", so text that
+// ends with a line end ends with an empty line.
+QString BodyText(std::string_view bytes);
+
+// The header line's date and time: the locale's short date and its long
+// time without a time-zone name.
+class HeaderClock {
+public:
+    explicit HeaderClock(const QLocale& locale);
+    QString Format(const QDateTime& when) const;
+
+private:
+    QLocale m_locale;
+    QString m_dateFormat;
+    QString m_timeFormat;
+};
+
+}  // namespace sitowiak::log
