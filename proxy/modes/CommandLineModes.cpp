@@ -1,10 +1,20 @@
 #include "CommandLineModes.h"
 
+#include "proxy/modes/DistributionMode.h"
+#include "proxy/modes/ModeApplication.h"
+#include "proxy/modes/RegistrationMode.h"
+#include "util/Modules.h"
+
 namespace sitowiak::proxy {
 
-// The package builder and the autostart registration come with the system
-// utilities; until then both modes end without doing anything.
-void RunDistributionMode(int, char**) {}
-void RunRegistrationMode(int, char**) {}
+void RunDistributionMode(int argc, char** argv) {
+    ModeApplication application(argc, argv);
+    RunDistribution(DistributionContext(argc, argv));
+}
+
+void RunRegistrationMode(int argc, char** argv) {
+    ModeApplication application(argc, argv);
+    RegistrationMode(util::ModulePath(nullptr)).Run();
+}
 
 }  // namespace sitowiak::proxy
