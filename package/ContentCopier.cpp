@@ -74,7 +74,8 @@ bool ContentCopier::CopyBlocks(int in, int out, int32_t size) {
 }
 
 void ContentCopier::ShowProgress(int64_t copied, int32_t size) {
-    if (m_window && size > 0) m_window->ProgressBar1->setValue(static_cast<int>(copied * 100 / size));
+    if (m_window && size > 0)
+        m_window->ProgressBar1->setValue(static_cast<int>(copied * 100 / size));
     if (QCoreApplication::instance()) QCoreApplication::processEvents();
 }
 

@@ -20,7 +20,7 @@ class PublishMode;
 class TBelkaPostepu;
 
 class PackageBuilder {
-public:
+  public:
     explicit PackageBuilder(PackageContext context);
     ~PackageBuilder();
 
@@ -35,7 +35,7 @@ public:
     // The progress window, once a publish run has created it.
     TBelkaPostepu* ProgressWindow() const;
 
-private:
+  private:
     bool BuildRuntimePackage(const std::string& file);
 
     PackageContext m_context;

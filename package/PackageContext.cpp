@@ -8,8 +8,8 @@ namespace sitowiak::package {
 ProgramInfo ProgramInfo::Of(const std::string& programFile) {
     frame::ProductIdentity identity;
     frame::ReadVersionInfo(programFile, identity);
-    std::string name = identity.ProductName.empty() ? FileNamePart(programFile)
-                                                    : identity.ProductName;
+    std::string name =
+        identity.ProductName.empty() ? FileNamePart(programFile) : identity.ProductName;
     return {programFile, ClassifyPath(programFile), name};
 }
 
@@ -17,6 +17,8 @@ void Warn(const std::string& text) {
     platform::MessageBox(text, "Ostrzeżenie", platform::MB_OK);
 }
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+std::string Quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
 
 }  // namespace sitowiak::package

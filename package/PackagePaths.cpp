@@ -7,7 +7,9 @@
 namespace sitowiak::package {
 namespace {
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool StartsWithIgnoringAsciiCase(const std::string& text, const std::string& prefix) {
     if (prefix.empty() || text.size() < prefix.size()) return false;

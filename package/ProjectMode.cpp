@@ -17,7 +17,12 @@ constexpr char kGroups[] = "Groups";
 constexpr char kExt[] = "Ext";
 constexpr char kComponents[] = "Components";
 constexpr char kTypes[] = "Types";
-constexpr char kDevTool[] = "C++20 (" __VERSION__ "), Qt " QT_VERSION_STR;
+// Names the tools the program was built with.
+#if defined(__clang__)
+constexpr char kDevTool[] = "C++20, Clang " __clang_version__ ", Qt " QT_VERSION_STR;
+#else
+constexpr char kDevTool[] = "C++20, GCC " __VERSION__ ", Qt " QT_VERSION_STR;
+#endif
 
 std::string WithoutExtension(const std::string& programFile) {
     return std::filesystem::path(programFile).replace_extension().string();
@@ -37,8 +42,8 @@ std::string TargetFolder(const ClassifiedPath& place) {
 
 bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 std::string VersionText(util::FileVersionHalves v) {
@@ -82,10 +87,9 @@ void ProjectMode::WriteVisualDesign() {
     m_ini.WriteString(kVisualDesign, "AppName", m_program.name);
     m_ini.WriteString(kVisualDesign, "Title", m_program.name);
     m_ini.WriteString(kVisualDesign, "Company", "Plaskun");
-    const std::pair<const char*, int> numbers[] = {{"TitleType", 1}, {"BackgrndAlign", 4},
-                                                   {"Backgrnd", 1},  {"BackgrndColor", 0},
-                                                   {"Uninstall", 1}, {"Silent", 1},
-                                                   {"SmsMode", 0}};
+    const std::pair<const char*, int> numbers[] = {
+        {"TitleType", 1}, {"BackgrndAlign", 4}, {"Backgrnd", 1}, {"BackgrndColor", 0},
+        {"Uninstall", 1}, {"Silent", 1},        {"SmsMode", 0}};
     for (const auto& [key, value] : numbers) m_ini.WriteInteger(kVisualDesign, key, value);
 }
 
@@ -133,7 +137,8 @@ void ProjectMode::WriteProgramEntry(int group, const std::string& source,
 void ProjectMode::AddFile(int group, const std::string& source) {
     int count = m_ini.ReadInteger(kGroups, GroupKey(group, "Files"), 0);
     for (int j = 1; j <= count; ++j) {
-        std::string file = m_ini.ReadString(kGroups, GroupKey(group, "File" + std::to_string(j)), "");
+        std::string file =
+            m_ini.ReadString(kGroups, GroupKey(group, "File" + std::to_string(j)), "");
         if (EqualIgnoringAsciiCase(file, source)) return;
     }
     // A file that cannot be measured adds nothing rather than lowering the size.

@@ -66,8 +66,7 @@ bool PublishMode::IsUpToDate(const SourceFacts& source, const std::string& aux) 
     return ReadDateMarker(aux + source.content) >= source.date;
 }
 
-bool PublishMode::Send(const SourceFacts& source, const std::string& dest,
-                       const std::string& aux) {
+bool PublishMode::Send(const SourceFacts& source, const std::string& dest, const std::string& aux) {
     if (!util::ForceFolders(dest)) {
         Warn("Nie można utworzyć katalogu " + Quoted(dest));
         return false;

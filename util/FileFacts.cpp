@@ -27,21 +27,21 @@ bool StatRegularFile(const std::string& file, struct stat& st) {
 }  // namespace
 
 int32_t FileDate(const std::string& file) {
-    struct stat st{};
+    struct stat st {};
     if (!StatRegularFile(file, st)) return -1;
-    struct tm local{};
+    struct tm local {};
     if (!::localtime_r(&st.st_mtime, &local)) return -1;
     int year = local.tm_year + 1900;
     if (year < 1980 || year > 2107) return -1;
-    uint32_t date = static_cast<uint32_t>((year - 1980) << 9 | (local.tm_mon + 1) << 5 |
-                                          local.tm_mday);
-    uint32_t time = static_cast<uint32_t>(local.tm_hour << 11 | local.tm_min << 5 |
-                                          local.tm_sec / 2);
+    uint32_t date =
+        static_cast<uint32_t>((year - 1980) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
+    uint32_t time =
+        static_cast<uint32_t>(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
     return static_cast<int32_t>(date << 16 | time);
 }
 
 int32_t FileSize(const std::string& file) {
-    struct stat st{};
+    struct stat st {};
     if (!StatRegularFile(file, st) || st.st_size > INT32_MAX) return -1;
     return static_cast<int32_t>(st.st_size);
 }

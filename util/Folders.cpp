@@ -40,17 +40,28 @@ std::string WithTrailingSeparator(std::string text) {
 
 std::string GetSpecialFolder(void*, int folder) {
     switch (folder) {
-        case CSIDL_DESKTOP: return Environment("HOME") + "/Desktop";
-        case CSIDL_PROGRAMS: return XdgFolder("XDG_DATA_HOME", "/.local/share") + "/applications";
-        case CSIDL_PERSONAL: return Environment("HOME");
-        case CSIDL_STARTUP: return XdgFolder("XDG_CONFIG_HOME", "/.config") + "/autostart";
-        case CSIDL_APPDATA: return XdgFolder("XDG_CONFIG_HOME", "/.config");
-        case CSIDL_LOCAL_APPDATA: return XdgFolder("XDG_DATA_HOME", "/.local/share");
-        case CSIDL_WINDOWS: return WithoutTrailingSeparator(WindowsFolder());
-        case CSIDL_SYSTEM: return WithoutTrailingSeparator(SystemFolder());
-        case CSIDL_PROGRAM_FILES: return WithoutTrailingSeparator(ProgramFilesFolder());
-        case CSIDL_PROGRAM_FILES_COMMON: return WithoutTrailingSeparator(CommonFilesFolder());
-        default: return "";
+        case CSIDL_DESKTOP:
+            return Environment("HOME") + "/Desktop";
+        case CSIDL_PROGRAMS:
+            return XdgFolder("XDG_DATA_HOME", "/.local/share") + "/applications";
+        case CSIDL_PERSONAL:
+            return Environment("HOME");
+        case CSIDL_STARTUP:
+            return XdgFolder("XDG_CONFIG_HOME", "/.config") + "/autostart";
+        case CSIDL_APPDATA:
+            return XdgFolder("XDG_CONFIG_HOME", "/.config");
+        case CSIDL_LOCAL_APPDATA:
+            return XdgFolder("XDG_DATA_HOME", "/.local/share");
+        case CSIDL_WINDOWS:
+            return WithoutTrailingSeparator(WindowsFolder());
+        case CSIDL_SYSTEM:
+            return WithoutTrailingSeparator(SystemFolder());
+        case CSIDL_PROGRAM_FILES:
+            return WithoutTrailingSeparator(ProgramFilesFolder());
+        case CSIDL_PROGRAM_FILES_COMMON:
+            return WithoutTrailingSeparator(CommonFilesFolder());
+        default:
+            return "";
     }
 }
 
@@ -76,9 +87,13 @@ std::string TempFolder() {
     return WithTrailingSeparator(folder.empty() ? "/tmp" : folder);
 }
 
-std::string WindowsFolder() { return "/usr/lib/"; }
+std::string WindowsFolder() {
+    return "/usr/lib/";
+}
 
-std::string SystemFolder() { return WindowsFolder() + SITOWIAK_MULTIARCH + "/"; }
+std::string SystemFolder() {
+    return WindowsFolder() + SITOWIAK_MULTIARCH + "/";
+}
 
 std::string ProgramFilesFolder() {
     std::string folder = ReadWindowsSetting("ProgramFilesDir");

@@ -116,8 +116,7 @@ int IniFile::ReadInteger(std::string_view section, std::string_view key, int fal
     return value;
 }
 
-void IniFile::WriteString(std::string_view section, std::string_view key,
-                          std::string_view value) {
+void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
     std::string keyText(Trim(key));
     std::string entry = "=" + SingleLine(value);
     if (auto line = FindKey(section, key)) {

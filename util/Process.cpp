@@ -16,7 +16,7 @@ namespace sitowiak::util {
 namespace {
 
 bool IsExecutableFile(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
            ::access(path.c_str(), X_OK) == 0;
 }
@@ -42,8 +42,7 @@ std::string FindProgram(const std::string& name, const std::string& ownFolder) {
     return "";
 }
 
-pid_t StartProgram(const std::string& program, const std::vector<std::string>& args,
-                   int* error) {
+pid_t StartProgram(const std::string& program, const std::vector<std::string>& args, int* error) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));

@@ -11,11 +11,20 @@ std::string EscapeString(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default: out += c;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -64,7 +73,8 @@ std::vector<std::string> SplitCommandLine(const std::string& text) {
 std::string DesktopEntryText(const std::string& target, const std::string& arguments,
                              const std::string& name) {
     std::string exec = QuoteExecArgument(target);
-    for (const std::string& word : SplitCommandLine(arguments)) exec += " " + QuoteExecArgument(word);
+    for (const std::string& word : SplitCommandLine(arguments))
+        exec += " " + QuoteExecArgument(word);
     return "[Desktop Entry]\nType=Application\nName=" + EscapeString(name) +
            "\nExec=" + EscapeString(exec) + "\nPath=" + EscapeString(FolderOf(target)) + "\n";
 }

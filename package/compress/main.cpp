@@ -42,8 +42,8 @@ void WriteAll(int fd, const unsigned char* data, size_t size) {
 // Deflates everything readable from `in` into `out`.
 void Deflate(int in, int out) {
     z_stream zs{};
-    if (deflateInit2(&zs, Z_BEST_COMPRESSION, Z_DEFLATED, kGzipWindowBits, 8,
-                     Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&zs, Z_BEST_COMPRESSION, Z_DEFLATED, kGzipWindowBits, 8, Z_DEFAULT_STRATEGY) !=
+        Z_OK)
         throw Failure{"zlib cannot start"};
     unsigned char input[kChunk], output[kChunk];
     int flush = Z_NO_FLUSH;

@@ -12,7 +12,7 @@ namespace {
 using util::testing::ReadFile;
 
 class ProjectModeTest : public testing::PackageTest {
-protected:
+  protected:
     ProjectModeTest() {
         util::testing::SetWindowsSetting("ProgramFilesDir", m_home.Path("Program Files"));
         m_program = m_home.Path("Program Files/Sitowiak/sitowiak");
@@ -93,8 +93,9 @@ TEST_F(ProjectModeTest, AFileOutsideTheKnownFoldersGetsANewGroupEachRun) {
     EXPECT_EQ(Read("Groups", "Group2File1"), outside);
     EXPECT_EQ(Read("Components", "Component1GroupList"), "1 2");
     EXPECT_EQ(Read("VisualDesign", "AppExe"), "<missing>");  // only the program sets it
-    EXPECT_EQ(Sections(ReadFile(ProjectFileName(m_program))),
-              (std::vector<std::string>{"VisualDesign", "Sequence", "Groups", "Components", "Types"}));
+    EXPECT_EQ(
+        Sections(ReadFile(ProjectFileName(m_program))),
+        (std::vector<std::string>{"VisualDesign", "Sequence", "Groups", "Components", "Types"}));
 }
 
 TEST_F(ProjectModeTest, AProjectFileThatCannotBeWrittenFails) {

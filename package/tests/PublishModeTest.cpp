@@ -22,7 +22,7 @@ std::string LittleEndian(uint32_t v) {
 }
 
 class PublishModeTest : public testing::PackageTest {
-protected:
+  protected:
     PublishModeTest() : m_tree(m_home.Path("tree/")) {}
 
     bool Publish(const std::string& root, const std::string& file) {
@@ -48,9 +48,11 @@ TEST_F(PublishModeTest, FillsTheTreeAndASecondRunChangesNothing) {
     EXPECT_TRUE(m_boxes.empty());
     std::string content = Content(m_tree, m_program);
     EXPECT_EQ(testing::Gunzip(content), ReadFile(m_program));
-    EXPECT_EQ(ReadFile(content + ".dlugosc"), LittleEndian(static_cast<uint32_t>(util::FileSize(content))));
+    EXPECT_EQ(ReadFile(content + ".dlugosc"),
+              LittleEndian(static_cast<uint32_t>(util::FileSize(content))));
     EXPECT_EQ(ReadFile(content + ".wersja"), LittleEndian(0x00050000) + LittleEndian(0x30));
-    EXPECT_EQ(ReadFile(content + ".data"), LittleEndian(static_cast<uint32_t>(util::FileDate(m_program))));
+    EXPECT_EQ(ReadFile(content + ".data"),
+              LittleEndian(static_cast<uint32_t>(util::FileDate(m_program))));
     EXPECT_EQ(ReadFile(m_tree + "start.start"), "~" + m_program + ",Sitowiak\r\n");
     EXPECT_EQ(ReadFile(m_tree + "~/" + m_program + ".install"), "~" + m_program + "\r\n");
     EXPECT_EQ(ReadFile(Aux(m_tree, m_program) + ".wersja"), ReadFile(content + ".wersja"));
@@ -104,16 +106,15 @@ TEST_F(PublishModeTest, AFileWithoutVersionIsJudgedByItsDate) {
     ASSERT_TRUE(Publish(m_tree, notes));
     EXPECT_EQ(ReadFile(Content(m_tree, notes) + ".wersja"), std::string(8, '\0'));
     WriteFile(notes, "second");
-    std::filesystem::last_write_time(notes, std::filesystem::last_write_time(notes) -
-                                                std::chrono::hours(48));
+    std::filesystem::last_write_time(
+        notes, std::filesystem::last_write_time(notes) - std::chrono::hours(48));
     ASSERT_TRUE(Publish(m_tree, notes));
     EXPECT_EQ(testing::Gunzip(Content(m_tree, notes)), "first");  // older: up to date
-    std::filesystem::last_write_time(notes, std::filesystem::last_write_time(notes) +
-                                                std::chrono::hours(96));
+    std::filesystem::last_write_time(
+        notes, std::filesystem::last_write_time(notes) + std::chrono::hours(96));
     ASSERT_TRUE(Publish(m_tree, notes));
     EXPECT_EQ(testing::Gunzip(Content(m_tree, notes)), "second");
-    EXPECT_EQ(ReadFile(m_tree + "~/" + m_program + ".install"),
-              "~" + notes + "\r\n");
+    EXPECT_EQ(ReadFile(m_tree + "~/" + m_program + ".install"), "~" + notes + "\r\n");
 }
 
 TEST_F(PublishModeTest, TheRootIsAPlainPrefixAndMayBeEmpty) {
@@ -163,35 +164,38 @@ TEST_F(PublishModeTest, AMissingCompressorFailsTheFile) {
     PackageContext context = Context(m_tree);
     context.toolFolder = m_home.Path("empty");
     EXPECT_FALSE(PackageBuilder(context).BuildPackage(m_program));
-    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
-                              "Ostrzeżenie|Nie można skompresować pliku źródłowego \"" + m_program + "\"",
-                              CopyWarning(m_program)}));
+    EXPECT_EQ(BoxTexts(),
+              (std::vector<std::string>{
+                  "Ostrzeżenie|Nie można skompresować pliku źródłowego \"" + m_program + "\"",
+                  CopyWarning(m_program)}));
 }
 
 TEST_F(PublishModeTest, AVanishedSourceAndUnwritableFoldersAreWarnedAbout) {
     std::string missing = m_home.Path("Program Dir/gone");
     EXPECT_FALSE(Publish(m_tree, missing));
-    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
-                              "Ostrzeżenie|Nie można pobrać daty z pliku źródłowego \"" + missing + "\"",
-                              CopyWarning(missing)}));
+    EXPECT_EQ(BoxTexts(),
+              (std::vector<std::string>{
+                  "Ostrzeżenie|Nie można pobrać daty z pliku źródłowego \"" + missing + "\"",
+                  CopyWarning(missing)}));
 
     WriteFile(m_home.Path("blocked"), "a file where the tree should be");
     std::string root = m_home.Path("blocked/");
     m_boxes.clear();
     EXPECT_FALSE(Publish(root, m_program));
     std::string dest = root + "~/" + FolderPart(m_program);
-    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
-                              "Ostrzeżenie|Nie można utworzyć katalogu \"" + dest + "\"",
-                              CopyWarning(m_program)}));
+    EXPECT_EQ(BoxTexts(),
+              (std::vector<std::string>{"Ostrzeżenie|Nie można utworzyć katalogu \"" + dest + "\"",
+                                        CopyWarning(m_program)}));
 
     WriteFile(m_home.Path("notdir"), "x");
     m_home.SetEnv("TMPDIR", m_home.Path("notdir"));
     m_boxes.clear();
     EXPECT_FALSE(Publish(m_tree, m_program));
     std::string aux = m_home.Path("notdir/") + FlattenPath(m_tree + "~/" + FolderPart(m_program));
-    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
-                              "Ostrzeżenie|Nie można utworzyć katalogu pomocniczego \"" + aux + "\"",
-                              CopyWarning(m_program)}));
+    EXPECT_EQ(BoxTexts(),
+              (std::vector<std::string>{
+                  "Ostrzeżenie|Nie można utworzyć katalogu pomocniczego \"" + aux + "\"",
+                  CopyWarning(m_program)}));
 }
 
 TEST_F(PublishModeTest, AContentFileThatCannotBeReplacedLeavesNothingHalfDone) {

@@ -30,8 +30,8 @@ std::string RegistrationMode::AutostartArgument() const {
 }
 
 pid_t RegistrationMode::Run() {
-    bool success = m_platformId == kPlatformWindowsNt ? CreateAutostartEntry()
-                                                      : WriteRunServicesValue();
+    bool success =
+        m_platformId == kPlatformWindowsNt ? CreateAutostartEntry() : WriteRunServicesValue();
     ReportOutcome(success);
     return StartSecondCopy();
 }

@@ -6,8 +6,8 @@
 #include <ctime>
 #include <filesystem>
 
-#include "util/Modules.h"
 #include "util/FileFacts.h"
+#include "util/Modules.h"
 #include "util/tests/TestEnvironment.h"
 
 namespace sitowiak::util {
@@ -16,7 +16,9 @@ namespace {
 using testing::TempHome;
 
 void SetModificationTime(const std::string& file, time_t when) {
-    struct utimbuf times{when, when};
+    struct utimbuf times {
+        when, when
+    };
     ASSERT_EQ(::utime(file.c_str(), &times), 0);
 }
 

@@ -9,8 +9,7 @@ namespace {
 
 TEST(Shortcut, CommandLineWordsAreGroupedByDoubleQuotes) {
     EXPECT_EQ(SplitCommandLine("\"-d/a b/\""), std::vector<std::string>{"-d/a b/"});
-    EXPECT_EQ(SplitCommandLine(" a  \"b c\"d \"\" "),
-              (std::vector<std::string>{"a", "b cd", ""}));
+    EXPECT_EQ(SplitCommandLine(" a  \"b c\"d \"\" "), (std::vector<std::string>{"a", "b cd", ""}));
     EXPECT_TRUE(SplitCommandLine("").empty());
 }
 
@@ -28,8 +27,8 @@ TEST(Shortcut, EntryQuotesTheProgramAndEachArgument) {
 TEST(Shortcut, CreateShortcutWritesAndReplacesTheAutostartEntry) {
     testing::TempHome home;
     std::string entry = home.Path("XDG_CONFIG_HOME/autostart/Sitowiak.desktop");
-    ASSERT_TRUE(CreateShortcut(nullptr, CSIDL_STARTUP, "/opt/s/sitowiak", "\"-d/opt/s/\"",
-                               "Sitowiak"));
+    ASSERT_TRUE(
+        CreateShortcut(nullptr, CSIDL_STARTUP, "/opt/s/sitowiak", "\"-d/opt/s/\"", "Sitowiak"));
     EXPECT_EQ(testing::ReadFile(entry),
               DesktopEntryText("/opt/s/sitowiak", "\"-d/opt/s/\"", "Sitowiak"));
     ASSERT_TRUE(CreateShortcut(nullptr, CSIDL_STARTUP, "/opt/t/sitowiak", "", "Sitowiak"));

@@ -34,7 +34,7 @@ TEST_F(DistributionModeTest, AFailedFileEndsWithTheTransferError) {
 
 // The modes as the program's entry runs them, in a process of their own.
 class ModesDriverTest : public package::testing::PackageTest {
-protected:
+  protected:
     ModesDriverTest() : m_driver(m_home.Path("Program Dir/driver")) {
         std::filesystem::copy_file(SITOWIAK_MODES_DRIVER, m_driver);
         m_home.SetEnv("PATH", std::string(SITOWIAK_TOOL_FOLDER) + ":/usr/bin:/bin");
@@ -47,8 +47,8 @@ protected:
     // Runs the driver through the shell and returns its standard error.
     std::string Run(const std::string& arguments) {
         std::string err = m_home.Path("stderr");
-        pid_t pid = util::StartProgram(
-            "/bin/sh", {"-c", "\"$0\" " + arguments + " 2>\"$1\"", m_driver, err});
+        pid_t pid = util::StartProgram("/bin/sh",
+                                       {"-c", "\"$0\" " + arguments + " 2>\"$1\"", m_driver, err});
         EXPECT_EQ(util::WaitForProgram(pid), 0);
         return ReadFile(err);
     }

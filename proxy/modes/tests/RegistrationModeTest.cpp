@@ -14,7 +14,7 @@ using util::testing::ReadFile;
 
 // The "program" is a script that records how it was started.
 class RegistrationModeTest : public package::testing::PackageTest {
-protected:
+  protected:
     RegistrationModeTest()
         : m_folder(m_home.Path("Mój Program Dir/")), m_copy(m_folder + "sitowiak") {
         util::testing::WriteScript(m_copy, "printf '%s|' \"$@\" > \"$(dirname \"$0\")/started\"");
@@ -27,7 +27,9 @@ protected:
         util::WaitForProgram(pid);
         return ReadFile(m_folder + "started");
     }
-    std::string Entry() const { return ReadFile(m_home.Path("XDG_CONFIG_HOME/autostart/Sitowiak.desktop")); }
+    std::string Entry() const {
+        return ReadFile(m_home.Path("XDG_CONFIG_HOME/autostart/Sitowiak.desktop"));
+    }
 
     std::string m_folder, m_copy;
 };
