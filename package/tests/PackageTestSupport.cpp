@@ -10,7 +10,9 @@
 
 // Fontconfig, which Qt loads when the progress window is first shown, keeps
 // caches it never frees; LeakSanitizer reads this when the tests run under it.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
 
 namespace sitowiak::package::testing {
 namespace {

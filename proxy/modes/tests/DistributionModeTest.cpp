@@ -12,14 +12,6 @@ using util::testing::ReadFile;
 
 class DistributionModeTest : public package::testing::PackageTest {};
 
-TEST_F(DistributionModeTest, ASuccessfulRunShowsNothing) {
-    EXPECT_TRUE(RunDistribution(Context(m_home.Path("tree/"))));
-    EXPECT_TRUE(m_boxes.empty());
-    EXPECT_TRUE(RunDistribution(Context("is")));
-    EXPECT_TRUE(m_boxes.empty());
-    EXPECT_NE(ReadFile(m_program + ".iwz"), "<missing>");
-}
-
 TEST_F(DistributionModeTest, AFailedFileEndsWithTheTransferError) {
     util::testing::WriteScript(m_home.Path("tools/compress"), "exit 1");
     package::PackageContext context = Context(m_home.Path("tree/"));
