@@ -47,9 +47,7 @@ bool SaveList(const std::string& file, const Lines& lines) {
 
 bool AddListLine(const std::string& temp, const std::string& root, const std::string& listName,
                  const std::string& line) {
-    // The mirror is flattened as a whole, as the auxiliary folder's markers
-    // are, so that both land in the same folder.
-    std::string mirror = temp + FlattenPath(root + listName);
+    std::string mirror = MirrorPath(temp, root + listName);
     if (Contains(LoadList(mirror), line)) return true;
     Lines lines = LoadList(root + listName);
     if (Contains(lines, line)) return true;

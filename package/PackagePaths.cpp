@@ -1,5 +1,7 @@
 #include "PackagePaths.h"
 
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "util/Folders.h"
@@ -45,6 +47,16 @@ std::string FlattenPath(const std::string& text) {
         }
     }
     return out;
+}
+
+std::string MirrorPath(const std::string& temp, const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(path.empty() ? "." : path, ec);
+    std::string normal = FlattenPath(full.lexically_normal().string());
+    if (ec || normal.empty()) return temp + FlattenPath(path);  // no current folder
+    if (!path.empty() && path.back() == '/' && normal.back() != '/') normal += '/';
+    // The absolute path's leading "/" follows the temporary folder's own.
+    return temp + (normal.front() == '/' ? normal.substr(1) : normal);
 }
 
 std::string FolderPart(const std::string& path) {

@@ -24,6 +24,12 @@ ClassifiedPath ClassifyPath(const std::string& path);
 // stay), so that a path placed after the temporary folder stays inside it.
 std::string FlattenPath(const std::string& text);
 
+// Where the auxiliary folder mirrors `path`: `temp` followed by the path made
+// absolute and normal, then flattened. Absolute, so that trees named relative
+// to different folders never share a mirror; normal, so that "..", "." and
+// doubled separators cannot lead out of the temporary folder.
+std::string MirrorPath(const std::string& temp, const std::string& path);
+
 // The path up to and including its last "/"; empty when it has none.
 std::string FolderPart(const std::string& path);
 // The path after its last "/".

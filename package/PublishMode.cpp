@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 
@@ -31,7 +32,7 @@ PublishMode::~PublishMode() = default;
 bool PublishMode::Publish(const std::string& source) {
     ClassifiedPath place = ClassifyPath(source);
     std::string dest = m_context.argument + place.code + "/" + FolderPart(place.rest);
-    std::string aux = util::TempFolder() + FlattenPath(dest);
+    std::string aux = MirrorPath(util::TempFolder(), dest);
     bool done = false;
     if (!util::ForceFolders(aux)) {
         Warn("Nie można utworzyć katalogu pomocniczego " + Quoted(aux));

@@ -6,7 +6,7 @@
 //   R + "start.start"                              program code + rest + "," + name
 //   R + program code + "/" + program rest + ".install"   code + rest of each file
 //
-// The auxiliary folder (temp folder + the flattened destination) mirrors the
+// The auxiliary folder (MirrorPath of the destination) mirrors the
 // version and date markers and the lists; a file whose mirrored marker shows
 // it up to date is not copied again. The mirror is written last, so a run
 // that is interrupted anywhere copies the file again next time; the tree's

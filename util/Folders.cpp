@@ -18,12 +18,23 @@ std::string Environment(const char* name) {
     return value ? value : "";
 }
 
+// $HOME + `relative`; empty when HOME is not set.
+std::string InHome(const char* relative) {
+    std::string home = Environment("HOME");
+    return home.empty() ? "" : home + relative;
+}
+
 // An XDG base folder: the variable when set to an absolute path, else
 // $HOME + the fallback.
 std::string XdgFolder(const char* variable, const char* fallback) {
     std::string value = Environment(variable);
     if (!value.empty() && value.front() == '/') return value;
-    return Environment("HOME") + fallback;
+    return InHome(fallback);
+}
+
+std::string InXdgFolder(const char* variable, const char* fallback, const char* relative) {
+    std::string base = XdgFolder(variable, fallback);
+    return base.empty() ? "" : base + relative;
 }
 
 std::string WithoutTrailingSeparator(std::string text) {
@@ -41,13 +52,13 @@ std::string WithTrailingSeparator(std::string text) {
 std::string GetSpecialFolder(void*, int folder) {
     switch (folder) {
         case CSIDL_DESKTOP:
-            return Environment("HOME") + "/Desktop";
+            return InHome("/Desktop");
         case CSIDL_PROGRAMS:
-            return XdgFolder("XDG_DATA_HOME", "/.local/share") + "/applications";
+            return InXdgFolder("XDG_DATA_HOME", "/.local/share", "/applications");
         case CSIDL_PERSONAL:
             return Environment("HOME");
         case CSIDL_STARTUP:
-            return XdgFolder("XDG_CONFIG_HOME", "/.config") + "/autostart";
+            return InXdgFolder("XDG_CONFIG_HOME", "/.config", "/autostart");
         case CSIDL_APPDATA:
             return XdgFolder("XDG_CONFIG_HOME", "/.config");
         case CSIDL_LOCAL_APPDATA:

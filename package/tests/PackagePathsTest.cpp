@@ -1,3 +1,5 @@
+#include <filesystem>
+
 #include "package/PackagePaths.h"
 #include "package/tests/PackageTestSupport.h"
 #include "util/Folders.h"
@@ -30,6 +32,11 @@ TEST(PackagePaths, FlattenedPathsStayInsideTheFolderTheyFollow) {
     EXPECT_EQ(FlattenPath("c:/a//b///c"), "c~/a~~b~~/c");
     EXPECT_EQ(FlattenPath("//server/share/"), "~~server/share/");
     EXPECT_EQ(FlattenPath(""), "");
+    EXPECT_EQ(MirrorPath("/tmp/", "/a/../b//c:/"), "/tmp/b/c~/");
+    EXPECT_EQ(MirrorPath("/tmp/", "/../../etc/x"), "/tmp/etc/x");
+    std::string here = std::filesystem::current_path().string();
+    EXPECT_EQ(MirrorPath("/tmp/", "tree/~//a/"), "/tmp/" + here.substr(1) + "/tree/~/a/");
+    EXPECT_EQ(MirrorPath("/tmp/", ""), "/tmp/" + here.substr(1) + "/");
     EXPECT_EQ(FolderPart("/a/b/c"), "/a/b/");
     EXPECT_EQ(FolderPart("c"), "");
     EXPECT_EQ(FileNamePart("/a/b/c"), "c");

@@ -33,7 +33,7 @@ class PublishModeTest : public testing::PackageTest {
         return root + "~/" + file + ".zawartosc";
     }
     std::string Aux(const std::string& root, const std::string& file) const {
-        return m_home.Path("TMPDIR/") + FlattenPath(root + "~/" + file) + ".zawartosc";
+        return m_home.Path("TMPDIR") + root + "~" + file + ".zawartosc";
     }
     std::string CopyWarning(const std::string& file) const {
         return "Ostrzeżenie|Nie można skopiować pliku " + file + " (" + FileNamePart(file) + ")";
@@ -181,7 +181,7 @@ TEST_F(PublishModeTest, AVanishedSourceAndUnwritableFoldersAreWarnedAbout) {
     m_home.SetEnv("TMPDIR", m_home.Path("notdir"));
     m_boxes.clear();
     EXPECT_FALSE(Publish(m_tree, m_program));
-    std::string aux = m_home.Path("notdir/") + FlattenPath(m_tree + "~/" + FolderPart(m_program));
+    std::string aux = m_home.Path("notdir") + m_tree + "~" + FolderPart(m_program);
     EXPECT_EQ(BoxTexts(),
               (std::vector<std::string>{
                   "Ostrzeżenie|Nie można utworzyć katalogu pomocniczego \"" + aux + "\"",

@@ -8,8 +8,10 @@
 namespace sitowiak::proxy {
 
 void RunDistributionMode(int argc, char** argv) {
+    // Taken before the application object, which may edit argv.
+    package::PackageContext context = DistributionContext(argc, argv);
     ModeApplication application(argc, argv);
-    RunDistribution(DistributionContext(argc, argv));
+    RunDistribution(context);
 }
 
 void RunRegistrationMode(int argc, char** argv) {
