@@ -12,6 +12,7 @@
 #include <string>
 
 #include "package/PackageContext.h"
+#include "package/ProgramInfo.h"
 
 namespace sitowiak::package {
 

@@ -4,8 +4,6 @@
 
 #include <string>
 
-#include "package/PackagePaths.h"
-
 namespace sitowiak::package {
 
 inline constexpr char kProjectModeArgument[] = "is";
@@ -20,21 +18,5 @@ struct PackageContext {
 
     bool IsProjectMode() const { return argument == kProjectModeArgument; }
 };
-
-// The program as the index lists and the project file name it.
-struct ProgramInfo {
-    std::string file;
-    ClassifiedPath place;
-    // "ProductName" of the version block (first translation), else the file name.
-    std::string name;
-
-    static ProgramInfo Of(const std::string& programFile);
-};
-
-// Every warning of the builder: caption "Ostrzeżenie", OK only, no icon.
-void Warn(const std::string& text);
-
-// `text` in double quotes, as the warnings show paths.
-std::string Quoted(const std::string& text);
 
 }  // namespace sitowiak::package

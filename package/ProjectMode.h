@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "package/PackageContext.h"
+#include "package/ProgramInfo.h"
 #include "util/IniFile.h"
 
 namespace sitowiak::package {

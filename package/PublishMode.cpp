@@ -11,6 +11,7 @@
 #include "package/IndexLists.h"
 #include "package/Markers.h"
 #include "package/TBelkaPostepu.h"
+#include "package/Warning.h"
 #include "util/Folders.h"
 #include "util/Process.h"
 

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "package/PackageContext.h"
+#include "package/ProgramInfo.h"
 #include "util/FileFacts.h"
 
 namespace sitowiak::package {

@@ -1,6 +1,7 @@
 #include "DistributionMode.h"
 
 #include "package/PackageBuilder.h"
+#include "package/PackagePaths.h"
 #include "platform/gui/MessageBox.h"
 #include "util/Modules.h"
 

@@ -1,7 +1,6 @@
-#include "PackageContext.h"
+#include "ProgramInfo.h"
 
 #include "frame/identity/ProductIdentity.h"
-#include "platform/gui/MessageBox.h"
 
 namespace sitowiak::package {
 
@@ -11,14 +10,6 @@ ProgramInfo ProgramInfo::Of(const std::string& programFile) {
     std::string name =
         identity.ProductName.empty() ? FileNamePart(programFile) : identity.ProductName;
     return {programFile, ClassifyPath(programFile), name};
-}
-
-void Warn(const std::string& text) {
-    platform::MessageBox(text, "Ostrzeżenie", platform::MB_OK);
-}
-
-std::string Quoted(const std::string& text) {
-    return "\"" + text + "\"";
 }
 
 }  // namespace sitowiak::package
