@@ -1,10 +1,22 @@
 #include "CommandLineModes.h"
 
+#include "proxy/modes/DistributionMode.h"
+#include "proxy/modes/ModeApplication.h"
+#include "proxy/modes/RegistrationMode.h"
+#include "util/Modules.h"
+
 namespace sitowiak::proxy {
 
-// The package builder and the autostart registration come with the system
-// utilities; until then both modes end without doing anything.
-void RunDistributionMode(int, char**) {}
-void RunRegistrationMode(int, char**) {}
+void RunDistributionMode(int argc, char** argv) {
+    // Taken before the application object, which may edit argv.
+    package::PackageContext context = DistributionContext(argc, argv);
+    ModeApplication application(argc, argv);
+    RunDistribution(context);
+}
+
+void RunRegistrationMode(int argc, char** argv) {
+    ModeApplication application(argc, argv);
+    RegistrationMode(util::ModulePath(nullptr)).Run();
+}
 
 }  // namespace sitowiak::proxy

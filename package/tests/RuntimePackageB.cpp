@@ -1,0 +1,4 @@
+// A runtime package required by the first one.
+int SitowiakTestPackageB() {
+    return 41;
+}
