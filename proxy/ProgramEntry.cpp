@@ -5,6 +5,7 @@
 #include "frame/windows/FrameGlyphs.h"
 #include "frame/windows/TFormaBezdokumentowaPozycjonowana.h"
 #include "log/TLog.h"
+#include "platform/core/ProcessLimits.h"
 #include "platform/core/RegistryHive.h"
 #include "platform/gui/Display.h"
 #include "platform/gui/MessageBox.h"
@@ -17,6 +18,9 @@ using namespace sitowiak;
 int main(int argc, char** argv) {
     if (proxy::CommandLineStep(argc, argv)) return 0;
 
+    // Every reader takes two descriptors; the default soft limit of 1024
+    // would end in failed accepts at a few hundred readers.
+    platform::RaiseOpenFileLimit();
     platform::SelectPlatformForDisplay();
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
