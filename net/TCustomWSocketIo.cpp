@@ -194,6 +194,8 @@ void TCustomWSocket::ReceiveLoop(int Error, TWSocketOptions Options) {
             if (waiting <= 0) break;
         }
     } catch (const std::exception&) {
+        // Ask again at the next pass of the event loop, as if read.
+        m_select.ReadDone();
     }
 }
 
