@@ -28,7 +28,9 @@ void AsyncSelect::ReadDone() {
     Update();
 }
 
-void AsyncSelect::AcceptDone() { ReadDone(); }
+void AsyncSelect::AcceptDone() {
+    ReadDone();
+}
 
 void AsyncSelect::WouldBlock() {
     if (m_writeWanted) return;

@@ -21,7 +21,7 @@
 namespace sitowiak::net {
 
 class AsyncSelect {
-public:
+  public:
     enum class Kind { kStream, kListener, kDatagram };
     using Deliver = std::function<void(TSocket fd, int event, int error)>;
 
@@ -41,7 +41,7 @@ public:
     // Readiness from the channel.
     void OnReady(int fd, bool writable);
 
-private:
+  private:
     void Update();
     void Readable();
     void Writable();

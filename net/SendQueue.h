@@ -11,7 +11,7 @@
 namespace sitowiak::net {
 
 class SendQueue {
-public:
+  public:
     explicit SendQueue(std::int32_t blockSize = TBuffer::kDefaultBufSize)
         : m_blockSize(blockSize) {}
 
@@ -29,7 +29,7 @@ public:
     std::size_t BlockCount() const { return m_blocks.size(); }
     std::int64_t PendingBytes() const;
 
-private:
+  private:
     std::list<TBuffer> m_blocks;
     std::int32_t m_blockSize;
 };

@@ -5,7 +5,9 @@
 
 namespace sitowiak::net {
 
-TBuffer::TBuffer(std::int32_t capacity) { SetBufSize(capacity); }
+TBuffer::TBuffer(std::int32_t capacity) {
+    SetBufSize(capacity);
+}
 
 std::int32_t TBuffer::Write(const void* data, std::int32_t len) {
     const std::int32_t count = std::min(len, m_capacity - m_wrCount);

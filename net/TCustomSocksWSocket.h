@@ -10,10 +10,10 @@
 namespace sitowiak::net {
 
 class TCustomSocksWSocket : public TCustomWSocket {
-public:
+  public:
     using TCustomWSocket::TCustomWSocket;
 
-protected:
+  protected:
     // True while this layer talks to a SOCKS server on its own; the line
     // mode stays out of the way then. Without a SOCKS server there is never
     // a negotiation.

@@ -9,7 +9,8 @@ int TCustomSyncWSocket::WaitUntilReady(const bool& DoneFlag, int TimeoutMs) {
     const auto start = std::chrono::steady_clock::now();
     const auto limit = std::chrono::milliseconds(TimeoutMs);
     while (!DoneFlag) {
-        if (TimeoutMs > 0 && std::chrono::steady_clock::now() - start >= limit) return kWaitTimedOut;
+        if (TimeoutMs > 0 && std::chrono::steady_clock::now() - start >= limit)
+            return kWaitTimedOut;
         if (Terminated()) return kWaitTimedOut;
         ProcessPendingEvents();
         if (DoneFlag) break;

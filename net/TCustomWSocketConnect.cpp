@@ -102,7 +102,8 @@ void TCustomWSocket::Connect() {
     } else if (!PrepareStreamSocket()) {
         return;
     }
-    SelectEvents(kConnectEvents, datagram ? AsyncSelect::Kind::kDatagram : AsyncSelect::Kind::kStream);
+    SelectEvents(kConnectEvents,
+                 datagram ? AsyncSelect::Kind::kDatagram : AsyncSelect::Kind::kStream);
     if (datagram) {
         ChangeState(wsConnected);
         TriggerSessionConnected(0);
@@ -199,7 +200,8 @@ void TCustomWSocket::Listen() {
         }
         ChangeState(wsListening);
     }
-    SelectEvents(kListenEvents, datagram ? AsyncSelect::Kind::kDatagram : AsyncSelect::Kind::kListener);
+    SelectEvents(kListenEvents,
+                 datagram ? AsyncSelect::Kind::kDatagram : AsyncSelect::Kind::kListener);
 }
 
 TSocket TCustomWSocket::Accept() {
@@ -262,7 +264,9 @@ void TCustomWSocket::CloseHandleNow() {
     m_hSocket = INVALID_SOCKET;
 }
 
-void TCustomWSocket::Close() { DoClose(true, 0); }
+void TCustomWSocket::Close() {
+    DoClose(true, 0);
+}
 
 void TCustomWSocket::DoClose(bool Shut, int Error) {
     if (m_hSocket == INVALID_SOCKET) {
@@ -301,9 +305,13 @@ void TCustomWSocket::Abort() {
     DoClose(false, 0);
 }
 
-void TCustomWSocket::CloseDelayed() { PostMessage(WM_CLOSE_DELAYED); }
+void TCustomWSocket::CloseDelayed() {
+    PostMessage(WM_CLOSE_DELAYED);
+}
 
-void TCustomWSocket::Release() { PostMessage(WM_WSOCKET_RELEASE); }
+void TCustomWSocket::Release() {
+    PostMessage(WM_WSOCKET_RELEASE);
+}
 
 void TCustomWSocket::Shutdown(int How) {
     if (m_hSocket != INVALID_SOCKET) winsock::Shutdown(m_hSocket, How);

@@ -49,10 +49,10 @@ void TCustomWSocket::ReportBadArgument(const std::string& Msg) {
 }
 
 void TCustomWSocket::StartLookup(const std::string& Text, bool Reverse) {
-    m_lookup = Reverse ? AsyncLookup::StartReverse(m_channel.Mailbox(), WM_ASYNCGETHOSTBYADDR,
-                                                   winsock::InetAddr(Text))
-                       : AsyncLookup::StartForward(m_channel.Mailbox(), WM_ASYNCGETHOSTBYNAME,
-                                                   Text);
+    m_lookup = Reverse
+                   ? AsyncLookup::StartReverse(m_channel.Mailbox(), WM_ASYNCGETHOSTBYADDR,
+                                               winsock::InetAddr(Text))
+                   : AsyncLookup::StartForward(m_channel.Mailbox(), WM_ASYNCGETHOSTBYNAME, Text);
     if (!m_lookup)
         RaiseException(Text + ": can't start DNS lookup, error #" +
                        std::to_string(winsock::WSAGetLastError()));

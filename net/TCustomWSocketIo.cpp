@@ -237,7 +237,9 @@ int TCustomWSocket::GetPeerName(sockaddr_in& Name) {
     return winsock::GetPeerName(m_hSocket, &Name);
 }
 
-int TCustomWSocket::GetSockName(sockaddr_in& Name) { return winsock::GetSockName(m_hSocket, &Name); }
+int TCustomWSocket::GetSockName(sockaddr_in& Name) {
+    return winsock::GetSockName(m_hSocket, &Name);
+}
 
 std::string TCustomWSocket::SockLocalAddr() {
     if (m_state != wsBound && m_state != wsConnected && m_state != wsListening) return "error";

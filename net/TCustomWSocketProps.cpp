@@ -71,8 +71,10 @@ void TCustomWSocket::SetLocalAddr(const std::string& Value) {
 
 TSocketSendFlags TCustomWSocket::SendFlags() {
     switch (m_sendFlags) {
-        case 0: return wsSendNormal;
-        case MSG_OOB: return wsSendUrgent;
+        case 0:
+            return wsSendNormal;
+        case MSG_OOB:
+            return wsSendUrgent;
         default:
             RaiseException("Invalid internal SendFlags");
             return wsSendNormal;
@@ -81,9 +83,15 @@ TSocketSendFlags TCustomWSocket::SendFlags() {
 
 void TCustomWSocket::SetSendFlags(TSocketSendFlags Value) {
     switch (Value) {
-        case wsSendNormal: m_sendFlags = 0; break;
-        case wsSendUrgent: m_sendFlags = MSG_OOB; break;
-        default: RaiseException("Invalid SendFlags"); break;
+        case wsSendNormal:
+            m_sendFlags = 0;
+            break;
+        case wsSendUrgent:
+            m_sendFlags = MSG_OOB;
+            break;
+        default:
+            RaiseException("Invalid SendFlags");
+            break;
     }
 }
 

@@ -85,8 +85,9 @@ void TCustomWSocketServer::HandleMessage(const platform::ChannelMessage& Msg) {
 
 // Reports a closed client and destroys it, also when the handler throws.
 void TCustomWSocketServer::ClientClosed(int ClientId) {
-    auto it = std::find_if(m_clients.begin(), m_clients.end(),
-                           [ClientId](const TWSocketClient* c) { return c->m_clientId == ClientId; });
+    auto it = std::find_if(m_clients.begin(), m_clients.end(), [ClientId](const TWSocketClient* c) {
+        return c->m_clientId == ClientId;
+    });
     if (it == m_clients.end()) return;  // already destroyed (released)
     TWSocketClient* client = *it;
     try {

@@ -1,11 +1,11 @@
 #include "net/WSocketBinding.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <netdb.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <atomic>
 #include <cstring>
@@ -26,77 +26,143 @@ int Fail(int result = SOCKET_ERROR) {
     return result;
 }
 
-int Check(int result) { return result < 0 ? Fail(result) : result; }
+int Check(int result) {
+    return result < 0 ? Fail(result) : result;
+}
 
-socklen_t AddrLen() { return static_cast<socklen_t>(sizeof(sockaddr_in)); }
+socklen_t AddrLen() {
+    return static_cast<socklen_t>(sizeof(sockaddr_in));
+}
 
-const sockaddr* AsSockaddr(const sockaddr_in& a) { return reinterpret_cast<const sockaddr*>(&a); }
-sockaddr* AsSockaddr(sockaddr_in* a) { return reinterpret_cast<sockaddr*>(a); }
+const sockaddr* AsSockaddr(const sockaddr_in& a) {
+    return reinterpret_cast<const sockaddr*>(&a);
+}
+sockaddr* AsSockaddr(sockaddr_in* a) {
+    return reinterpret_cast<sockaddr*>(a);
+}
 
 }  // namespace
 
-int WSAGetLastError() { return t_lastError; }
-void WSASetLastError(int code) { t_lastError = code; }
+int WSAGetLastError() {
+    return t_lastError;
+}
+void WSASetLastError(int code) {
+    t_lastError = code;
+}
 
 int ErrnoToWinsock(int err) {
     switch (err) {
-        case 0: return 0;
-        case EINTR: return 10004;
-        case EBADF: return 10009;
-        case EACCES: case EPERM: return 10013;
-        case EFAULT: return 10014;
-        case EINVAL: return 10022;
-        case EMFILE: case ENFILE: return 10024;
-        case EWOULDBLOCK: return 10035;
-        case EINPROGRESS: return 10036;
-        case EALREADY: return 10037;
-        case ENOTSOCK: return 10038;
-        case EDESTADDRREQ: return 10039;
-        case EMSGSIZE: return 10040;
-        case EPROTOTYPE: return 10041;
-        case ENOPROTOOPT: return 10042;
-        case EPROTONOSUPPORT: return 10043;
-        case ESOCKTNOSUPPORT: return 10044;
-        case EOPNOTSUPP: return 10045;
-        case EPFNOSUPPORT: return 10046;
-        case EAFNOSUPPORT: return 10047;
-        case EADDRINUSE: return 10048;
-        case EADDRNOTAVAIL: return 10049;
-        case ENETDOWN: return 10050;
-        case ENETUNREACH: return 10051;
-        case ENETRESET: return 10052;
-        case ECONNABORTED: return 10053;
+        case 0:
+            return 0;
+        case EINTR:
+            return 10004;
+        case EBADF:
+            return 10009;
+        case EACCES:
+        case EPERM:
+            return 10013;
+        case EFAULT:
+            return 10014;
+        case EINVAL:
+            return 10022;
+        case EMFILE:
+        case ENFILE:
+            return 10024;
+        case EWOULDBLOCK:
+            return 10035;
+        case EINPROGRESS:
+            return 10036;
+        case EALREADY:
+            return 10037;
+        case ENOTSOCK:
+            return 10038;
+        case EDESTADDRREQ:
+            return 10039;
+        case EMSGSIZE:
+            return 10040;
+        case EPROTOTYPE:
+            return 10041;
+        case ENOPROTOOPT:
+            return 10042;
+        case EPROTONOSUPPORT:
+            return 10043;
+        case ESOCKTNOSUPPORT:
+            return 10044;
+        case EOPNOTSUPP:
+            return 10045;
+        case EPFNOSUPPORT:
+            return 10046;
+        case EAFNOSUPPORT:
+            return 10047;
+        case EADDRINUSE:
+            return 10048;
+        case EADDRNOTAVAIL:
+            return 10049;
+        case ENETDOWN:
+            return 10050;
+        case ENETUNREACH:
+            return 10051;
+        case ENETRESET:
+            return 10052;
+        case ECONNABORTED:
+            return 10053;
         // EPIPE: the peer is gone (Linux reports a reset peer this way on
         // the second write); Winsock says "reset" for the same situation.
-        case ECONNRESET: case EPIPE: return 10054;
-        case ENOBUFS: case ENOMEM: return 10055;
-        case EISCONN: return 10056;
-        case ENOTCONN: return 10057;
-        case ESHUTDOWN: return 10058;
-        case ETOOMANYREFS: return 10059;
-        case ETIMEDOUT: return 10060;
-        case ECONNREFUSED: return 10061;
-        case ELOOP: return 10062;
-        case ENAMETOOLONG: return 10063;
-        case EHOSTDOWN: return 10064;
-        case EHOSTUNREACH: return 10065;
-        case ENOTEMPTY: return 10066;
-        case EUSERS: return 10068;
-        case EDQUOT: return 10069;
-        case ESTALE: return 10070;
-        case EREMOTE: return 10071;
-        default: return err;
+        case ECONNRESET:
+        case EPIPE:
+            return 10054;
+        case ENOBUFS:
+        case ENOMEM:
+            return 10055;
+        case EISCONN:
+            return 10056;
+        case ENOTCONN:
+            return 10057;
+        case ESHUTDOWN:
+            return 10058;
+        case ETOOMANYREFS:
+            return 10059;
+        case ETIMEDOUT:
+            return 10060;
+        case ECONNREFUSED:
+            return 10061;
+        case ELOOP:
+            return 10062;
+        case ENAMETOOLONG:
+            return 10063;
+        case EHOSTDOWN:
+            return 10064;
+        case EHOSTUNREACH:
+            return 10065;
+        case ENOTEMPTY:
+            return 10066;
+        case EUSERS:
+            return 10068;
+        case EDQUOT:
+            return 10069;
+        case ESTALE:
+            return 10070;
+        case EREMOTE:
+            return 10071;
+        default:
+            return err;
     }
 }
 
 int ResolverToWinsock(int eaiCode) {
     switch (eaiCode) {
-        case 0: return 0;
-        case EAI_NONAME: return WSAHOST_NOT_FOUND;
-        case EAI_AGAIN: return WSATRY_AGAIN;
-        case EAI_FAIL: return WSANO_RECOVERY;
-        case EAI_SYSTEM: return ErrnoToWinsock(errno);
-        default: return WSANO_DATA;
+        case 0:
+            return 0;
+        case EAI_NONAME:
+            return WSAHOST_NOT_FOUND;
+        case EAI_AGAIN:
+            return WSATRY_AGAIN;
+        case EAI_FAIL:
+            return WSANO_RECOVERY;
+        case EAI_SYSTEM:
+            return ErrnoToWinsock(errno);
+        default:
+            return WSANO_DATA;
     }
 }
 
@@ -104,9 +170,13 @@ TSocket Socket(int family, int type, int protocol) {
     return Check(::socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol));
 }
 
-int Bind(TSocket s, const sockaddr_in& addr) { return Check(::bind(s, AsSockaddr(addr), AddrLen())); }
+int Bind(TSocket s, const sockaddr_in& addr) {
+    return Check(::bind(s, AsSockaddr(addr), AddrLen()));
+}
 
-int Listen(TSocket s, int backlog) { return Check(::listen(s, backlog)); }
+int Listen(TSocket s, int backlog) {
+    return Check(::listen(s, backlog));
+}
 
 TSocket Accept(TSocket s, sockaddr_in* peer) {
     socklen_t len = AddrLen();
@@ -135,8 +205,8 @@ int Recv(TSocket s, void* buf, int len, int flags) {
 
 int RecvFrom(TSocket s, void* buf, int len, int flags, sockaddr_in* from) {
     socklen_t fromLen = AddrLen();
-    const ssize_t n =
-        ::recvfrom(s, buf, static_cast<size_t>(len < 0 ? 0 : len), flags, AsSockaddr(from), &fromLen);
+    const ssize_t n = ::recvfrom(s, buf, static_cast<size_t>(len < 0 ? 0 : len), flags,
+                                 AsSockaddr(from), &fromLen);
     return n < 0 ? Fail() : static_cast<int>(n);
 }
 
@@ -146,9 +216,13 @@ int PeekOne(TSocket s) {
     return n < 0 ? Fail() : static_cast<int>(n);
 }
 
-int Shutdown(TSocket s, int how) { return Check(::shutdown(s, how)); }
+int Shutdown(TSocket s, int how) {
+    return Check(::shutdown(s, how));
+}
 
-int CloseSocket(TSocket s) { return Check(::close(s)); }
+int CloseSocket(TSocket s) {
+    return Check(::close(s));
+}
 
 int SetSockOptInt(TSocket s, int level, int name, int value) {
     return Check(::setsockopt(s, level, name, &value, sizeof value));
@@ -183,7 +257,9 @@ int GetPeerName(TSocket s, sockaddr_in* addr) {
     return Check(::getpeername(s, AsSockaddr(addr), &len));
 }
 
-std::uint32_t InetAddr(const std::string& text) { return ::inet_addr(text.c_str()); }
+std::uint32_t InetAddr(const std::string& text) {
+    return ::inet_addr(text.c_str());
+}
 
 std::string InetNtoa(std::uint32_t addrNetworkOrder) {
     in_addr a{};
@@ -235,15 +311,21 @@ int GetHostName(std::uint32_t addrNetworkOrder, std::string* name) {
     sin.sin_family = AF_INET;
     sin.sin_addr.s_addr = addrNetworkOrder;
     char host[NI_MAXHOST] = {};
-    const int rc = ::getnameinfo(AsSockaddr(&sin), AddrLen(), host, sizeof host, nullptr, 0,
-                                 NI_NAMEREQD);
+    const int rc =
+        ::getnameinfo(AsSockaddr(&sin), AddrLen(), host, sizeof host, nullptr, 0, NI_NAMEREQD);
     if (rc != 0) return ResolverToWinsock(rc);
     *name = host;
     return 0;
 }
 
-void AddSocketObject() { ++g_socketObjects; }
-void RemoveSocketObject() { --g_socketObjects; }
-int SocketObjectCount() { return g_socketObjects.load(); }
+void AddSocketObject() {
+    ++g_socketObjects;
+}
+void RemoveSocketObject() {
+    --g_socketObjects;
+}
+int SocketObjectCount() {
+    return g_socketObjects.load();
+}
 
 }  // namespace sitowiak::net::winsock

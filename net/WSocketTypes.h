@@ -35,7 +35,7 @@ enum TWSocketOption { wsoNoReceiveLoop };
 
 // A set of TWSocketOption.
 class TWSocketOptions {
-public:
+  public:
     TWSocketOptions() = default;
     TWSocketOptions(std::initializer_list<TWSocketOption> options) {
         for (auto o : options) Include(o);
@@ -44,7 +44,7 @@ public:
     void Include(TWSocketOption o) { m_bits |= Bit(o); }
     void Exclude(TWSocketOption o) { m_bits &= ~Bit(o); }
 
-private:
+  private:
     static unsigned Bit(TWSocketOption o) { return 1u << static_cast<unsigned>(o); }
     unsigned m_bits = 0;
 };
@@ -52,7 +52,7 @@ private:
 // The socket layer's exception; its text is the whole report, e.g.
 // "Error 10057 in function Send\r\nSocket is not connected".
 class ESocketException : public std::runtime_error {
-public:
+  public:
     explicit ESocketException(const std::string& message) : std::runtime_error(message) {}
 };
 

@@ -9,7 +9,7 @@
 namespace sitowiak::net::test {
 
 inline const char* StateName(TSocketState s) {
-    static const char* names[] = {"invalid", "opened",    "bound",     "connecting",
+    static const char* names[] = {"invalid",   "opened",    "bound",     "connecting",
                                   "connected", "accepting", "listening", "closed"};
     return names[s];
 }

@@ -24,10 +24,12 @@ TEST(ResolveTest, PortsFromNumbersAndTheServicesDatabase) {
     EXPECT_EQ(WSocketResolvePort("119", "tcp"), 119);
     EXPECT_EQ(WSocketResolvePort("nntp", "tcp"), 119);
     EXPECT_EQ(WSocketResolvePort("119abc", "tcp"), 119);
-    EXPECT_EQ(MessageOf([] { WSocketResolvePort("", "tcp"); }), "WSocketResolvePort: Invalid Port.");
+    EXPECT_EQ(MessageOf([] { WSocketResolvePort("", "tcp"); }),
+              "WSocketResolvePort: Invalid Port.");
     EXPECT_EQ(MessageOf([] { WSocketResolvePort(std::string(32, '1'), "tcp"); }),
               "WSocketResolvePort: Invalid Port.");
-    EXPECT_EQ(MessageOf([] { WSocketResolvePort("119", ""); }), "WSocketResolvePort: Invalid Proto.");
+    EXPECT_EQ(MessageOf([] { WSocketResolvePort("119", ""); }),
+              "WSocketResolvePort: Invalid Proto.");
     EXPECT_EQ(MessageOf([] { WSocketResolvePort("nosuchservice", "tcp"); }),
               "WSocketResolvePort: Cannot convert port 'nosuchservice', Error #11004");
 }
@@ -56,7 +58,8 @@ TEST(ResolveTest, HostsAndTheirFailures) {
     const std::string longName(257, 'a');
     EXPECT_EQ(MessageOf([&] { WSocketResolveHost(longName); }),
               "WSocketResolveHost: '" + longName + "' Invalid Hostname.");
-    EXPECT_EQ(MessageOf([] { WSocketResolveHost(""); }), "WSocketResolveHost: '' Invalid Hostname.");
+    EXPECT_EQ(MessageOf([] { WSocketResolveHost(""); }),
+              "WSocketResolveHost: '' Invalid Hostname.");
     EXPECT_EQ(MessageOf([] { WSocketResolveHost("nosuchhost.invalid"); }),
               "WSocketResolveHost: Cannot convert host address 'nosuchhost.invalid', Error #11001");
 }

@@ -147,7 +147,8 @@ TEST(ServerTest, DisconnectComesOnceAfterTheHandlerThatClosed) {
             }
         };
     };
-    s.server.OnClientDisconnect = [&](TCustomWSocketServer* srv, TWSocketClient* c, std::uint16_t e) {
+    s.server.OnClientDisconnect = [&](TCustomWSocketServer* srv, TWSocketClient* c,
+                                      std::uint16_t e) {
         ++disconnects;
         s.log.push_back("disconnect " + std::to_string(e) + " count " +
                         std::to_string(srv->ClientCount()) + " " + c->PeerAddr());

@@ -72,7 +72,9 @@ int ConnectLoopback(int port) {
     return fd;
 }
 
-int AcceptBlocking(int listener) { return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC); }
+int AcceptBlocking(int listener) {
+    return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+}
 
 void SendAll(int fd, const std::string& data) {
     std::size_t done = 0;
@@ -105,7 +107,9 @@ std::string ReadToEnd(int fd) {
     return out;
 }
 
-void CloseFd(int fd) { ::close(fd); }
+void CloseFd(int fd) {
+    ::close(fd);
+}
 
 void ResetFd(int fd) {
     linger li{1, 0};

@@ -12,7 +12,7 @@ namespace sitowiak::platform {
 
 class ChannelObject : public QObject {
     Q_OBJECT
-public:
+  public:
     ChannelObject(SocketChannel::MessageHandler onMessage, SocketChannel::ReadyHandler onReady);
 
     void Watch(int fd, bool read, bool write);
@@ -27,10 +27,10 @@ public:
 
     static QEvent::Type MessageEventType();
 
-protected:
+  protected:
     bool event(QEvent* e) override;
 
-private:
+  private:
     void Ready(bool writable);
     void DropNotifiers();
     void LeaveHandler();

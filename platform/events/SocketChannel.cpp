@@ -13,7 +13,7 @@ namespace sitowiak::platform {
 namespace {
 
 class MessageEvent : public QEvent {
-public:
+  public:
     explicit MessageEvent(const ChannelMessage& m)
         : QEvent(ChannelObject::MessageEventType()), message(m) {}
     ChannelMessage message;
@@ -132,9 +132,13 @@ void SocketChannel::Post(const ChannelMessage& message) {
     QCoreApplication::postEvent(m_object, new MessageEvent(message));
 }
 
-ChannelMailbox SocketChannel::Mailbox() const { return m_mailbox; }
+ChannelMailbox SocketChannel::Mailbox() const {
+    return m_mailbox;
+}
 
-void SocketChannel::Watch(int fd, bool read, bool write) { m_object->Watch(fd, read, write); }
+void SocketChannel::Watch(int fd, bool read, bool write) {
+    m_object->Watch(fd, read, write);
+}
 
 bool SocketChannel::ProcessPendingEvents() {
     if (QCoreApplication::instance() == nullptr) return true;

@@ -29,17 +29,17 @@ class ChannelObject;
 // Thread-safe posting end of a channel. Posting after the channel has been
 // destroyed does nothing and returns false.
 class ChannelMailbox {
-public:
+  public:
     bool Post(const ChannelMessage& message);
 
-private:
+  private:
     friend class SocketChannel;
     struct State;
     std::shared_ptr<State> m_state;
 };
 
 class SocketChannel {
-public:
+  public:
     using MessageHandler = std::function<void(const ChannelMessage&)>;
     // fd, and true for "writable" or false for "readable".
     using ReadyHandler = std::function<void(int fd, bool writable)>;
@@ -65,7 +65,7 @@ public:
     // The same, but waits for an event when none is pending.
     static bool WaitForEvents();
 
-private:
+  private:
     ChannelObject* m_object;
     ChannelMailbox m_mailbox;
 };
