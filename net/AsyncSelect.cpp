@@ -8,6 +8,7 @@ void AsyncSelect::Select(TSocket fd, int mask, Kind kind) {
     if (fd != m_fd) {
         m_connecting = false;
         m_readArmed = true;
+        m_readSuspended = false;
         m_closeSeen = false;
         m_writeWanted = false;
     }
@@ -23,8 +24,9 @@ void AsyncSelect::ConnectStarted() {
 }
 
 void AsyncSelect::ReadDone() {
-    if (m_readArmed) return;
     m_readArmed = true;
+    if (!m_readSuspended) return;
+    m_readSuspended = false;
     Update();
 }
 
@@ -43,7 +45,7 @@ void AsyncSelect::Update() {
         m_channel.Watch(-1, false, false);
         return;
     }
-    const bool read = !m_connecting && m_readArmed && !m_closeSeen &&
+    const bool read = !m_connecting && !m_readSuspended && !m_closeSeen &&
                       (m_mask & (FD_READ | FD_ACCEPT | FD_CLOSE)) != 0;
     const bool write = m_connecting || (m_writeWanted && (m_mask & FD_WRITE) != 0);
     m_channel.Watch(m_fd, read, write);
@@ -71,22 +73,20 @@ void AsyncSelect::Writable() {
 }
 
 void AsyncSelect::Readable() {
-    if (m_kind == Kind::kListener) {
-        m_readArmed = false;
+    if (!m_readArmed) {
+        // Reported already and not read since: wait for the owner's read.
+        m_readSuspended = true;
         Update();
-        Report(FD_ACCEPT, 0);
         return;
     }
-    if (m_kind == Kind::kDatagram) {
+    if (m_kind != Kind::kStream) {
         m_readArmed = false;
-        Update();
-        Report(FD_READ, 0);
+        Report(m_kind == Kind::kListener ? FD_ACCEPT : FD_READ, 0);
         return;
     }
     const int peek = winsock::PeekOne(m_fd);
     if (peek > 0) {
         m_readArmed = false;
-        Update();
         Report(FD_READ, 0);
         return;
     }

@@ -4,7 +4,9 @@
 //               nothing else is reported while connecting.
 //   FD_READ     when data waits; then not again until the owner reads
 //               (ReadDone), so a handler that leaves bytes is asked again
-//               after its next read, as with Winsock.
+//               after its next read, as with Winsock. (The read watcher is
+//               switched off only when readiness comes while not re-armed:
+//               a handler that reads costs no watcher changes.)
 //   FD_CLOSE    once, when a peek at a readable socket reads 0 bytes (the
 //               peer's end) or fails (the error, e.g. 10054).
 //   FD_ACCEPT   when a connection waits; again after each AcceptDone.
@@ -54,6 +56,7 @@ class AsyncSelect {
     Kind m_kind = Kind::kStream;
     bool m_connecting = false;
     bool m_readArmed = true;
+    bool m_readSuspended = false;
     bool m_closeSeen = false;
     bool m_writeWanted = false;
 };

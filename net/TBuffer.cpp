@@ -32,7 +32,7 @@ std::int32_t TBuffer::Remove(std::int32_t count) {
 void TBuffer::SetBufSize(std::int32_t capacity) {
     if (capacity <= 0) capacity = kDefaultBufSize;
     if (capacity == m_capacity) return;
-    auto fresh = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(capacity));
+    auto fresh = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(capacity));
     if (m_wrCount > m_rdCount) {
         // Shrinking below the written bytes would break the invariant; keep
         // what fits (the socket never shrinks a block that holds data).

@@ -7,6 +7,14 @@
 
 namespace sitowiak::net {
 
+namespace {
+// Defaults restored by every close. (Assigned from strings rather than
+// literals: GCC 12 warns falsely about literal assignment here at -O3.)
+const std::string kDefaultProto = "tcp";
+const std::string kDefaultLocalPort = "0";
+const std::string kAnyAddress = "0.0.0.0";
+}  // namespace
+
 TCustomWSocket::TCustomWSocket(TCustomWSocket* AOwner)
     : m_owner(AOwner),
       m_channel([this](const platform::ChannelMessage& m) { HandleMessage(m); },
@@ -38,12 +46,12 @@ void TCustomWSocket::ResetDefaults() {
     m_portResolved = m_addrResolved = m_protoResolved = m_localPortResolved = false;
     m_portAssigned = m_addrAssigned = false;
     m_protoAssigned = true;
-    m_proto = "tcp";
+    m_proto = kDefaultProto;
     m_protoNum = 6;
     m_sockType = SOCK_STREAM;
-    m_localPort = "0";
+    m_localPort = kDefaultLocalPort;
     m_localPortNum = 0;
-    m_localAddr = "0.0.0.0";
+    m_localAddr = kAnyAddress;
     m_lingerOnOff = wsLingerOn;
     m_lingerTimeout = 0;
     m_hSocket = INVALID_SOCKET;

@@ -143,6 +143,8 @@ class TCustomWSocket {
     virtual void DoClose(bool Shut, int Error);
     virtual void BindLocal();
     virtual int RawWrite(const void* Data, int Len);
+    // Several runs in one write (stream sockets); datagrams go one by one.
+    virtual int RawWriteV(const iovec* Runs, int Count);
     virtual int RawRead(void* Buffer, int BufferSize, int Flags);
     virtual int RawReadFrom(void* Buffer, int BufferSize, sockaddr_in& From);
     virtual int GetRcvdCount();
@@ -195,6 +197,7 @@ class TCustomWSocket {
     void DeliverReadiness(TSocket Fd, int Event, int Error);
     void SelectEvents(int Mask, AsyncSelect::Kind Kind);
     bool SendFailed(int Code);
+    int WriteDirect(const void* Data, int Len);
     void ReportBadArgument(const std::string& Msg);
     void CloseHandleNow();
 
@@ -221,6 +224,7 @@ class TCustomWSocket {
     int m_selectMask = 0;
     AsyncSelect::Kind m_selectKind = AsyncSelect::Kind::kStream;
     bool m_inTryToSend = false;
+    bool m_lastReadDrained = false;
     bool m_destroying = false;
     platform::SocketChannel m_channel;
     AsyncSelect m_select;

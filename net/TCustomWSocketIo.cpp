@@ -10,6 +10,8 @@ namespace {
 
 // Size of the reads that discard data nobody asked for.
 constexpr int kDiscardChunk = 1024;
+// Blocks gathered into one network write (about 96 KiB).
+constexpr int kMaxRunsPerWrite = 64;
 // ReceiveStr reads this much when the socket cannot say how much waits.
 constexpr int kDefaultReceiveSize = 255;
 
@@ -22,10 +24,12 @@ int TCustomWSocket::Send(const void* Data, int Len) {
         return -1;
     }
     m_allSent = false;
-    if (Len > 0)
-        m_sendQueue.Append(Data, Len);
-    else
-        Len = 0;
+    if (Len < 0) Len = 0;
+    const int direct = WriteDirect(Data, Len);
+    if (direct < 0) return Len;  // the connection ended inside the write
+    if (direct < Len) m_sendQueue.Append(static_cast<const char*>(Data) + direct, Len - direct);
+    // Raised once the rest is queued, so a Send from the handler goes after it.
+    if (direct > 0 && OnSendData) OnSendData(this, direct);
     TryToSend();
     // Everything went out at once: OnDataSent still comes after the caller
     // has returned, through a write notification posted to ourselves.
@@ -33,6 +37,22 @@ int TCustomWSocket::Send(const void* Data, int Len) {
         PostMessage(WM_ASYNCSELECT, static_cast<std::uintptr_t>(static_cast<unsigned>(m_hSocket)),
                     FD_WRITE);
     return Len;
+}
+
+// With nothing queued, bytes go to the network straight from the caller's
+// buffer; only what the network does not take is copied into the queue.
+// Returns the count written, or -1 when the write ended the connection.
+int TCustomWSocket::WriteDirect(const void* Data, int Len) {
+    if (Len == 0 || m_sendQueue.PendingBytes() > 0 || m_inTryToSend || m_sockType == SOCK_DGRAM)
+        return 0;
+    const int n = winsock::Send(m_hSocket, Data, Len, m_sendFlags);
+    if (n >= 0) return n;
+    const int code = winsock::WSAGetLastError();
+    if (code == WSAEWOULDBLOCK) return 0;
+    if (SendFailed(code)) return -1;
+    winsock::WSASetLastError(code);
+    RaiseSocketError("TryToSend failed");
+    return -1;
 }
 
 int TCustomWSocket::SendStr(const std::string& Str) {
@@ -67,8 +87,8 @@ bool TCustomWSocket::SendFailed(int Code) {
 }
 
 // Writes from the front of the queue until it is empty or the network is
-// full. Not re-entered: a Send from an OnSendData handler only appends, and
-// the running pass sends it.
+// full, gathering several blocks into each write. Not re-entered: a Send
+// from an OnSendData handler only appends, and the running pass sends it.
 void TCustomWSocket::TryToSend() {
     if (m_hSocket == INVALID_SOCKET || m_inTryToSend) return;
     if (!m_sendQueue.HasBlocks()) {
@@ -78,14 +98,16 @@ void TCustomWSocket::TryToSend() {
     }
     m_inTryToSend = true;
     for (;;) {
-        std::int32_t len = 0;
-        const std::uint8_t* data = m_sendQueue.Front(len);
-        if (len == 0) {
-            if (m_sendQueue.AdvanceDrained()) continue;
+        iovec runs[kMaxRunsPerWrite];
+        const int count = m_sendQueue.Gather(runs, kMaxRunsPerWrite);
+        if (count == 0) {
+            m_sendQueue.AdvanceDrained();
             m_allSent = true;
             break;
         }
-        const int n = RawWrite(data, len);
+        std::size_t total = 0;
+        for (int i = 0; i < count; ++i) total += runs[i].iov_len;
+        const int n = RawWriteV(runs, count);
         if (n < 0) {
             const int code = winsock::WSAGetLastError();
             m_inTryToSend = false;
@@ -97,10 +119,10 @@ void TCustomWSocket::TryToSend() {
             }
             return;
         }
-        m_sendQueue.Consume(n);
+        m_sendQueue.ConsumeAcross(n);
         if (m_hSocket == INVALID_SOCKET) break;  // closed by OnSendData
-        if (n < len) {
-            m_select.WouldBlock();
+        if (static_cast<std::size_t>(n) < total) {
+            m_select.WouldBlock();  // the network is full: FD_WRITE resumes
             break;
         }
     }
@@ -111,6 +133,14 @@ int TCustomWSocket::RawWrite(const void* Data, int Len) {
     const int n = m_sockType == SOCK_DGRAM
                       ? winsock::SendTo(m_hSocket, Data, Len, m_sendFlags, m_sin)
                       : winsock::Send(m_hSocket, Data, Len, m_sendFlags);
+    if (n > 0 && OnSendData) OnSendData(this, n);
+    return n;
+}
+
+int TCustomWSocket::RawWriteV(const iovec* Runs, int Count) {
+    if (m_sockType == SOCK_DGRAM || Count == 1)
+        return RawWrite(Runs[0].iov_base, static_cast<int>(Runs[0].iov_len));
+    const int n = winsock::SendV(m_hSocket, Runs, Count, m_sendFlags);
     if (n > 0 && OnSendData) OnSendData(this, n);
     return n;
 }
@@ -128,6 +158,8 @@ void TCustomWSocket::Flush() {
 int TCustomWSocket::RawRead(void* Buffer, int BufferSize, int Flags) {
     const int n = winsock::Recv(m_hSocket, Buffer, BufferSize, Flags);
     m_select.ReadDone();
+    // A read that got less than it asked for has emptied the socket.
+    m_lastReadDrained = n < BufferSize;
     return n;
 }
 
@@ -179,6 +211,7 @@ void TCustomWSocket::ReceiveLoop(int Error, TWSocketOptions Options) {
     try {
         for (;;) {
             m_lastError = 0;
+            m_lastReadDrained = false;
             if (!TriggerDataAvailable(Error)) {
                 char discard[kDiscardChunk];
                 if (RawRead(discard, kDiscardChunk, 0) < 0) {
@@ -189,6 +222,9 @@ void TCustomWSocket::ReceiveLoop(int Error, TWSocketOptions Options) {
             }
             if (Options.Contains(wsoNoReceiveLoop) || m_lastError != 0) break;
             if (m_hSocket == INVALID_SOCKET) break;  // the handler closed it
+            // The handler's last read emptied the socket: as good as a
+            // FIONREAD of 0 (what arrives later is the next notification).
+            if (m_lastReadDrained) break;
             const int waiting = winsock::BytesWaiting(m_hSocket);
             if (waiting < 0) m_lastError = winsock::WSAGetLastError();
             if (waiting <= 0) break;

@@ -192,6 +192,14 @@ int Send(TSocket s, const void* data, int len, int flags) {
     return n < 0 ? Fail() : static_cast<int>(n);
 }
 
+int SendV(TSocket s, const iovec* runs, int count, int flags) {
+    msghdr msg{};
+    msg.msg_iov = const_cast<iovec*>(runs);
+    msg.msg_iovlen = static_cast<std::size_t>(count);
+    const ssize_t n = ::sendmsg(s, &msg, flags | MSG_NOSIGNAL);
+    return n < 0 ? Fail() : static_cast<int>(n);
+}
+
 int SendTo(TSocket s, const void* data, int len, int flags, const sockaddr_in& to) {
     const ssize_t n = ::sendto(s, data, static_cast<size_t>(len), flags | MSG_NOSIGNAL,
                                AsSockaddr(to), AddrLen());

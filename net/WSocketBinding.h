@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <netinet/in.h>
+#include <sys/uio.h>
 
 namespace sitowiak::net {
 
@@ -49,6 +50,8 @@ TSocket Accept(TSocket s, sockaddr_in* peer);
 int Connect(TSocket s, const sockaddr_in& addr);
 // send/sendto never raise SIGPIPE; a vanished peer reads as WSAECONNRESET.
 int Send(TSocket s, const void* data, int len, int flags);
+// One write of several runs of bytes, in order (sendmsg).
+int SendV(TSocket s, const iovec* runs, int count, int flags);
 int SendTo(TSocket s, const void* data, int len, int flags, const sockaddr_in& to);
 int Recv(TSocket s, void* buf, int len, int flags);
 int RecvFrom(TSocket s, void* buf, int len, int flags, sockaddr_in* from);

@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -28,7 +29,10 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr int kChunk = 64 * 1024;
-constexpr long long kBulkBytes = 1LL << 30;  // 1 GiB per side
+constexpr long long kBulkBytes = 256LL << 20;  // per side and round
+// Rounds alternate between the two sides; the best round of each counts, so
+// that load from other processes shows less in the ratio.
+constexpr int kBulkRounds = 5;
 constexpr int kManyClients = 1000;
 constexpr int kRoundTrips = 2000;
 
@@ -92,10 +96,11 @@ double SocketBulk() {
     server.SetAddr("127.0.0.1");
     server.SetPort("0");
     long long received = 0;
-    std::vector<char> in(kChunk);
+    // The receiver reads whatever has arrived.
+    std::vector<char> in(4 * kChunk);
     server.OnClientConnect = [&](TCustomWSocketServer*, TWSocketClient* c, std::uint16_t) {
         c->OnDataAvailable = [&](TCustomWSocket* s, std::uint16_t) {
-            const int n = s->Receive(in.data(), kChunk);
+            const int n = s->Receive(in.data(), static_cast<int>(in.size()));
             if (n > 0) received += n;
         };
     };
@@ -180,19 +185,19 @@ void RaiseFdLimit() {
     ::setrlimit(RLIMIT_NOFILE, &lim);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    RaiseFdLimit();
-
-    const double plain = PlainBulk();
-    const double ours = SocketBulk();
+void Bulk() {
+    double plain = 0, ours = 0;
+    for (int round = 0; round < kBulkRounds; ++round) {
+        plain = std::max(plain, PlainBulk());
+        ours = std::max(ours, SocketBulk());
+    }
     std::printf(
         "bulk transfer: TWSocket->TWSocketClient %.0f MB/s, plain blocking sockets %.0f MB/s, "
         "ratio %.2f (target >= 0.70)\n",
         ours / 1e6, plain / 1e6, ours / plain);
+}
 
+void Clients() {
     double one = 0, many = 0, perClient = 0;
     {
         EchoServer echo;
@@ -214,5 +219,16 @@ int main(int argc, char** argv) {
         "round trip: %.1f us with %d clients connected, %.1f us with 1, ratio %.2f; "
         "one round trip on each of the %d: %.1f us per client\n",
         many * 1e6, kManyClients, one * 1e6, many / one, kManyClients, perClient * 1e6);
+}
+
+}  // namespace
+
+// Arguments: "bulk" or "clients" runs only that part.
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    RaiseFdLimit();
+    const std::string only = argc > 1 ? argv[1] : "";
+    if (only != "clients") Bulk();
+    if (only != "bulk") Clients();
     return 0;
 }

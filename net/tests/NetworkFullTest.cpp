@@ -91,5 +91,26 @@ TEST(NetworkFullTest, FlushWaitsUntilTheQueueIsEmpty) {
     EXPECT_EQ(got, data);
 }
 
+// Regression: "Send called from OnSendData while the first Send's bytes are
+// partly written".
+TEST(NetworkFullTest, SendFromSendDataHandlerKeepsTheOrder) {
+    SlowPeer p;
+    const std::string first = Pattern(std::size_t{kChunk} * 8);
+    const std::string second(100000, 'S');
+    bool once = false;
+    p.sock.OnSendData = [&](TCustomWSocket* s, int) {
+        if (!once) {
+            once = true;
+            s->Send(second.data(), static_cast<int>(second.size()));
+        }
+    };
+    p.sock.Send(first.data(), static_cast<int>(first.size()));
+    std::string got;
+    std::thread reader([&] { got = test::ReadExactly(p.peer, first.size() + second.size()); });
+    test::RunUntil([&] { return p.dataSent > 0; }, 20000);
+    reader.join();
+    EXPECT_TRUE(got == first + second);
+}
+
 }  // namespace
 }  // namespace sitowiak::net
