@@ -1,10 +1,10 @@
 // The QObject behind a SocketChannel: receives posted messages as custom
-// events and owns the two socket notifiers of the watched descriptor.
+// events; readiness of its descriptor comes from the ReadinessReactor.
 #pragma once
 
 #include <QEvent>
 #include <QObject>
-#include <QSocketNotifier>
+#include <cstdint>
 
 #include "platform/events/SocketChannel.h"
 
@@ -14,6 +14,7 @@ class ChannelObject : public QObject {
     Q_OBJECT
   public:
     ChannelObject(SocketChannel::MessageHandler onMessage, SocketChannel::ReadyHandler onReady);
+    ~ChannelObject() override;
 
     void Watch(int fd, bool read, bool write);
     // Forgets the handlers: after this nothing reaches the owner.
@@ -26,20 +27,20 @@ class ChannelObject : public QObject {
     void Orphan() { m_orphan = true; }
 
     static QEvent::Type MessageEventType();
+    // Readiness of the watched descriptor (from the reactor).
+    void Ready(bool writable);
 
   protected:
     bool event(QEvent* e) override;
 
   private:
-    void Ready(bool writable);
-    void DropNotifiers();
     void LeaveHandler();
 
     SocketChannel::MessageHandler m_onMessage;
     SocketChannel::ReadyHandler m_onReady;
     int m_fd = -1;
-    QSocketNotifier* m_read = nullptr;
-    QSocketNotifier* m_write = nullptr;
+    int m_watchedFd = -1;
+    std::uint64_t m_token = 0;
     int m_depth = 0;
     bool m_orphan = false;
 };

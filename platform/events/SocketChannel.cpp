@@ -7,6 +7,7 @@
 #include <QEventLoop>
 
 #include "platform/events/ChannelObject.h"
+#include "platform/events/ReadinessReactor.h"
 
 namespace sitowiak::platform {
 
@@ -70,34 +71,14 @@ void ChannelObject::Ready(bool writable) {
     LeaveHandler();
 }
 
-void ChannelObject::DropNotifiers() {
-    // Notifiers may be the sender of the signal now being handled, so they
-    // are disabled at once and deleted by the event loop.
-    for (QSocketNotifier* n : {m_read, m_write}) {
-        if (n == nullptr) continue;
-        n->setEnabled(false);
-        n->disconnect(this);
-        n->deleteLater();
-    }
-    m_read = m_write = nullptr;
+void ChannelObject::Watch(int fd, bool read, bool write) {
+    m_fd = fd;
+    if (ReadinessReactor* reactor = ReadinessReactor::Instance())
+        reactor->Watch(this, m_token, m_watchedFd, fd, read, write);
 }
 
-void ChannelObject::Watch(int fd, bool read, bool write) {
-    if (fd != m_fd) {
-        DropNotifiers();
-        m_fd = fd;
-    }
-    if (fd < 0) return;
-    if (read && m_read == nullptr) {
-        m_read = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-        connect(m_read, &QSocketNotifier::activated, this, [this] { Ready(false); });
-    }
-    if (write && m_write == nullptr) {
-        m_write = new QSocketNotifier(fd, QSocketNotifier::Write, this);
-        connect(m_write, &QSocketNotifier::activated, this, [this] { Ready(true); });
-    }
-    if (m_read) m_read->setEnabled(read);
-    if (m_write) m_write->setEnabled(write);
+ChannelObject::~ChannelObject() {
+    Watch(-1, false, false);
 }
 
 void ChannelObject::Detach() {

@@ -1,8 +1,9 @@
 // The notification channel of one socket object: the stand-in for the hidden
 // window that receives a socket's messages. It carries three kinds of traffic
 // to the owner's handlers, all on the GUI thread's event loop:
-//   - readiness of one file descriptor (readable / writable), from
-//     QSocketNotifier, reported to the readiness handler;
+//   - readiness of one file descriptor (readable / writable), reported to
+//     the readiness handler (all descriptors of the thread share one epoll
+//     descriptor under one QSocketNotifier: see ReadinessReactor);
 //   - messages the owner posts to itself (Post), handled after the current
 //     handler has returned, in the order posted;
 //   - messages posted from other threads through a ChannelMailbox (name
