@@ -33,6 +33,10 @@ enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
 
 enum TWSocketOption { wsoNoReceiveLoop };
 
+enum TSocksAuthentication { socksNoAuthentication, socksAuthenticateUsercode };
+
+enum TSocksAuthState { authStarted, authSucceeded, authFailed, authNotRequired };
+
 // A set of TWSocketOption.
 class TWSocketOptions {
   public:
@@ -88,6 +92,9 @@ using TBgExceptionEvent =
 using TNotifyEvent = std::function<void(TCustomWSocket* Sender)>;
 using TLineLimitEvent =
     std::function<void(TCustomWSocket* Sender, int RcvdLength, bool& ClearData)>;
+using TSocksErrorEvent =
+    std::function<void(TCustomWSocket* Sender, int Error, const std::string& Msg)>;
+using TSocksAuthStateEvent = std::function<void(TCustomWSocket* Sender, TSocksAuthState AuthState)>;
 using TWSocketClientCreateEvent =
     std::function<void(TCustomWSocketServer* Sender, TWSocketClient* Client)>;
 using TWSocketClientConnectEvent =
