@@ -235,10 +235,13 @@ struct Danted {
     int port = 0;
     bool up = false;
 
-    Danted(const std::string& flavour) {
+    explicit Danted(const std::string& flavour) {
+        test::EnsureApp();
+        // SITOWIAK_SOCKS_TOOLS names the tools folder; by default it is
+        // ../shared/tools beside the source tree.
         const char* tools = std::getenv("SITOWIAK_SOCKS_TOOLS");
-        const char* source = std::getenv("SITOWIAK_SOURCE_DIR");
-        std::string base = tools ? tools : std::string(source ? source : ".") + "/../shared/tools";
+        const std::string base =
+            tools ? tools : std::string(SITOWIAK_NET_SOURCE_DIR) + "/../shared/tools";
         if (!std::filesystem::exists(base + "/socks-server-up")) return;
         port = test::FreePort();
         dir = "/tmp/sitowiak-danted-" + flavour + "-" + std::to_string(::getpid());
@@ -248,7 +251,10 @@ struct Danted {
         down = base + "/socks-server-down " + dir + " >/dev/null";
     }
     ~Danted() {
-        if (up) std::system(down.c_str());
+        if (!up) return;
+        std::system(down.c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
     }
     std::string down;
 };
