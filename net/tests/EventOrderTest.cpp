@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 
 #include "net/TWSocket.h"
 #include "net/tests/ConnectedPair.h"
@@ -178,6 +179,29 @@ TEST(EventOrderTest, WithoutDataHandlerIncomingDataIsDiscarded) {
     c.peer = -1;
     test::RunUntil([&] { return c.sock.State() == wsClosed; });
     EXPECT_EQ(c.rec.Count("closed 0"), 1);
+}
+
+TEST(EventOrderTest, PauseHoldsEventsBackUntilResume) {
+    Connected c;
+    c.sock.Pause();
+    test::SendAll(c.peer, "held");
+    test::Drain();
+    EXPECT_EQ(c.rec.received, "");
+    c.sock.Resume();
+    test::RunUntil([&] { return c.rec.received == "held"; });
+}
+
+TEST(EventOrderTest, WaitForCloseDeliversDataUntilThePeerCloses) {
+    Connected c;
+    std::thread peer([fd = c.peer] {
+        test::SendAll(fd, "goodbye");
+        test::CloseFd(fd);
+    });
+    c.peer = -1;
+    c.sock.WaitForClose();
+    peer.join();
+    EXPECT_EQ(c.sock.State(), wsClosed);
+    EXPECT_EQ(c.rec.received, "goodbye");
 }
 
 // Regression: "socket closes and releases itself from its own close handler".

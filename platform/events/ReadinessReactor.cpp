@@ -2,6 +2,7 @@
 
 #include <sys/epoll.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <QCoreApplication>
 
@@ -46,15 +47,20 @@ void ReadinessReactor::Watch(ChannelObject* channel, std::uint64_t& token, int& 
     if (!wanted) return;
     epoll_event ev{};
     ev.events = (read ? EPOLLIN : 0u) | (write ? EPOLLOUT : 0u);
-    if (token == 0) {
+    auto it = m_entries.find(token);
+    if (it == m_entries.end()) {
+        // New, or registered with a reactor that has gone since.
         token = m_nextToken++;
         ev.data.u64 = token;
-        ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev);
+        // A descriptor number can still be registered when its old socket
+        // was closed while a forked child held a copy: take it over.
+        if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) != 0 && errno == EEXIST)
+            ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &ev);
         m_entries[token] = Entry{channel, fd, read, write};
         watchedFd = fd;
         return;
     }
-    Entry& entry = m_entries[token];
+    Entry& entry = it->second;
     if (entry.read == read && entry.write == write) return;
     ev.data.u64 = token;
     ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &ev);

@@ -24,7 +24,8 @@ class ReadinessReactor : public QObject {
     ~ReadinessReactor() override;
 
     // Watches fd for the channel (read and/or write); both false or fd < 0
-    // stops watching. Returns the token that names the registration.
+    // stops watching. token and watchedFd are the channel's record of its
+    // registration (0 and -1 when none), kept up to date here.
     void Watch(ChannelObject* channel, std::uint64_t& token, int& watchedFd, int fd, bool read,
                bool write);
 
