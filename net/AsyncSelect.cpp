@@ -51,12 +51,12 @@ void AsyncSelect::Update() {
     m_channel.Watch(m_fd, read, write);
 }
 
-void AsyncSelect::OnReady(int fd, bool writable) {
+void AsyncSelect::OnReady(int fd, bool writable, bool hangup) {
     if (fd != m_fd || m_fd == INVALID_SOCKET) return;
     if (writable)
         Writable();
     else
-        Readable();
+        Readable(hangup);
 }
 
 void AsyncSelect::Writable() {
@@ -72,7 +72,7 @@ void AsyncSelect::Writable() {
     Report(FD_WRITE, 0);
 }
 
-void AsyncSelect::Readable() {
+void AsyncSelect::Readable(bool hangup) {
     if (!m_readArmed) {
         // Reported already and not read since: wait for the owner's read.
         m_readSuspended = true;
@@ -84,7 +84,7 @@ void AsyncSelect::Readable() {
         Report(m_kind == Kind::kListener ? FD_ACCEPT : FD_READ, 0);
         return;
     }
-    const int peek = winsock::PeekOne(m_fd);
+    const int peek = hangup ? winsock::PeekOne(m_fd) : 1;
     if (peek > 0) {
         m_readArmed = false;
         Report(FD_READ, 0);

@@ -8,7 +8,9 @@
 //               switched off only when readiness comes while not re-armed:
 //               a handler that reads costs no watcher changes.)
 //   FD_CLOSE    once, when a peek at a readable socket reads 0 bytes (the
-//               peer's end) or fails (the error, e.g. 10054).
+//               peer's end) or fails (the error, e.g. 10054). The peek is
+//               made only when the readiness report signals an end or an
+//               error; otherwise readable means data.
 //   FD_ACCEPT   when a connection waits; again after each AcceptDone.
 //   FD_WRITE    only after a send would have blocked (WouldBlock), once room
 //               appears. Write interest is on only while bytes wait.
@@ -41,11 +43,11 @@ class AsyncSelect {
     void WouldBlock();
 
     // Readiness from the channel.
-    void OnReady(int fd, bool writable);
+    void OnReady(int fd, bool writable, bool hangup);
 
   private:
     void Update();
-    void Readable();
+    void Readable(bool hangup);
     void Writable();
     void Report(int event, int error);
 

@@ -25,6 +25,9 @@ constexpr int kSocks4ReplyLen = 8;
 // SOCKS 4A: a destination of 0.0.0.x means "the name follows".
 constexpr std::uint32_t kSocks4AMarker = 1;
 
+// (A string, not a literal: GCC 12 warns falsely about the literal at -O3.)
+const std::string kDefaultLevel = "5";
+
 // SOCKS 5 reply codes 1 to 8 become 20004 to 20011.
 const char* const kSocks5ReplyTexts[] = {
     "general SOCKS server failure", "connection not allowed by ruleset",
@@ -47,7 +50,7 @@ void TCustomSocksWSocket::ResetDefaults() {
     m_socksServer.clear();
     m_socksPort.clear();
     m_socksServerAssigned = m_socksPortAssigned = false;
-    m_socksLevel = "5";
+    m_socksLevel = kDefaultLevel;
     m_surplusCount = m_surplusAt = m_replyCount = 0;
 }
 

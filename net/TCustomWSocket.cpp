@@ -17,8 +17,9 @@ const std::string kAnyAddress = "0.0.0.0";
 
 TCustomWSocket::TCustomWSocket(TCustomWSocket* AOwner)
     : m_owner(AOwner),
-      m_channel([this](const platform::ChannelMessage& m) { HandleMessage(m); },
-                [this](int fd, bool writable) { m_select.OnReady(fd, writable); }),
+      m_channel(
+          [this](const platform::ChannelMessage& m) { HandleMessage(m); },
+          [this](int fd, bool writable, bool hangup) { m_select.OnReady(fd, writable, hangup); }),
       m_select(m_channel,
                [this](TSocket fd, int event, int error) { DeliverReadiness(fd, event, error); }) {
     TCustomWSocket::ResetDefaults();

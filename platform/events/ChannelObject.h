@@ -28,7 +28,7 @@ class ChannelObject : public QObject {
 
     static QEvent::Type MessageEventType();
     // Readiness of the watched descriptor (from the reactor).
-    void Ready(bool writable);
+    void Ready(bool writable, bool hangup);
 
   protected:
     bool event(QEvent* e) override;

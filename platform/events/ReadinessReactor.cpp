@@ -46,7 +46,7 @@ void ReadinessReactor::Watch(ChannelObject* channel, std::uint64_t& token, int& 
     }
     if (!wanted) return;
     epoll_event ev{};
-    ev.events = (read ? EPOLLIN : 0u) | (write ? EPOLLOUT : 0u);
+    ev.events = (read ? EPOLLIN | EPOLLRDHUP : 0u) | (write ? EPOLLOUT : 0u);
     auto it = m_entries.find(token);
     if (it == m_entries.end()) {
         // New, or registered with a reactor that has gone since.
@@ -77,12 +77,13 @@ void ReadinessReactor::Dispatch() {
         const std::uint64_t token = events[i].data.u64;
         const std::uint32_t what = events[i].events;
         const bool failed = (what & (EPOLLERR | EPOLLHUP)) != 0;
+        const bool hangup = failed || (what & EPOLLRDHUP) != 0;
         auto it = m_entries.find(token);
         if (it != m_entries.end() && it->second.read && (failed || (what & EPOLLIN)))
-            it->second.channel->Ready(false);
+            it->second.channel->Ready(false, hangup);
         it = m_entries.find(token);
         if (it != m_entries.end() && it->second.write && (failed || (what & EPOLLOUT)))
-            it->second.channel->Ready(true);
+            it->second.channel->Ready(true, hangup);
     }
 }
 

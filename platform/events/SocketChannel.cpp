@@ -63,11 +63,11 @@ void ChannelObject::LeaveHandler() {
     if (--m_depth == 0 && m_orphan) deleteLater();
 }
 
-void ChannelObject::Ready(bool writable) {
+void ChannelObject::Ready(bool writable, bool hangup) {
     if (!m_onReady) return;
     ++m_depth;
     auto handler = m_onReady;
-    handler(m_fd, writable);
+    handler(m_fd, writable, hangup);
     LeaveHandler();
 }
 

@@ -42,8 +42,10 @@ class ChannelMailbox {
 class SocketChannel {
   public:
     using MessageHandler = std::function<void(const ChannelMessage&)>;
-    // fd, and true for "writable" or false for "readable".
-    using ReadyHandler = std::function<void(int fd, bool writable)>;
+    // fd, true for "writable" or false for "readable", and whether the
+    // peer's end or an error is (also) signalled; without it a readable
+    // stream socket has data.
+    using ReadyHandler = std::function<void(int fd, bool writable, bool hangup)>;
 
     SocketChannel(MessageHandler onMessage, ReadyHandler onReady);
     ~SocketChannel();
