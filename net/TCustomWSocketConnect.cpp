@@ -1,0 +1,320 @@
+// TCustomWSocket: Connect, Listen, Accept, Dup and the closing steps.
+#include <sys/socket.h>
+
+#include "net/TCustomWSocket.h"
+#include "net/WSocketResolve.h"
+
+namespace sitowiak::net {
+
+namespace {
+
+constexpr int kConnectEvents = FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE;
+constexpr int kListenEvents = FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE;
+constexpr int kDupEvents = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
+// The platform's largest accept queue (the kernel caps it at
+// net.core.somaxconn). A queue of 5 loses connections when many readers
+// connect at once.
+constexpr int kListenBacklog = SOMAXCONN;
+constexpr int kProtoUdp = 17;
+
+}  // namespace
+
+bool TCustomWSocket::ConnectPreconditions() {
+    if (m_hSocket != INVALID_SOCKET && m_state != wsClosed) {
+        RaiseException("Connect: Socket already in use");
+        return false;
+    }
+    if (!m_portAssigned) {
+        RaiseException("Connect: No Port Specified");
+        return false;
+    }
+    if (!m_addrAssigned) {
+        RaiseException("Connect: No IP Address Specified");
+        return false;
+    }
+    if (!m_protoAssigned) {
+        RaiseException("Connect: No Protocol Specified");
+        return false;
+    }
+    return true;
+}
+
+// Resolves what has not been resolved since it was assigned.
+void TCustomWSocket::ResolveForConnect(bool WithLocalPort) {
+    if (!m_protoResolved) {
+        m_protoNum = WSocketResolveProto(m_proto);
+        m_sockType = m_protoNum == kProtoUdp ? SOCK_DGRAM : SOCK_STREAM;
+        m_protoResolved = true;
+    }
+    if (!m_portResolved) {
+        m_portNum = WSocketResolvePort(m_port, m_proto);
+        m_sin.sin_port = htons(static_cast<std::uint16_t>(m_portNum));
+        m_portResolved = true;
+    }
+    if (WithLocalPort && !m_localPortResolved) {
+        m_localPortNum = WSocketResolvePort(m_localPort, m_proto);
+        m_localPortResolved = true;
+    }
+    if (!m_addrResolved) {
+        m_sin.sin_addr.s_addr = WSocketResolveHost(m_addr);
+        m_addrResolved = true;
+    }
+    m_sin.sin_family = AF_INET;
+}
+
+bool TCustomWSocket::PrepareStreamSocket() {
+    if (winsock::SetSockOptInt(m_hSocket, SOL_SOCKET, SO_REUSEADDR, 1) < 0) {
+        RaiseSocketError("setsockopt(SO_REUSEADDR)");
+        return false;
+    }
+    SetLingerOption();
+    if (winsock::SetSockOptInt(m_hSocket, SOL_SOCKET, SO_KEEPALIVE, 1) < 0) {
+        RaiseSocketError("setsockopt(SO_KEEPALIVE)");
+        return false;
+    }
+    if (m_localPortNum != 0 || m_localAddr != "0.0.0.0") BindLocal();
+    return true;
+}
+
+void TCustomWSocket::Connect() {
+    if (!ConnectPreconditions()) return;
+    try {
+        ResolveForConnect(true);
+    } catch (const ESocketException& e) {
+        RaiseException(std::string("connect: ") + e.what());
+        return;
+    }
+    m_sendQueue.Clear();
+    m_hSocket = winsock::Socket(AF_INET, m_sockType, m_protoNum);
+    if (m_hSocket == INVALID_SOCKET) {
+        RaiseSocketError("Connect (socket)");
+        return;
+    }
+    ChangeState(wsOpened);
+    const bool datagram = m_sockType == SOCK_DGRAM;
+    if (datagram) {
+        BindLocal();
+        if (m_sin.sin_addr.s_addr == kInAddrNone &&
+            winsock::SetSockOptInt(m_hSocket, SOL_SOCKET, SO_BROADCAST, 1) < 0) {
+            RaiseSocketError("setsockopt(SO_BROADCAST)");
+            return;
+        }
+    } else if (!PrepareStreamSocket()) {
+        return;
+    }
+    SelectEvents(kConnectEvents,
+                 datagram ? AsyncSelect::Kind::kDatagram : AsyncSelect::Kind::kStream);
+    if (datagram) {
+        ChangeState(wsConnected);
+        TriggerSessionConnected(0);
+        return;
+    }
+    if (winsock::Connect(m_hSocket, m_sin) < 0) {
+        const int code = winsock::WSAGetLastError();
+        if (code != WSAEWOULDBLOCK && code != 10036 /* in progress */) {
+            m_lastError = code;
+            RaiseSocketError("Connect");
+            return;
+        }
+    }
+    m_select.ConnectStarted();
+    ChangeState(wsConnecting);
+}
+
+void TCustomWSocket::BindLocal() {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<std::uint16_t>(m_localPortNum));
+    local.sin_addr.s_addr = WSocketResolveHost(m_localAddr);
+    if (winsock::Bind(m_hSocket, local) < 0) {
+        RaiseException("winsock.bind failed, error #" + std::to_string(winsock::WSAGetLastError()));
+        return;
+    }
+    if (winsock::GetSockName(m_hSocket, &local) < 0) {
+        RaiseException("winsock.getsockname failed, error #" +
+                       std::to_string(winsock::WSAGetLastError()));
+        return;
+    }
+    m_localPortNum = ntohs(local.sin_port);
+    m_localPort = std::to_string(m_localPortNum);
+}
+
+void TCustomWSocket::SetLingerOption() {
+    if (m_lingerOnOff == wsLingerNoSet) return;
+    if (m_hSocket == INVALID_SOCKET) {
+        RaiseException("Cannot set linger option at this time");
+        return;
+    }
+    if (winsock::SetLinger(m_hSocket, m_lingerOnOff == wsLingerOn, m_lingerTimeout) < 0)
+        RaiseSocketError("setsockopt(SO_LINGER)");
+}
+
+bool TCustomWSocket::ListenPreconditions() {
+    const char* missing = !m_portAssigned    ? "listen: port not assigned"
+                          : !m_protoAssigned ? "listen: protocol not assigned"
+                          : !m_addrAssigned  ? "listen: address not assigned"
+                                             : nullptr;
+    if (missing == nullptr) return true;
+    winsock::WSASetLastError(WSAEINVAL);
+    RaiseSocketError(missing);
+    return false;
+}
+
+void TCustomWSocket::Listen() {
+    if (!ListenPreconditions()) return;
+    try {
+        ResolveForConnect(false);
+    } catch (const ESocketException& e) {
+        RaiseException(std::string("listen: ") + e.what());
+        return;
+    }
+    m_sendQueue.Clear();
+    m_hSocket = winsock::Socket(AF_INET, m_sockType, m_protoNum);
+    if (m_hSocket == INVALID_SOCKET) {
+        RaiseSocketError("socket");
+        return;
+    }
+    const bool datagram = m_sockType == SOCK_DGRAM;
+    // Linux refuses to bind a port that still has connections in TIME_WAIT
+    // unless SO_REUSEADDR is set (Windows allows it); a second listener on
+    // the same port is refused either way.
+    if (!datagram) winsock::SetSockOptInt(m_hSocket, SOL_SOCKET, SO_REUSEADDR, 1);
+    if (winsock::Bind(m_hSocket, m_sin) < 0) {
+        // The handle is closed before the report, which may throw.
+        const int code = winsock::WSAGetLastError();
+        CloseHandleNow();
+        winsock::WSASetLastError(code);
+        RaiseSocketError("Bind");
+        Close();
+        return;
+    }
+    ChangeState(wsBound);
+    if (datagram) {
+        ChangeState(wsListening);
+        ChangeState(wsConnected);
+        TriggerSessionConnected(0);
+    } else {
+        if (winsock::Listen(m_hSocket, kListenBacklog) < 0) {
+            RaiseSocketError("Listen");
+            return;
+        }
+        ChangeState(wsListening);
+    }
+    SelectEvents(kListenEvents,
+                 datagram ? AsyncSelect::Kind::kDatagram : AsyncSelect::Kind::kListener);
+}
+
+TSocket TCustomWSocket::Accept() {
+    if (m_state != wsListening) {
+        winsock::WSASetLastError(WSAEINVAL);
+        RaiseSocketError("not a listening socket");
+        return INVALID_SOCKET;
+    }
+    m_acceptedHandle = winsock::Accept(m_hSocket, &m_sin);
+    m_select.AcceptDone();
+    if (m_acceptedHandle != INVALID_SOCKET) return m_acceptedHandle;
+    // A connection that was reset before we took it leaves nothing to
+    // accept; that is no failure of the listening socket.
+    const int code = winsock::WSAGetLastError();
+    if (code != WSAEWOULDBLOCK && code != WSAECONNABORTED) RaiseSocketError("Accept");
+    return INVALID_SOCKET;
+}
+
+void TCustomWSocket::Dup(TSocket NewHandle) {
+    if (NewHandle == INVALID_SOCKET) {
+        winsock::WSASetLastError(WSAEINVAL);
+        RaiseSocketError("Dup");
+        return;
+    }
+    if (m_state != wsClosed && m_hSocket != INVALID_SOCKET) {
+        m_select.Select(INVALID_SOCKET, 0, m_selectKind);
+        if (winsock::CloseSocket(m_hSocket) < 0) {
+            RaiseSocketError("Dup (closesocket)");
+            return;
+        }
+        m_hSocket = INVALID_SOCKET;
+        ChangeState(wsClosed);
+    }
+    m_hSocket = NewHandle;
+    SetLingerOption();
+    SelectEvents(kDupEvents, AsyncSelect::Kind::kStream);
+    ChangeState(wsConnected);
+}
+
+void TCustomWSocket::SelectEvents(int Mask, AsyncSelect::Kind Kind) {
+    m_selectMask = Mask;
+    m_selectKind = Kind;
+    m_select.Select(m_hSocket, m_paused ? 0 : Mask, Kind);
+}
+
+void TCustomWSocket::Pause() {
+    m_paused = true;
+    m_select.Select(m_hSocket, 0, m_selectKind);
+}
+
+void TCustomWSocket::Resume() {
+    m_paused = false;
+    m_select.Select(m_hSocket, m_selectMask, m_selectKind);
+}
+
+// Closes the handle at once, without shutdown and without events.
+void TCustomWSocket::CloseHandleNow() {
+    m_select.Select(INVALID_SOCKET, 0, m_selectKind);
+    winsock::CloseSocket(m_hSocket);
+    m_hSocket = INVALID_SOCKET;
+}
+
+void TCustomWSocket::Close() {
+    DoClose(true, 0);
+}
+
+void TCustomWSocket::DoClose(bool Shut, int Error) {
+    if (m_hSocket == INVALID_SOCKET) {
+        if (m_state != wsClosed) {
+            ChangeState(wsClosed);
+            ResetDefaults();
+        }
+        return;
+    }
+    if (m_state == wsClosed) return;
+    if (Shut) Shutdown(1);
+    m_select.Select(INVALID_SOCKET, 0, m_selectKind);
+    const TSocket handle = m_hSocket;
+    m_hSocket = INVALID_SOCKET;
+    // On Linux close() releases the descriptor even when it reports an
+    // error, so there is nothing to retry.
+    if (winsock::CloseSocket(handle) < 0) m_lastError = winsock::WSAGetLastError();
+    ChangeState(wsClosed);
+    if (!m_destroying && !m_closeReported) {
+        m_closeReported = true;
+        TriggerSessionClosed(Error);
+    }
+    try {
+        ResetDefaults();
+    } catch (const std::exception&) {
+    }
+}
+
+void TCustomWSocket::Abort() {
+    CancelDnsLookup();
+    m_sendQueue.Clear();
+    if (m_state == wsConnected && m_protoNum == 6) {
+        m_lingerOnOff = wsLingerOff;
+        SetLingerOption();
+    }
+    DoClose(false, 0);
+}
+
+void TCustomWSocket::CloseDelayed() {
+    PostMessage(WM_CLOSE_DELAYED);
+}
+
+void TCustomWSocket::Release() {
+    PostMessage(WM_WSOCKET_RELEASE);
+}
+
+void TCustomWSocket::Shutdown(int How) {
+    if (m_hSocket != INVALID_SOCKET) winsock::Shutdown(m_hSocket, How);
+}
+
+}  // namespace sitowiak::net

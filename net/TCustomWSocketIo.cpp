@@ -1,0 +1,294 @@
+// TCustomWSocket: sending, receiving and the addresses of a connection.
+#include <sys/socket.h>
+
+#include "net/TCustomWSocket.h"
+#include "net/WSocketResolve.h"
+
+namespace sitowiak::net {
+
+namespace {
+
+// Size of the reads that discard data nobody asked for.
+constexpr int kDiscardChunk = 1024;
+// Blocks gathered into one network write (about 96 KiB).
+constexpr int kMaxRunsPerWrite = 64;
+// ReceiveStr reads this much when the socket cannot say how much waits.
+constexpr int kDefaultReceiveSize = 255;
+
+}  // namespace
+
+int TCustomWSocket::Send(const void* Data, int Len) {
+    if (m_state != wsConnected) {
+        winsock::WSASetLastError(WSAENOTCONN);
+        RaiseSocketError("Send");
+        return -1;
+    }
+    m_allSent = false;
+    if (Len < 0) Len = 0;
+    const int direct = WriteDirect(Data, Len);
+    if (direct < 0) return Len;  // the connection ended inside the write
+    if (direct < Len) m_sendQueue.Append(static_cast<const char*>(Data) + direct, Len - direct);
+    // Raised once the rest is queued, so a Send from the handler goes after it.
+    if (direct > 0 && OnSendData) OnSendData(this, direct);
+    TryToSend();
+    // Everything went out at once: OnDataSent still comes after the caller
+    // has returned, through a write notification posted to ourselves.
+    if (m_allSent && m_hSocket != INVALID_SOCKET)
+        PostMessage(WM_ASYNCSELECT, static_cast<std::uintptr_t>(static_cast<unsigned>(m_hSocket)),
+                    FD_WRITE);
+    return Len;
+}
+
+// With nothing queued, bytes go to the network straight from the caller's
+// buffer; only what the network does not take is copied into the queue.
+// Returns the count written, or -1 when the write ended the connection.
+int TCustomWSocket::WriteDirect(const void* Data, int Len) {
+    if (Len == 0 || m_sendQueue.PendingBytes() > 0 || m_inTryToSend || m_sockType == SOCK_DGRAM)
+        return 0;
+    const int n = winsock::Send(m_hSocket, Data, Len, m_sendFlags);
+    if (n >= 0) return n;
+    const int code = winsock::WSAGetLastError();
+    if (code == WSAEWOULDBLOCK) return 0;
+    if (SendFailed(code)) return -1;
+    winsock::WSASetLastError(code);
+    RaiseSocketError("TryToSend failed");
+    return -1;
+}
+
+int TCustomWSocket::SendStr(const std::string& Str) {
+    if (Str.empty()) return 0;
+    return Send(Str.data(), static_cast<int>(Str.size()));
+}
+
+int TCustomWSocket::SendTo(const sockaddr_in& Dest, const void* Data, int Len) {
+    const int n = winsock::SendTo(m_hSocket, Data, Len, m_sendFlags, Dest);
+    if (n < 0)
+        m_lastError = winsock::WSAGetLastError();
+    else if (n > 0 && OnSendData)
+        OnSendData(this, n);
+    return n;
+}
+
+// Codes that mean the connection is gone: close quietly and report it once.
+bool TCustomWSocket::SendFailed(int Code) {
+    switch (Code) {
+        case WSAEINVAL:
+        case WSAENOTSOCK:
+        case WSAECONNABORTED:
+        case WSAECONNRESET:
+        case WSAENOTCONN:
+            m_closeReported = true;
+            Close();
+            TriggerSessionClosed(Code);
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Writes from the front of the queue until it is empty or the network is
+// full, gathering several blocks into each write. Not re-entered: a Send
+// from an OnSendData handler only appends, and the running pass sends it.
+void TCustomWSocket::TryToSend() {
+    if (m_hSocket == INVALID_SOCKET || m_inTryToSend) return;
+    if (!m_sendQueue.HasBlocks()) {
+        // Nothing was ever queued (a zero-byte Send): nothing waits.
+        m_allSent = true;
+        return;
+    }
+    m_inTryToSend = true;
+    for (;;) {
+        iovec runs[kMaxRunsPerWrite];
+        const int count = m_sendQueue.Gather(runs, kMaxRunsPerWrite);
+        if (count == 0) {
+            m_sendQueue.AdvanceDrained();
+            m_allSent = true;
+            break;
+        }
+        std::size_t total = 0;
+        for (int i = 0; i < count; ++i) total += runs[i].iov_len;
+        const int n = RawWriteV(runs, count);
+        if (n < 0) {
+            const int code = winsock::WSAGetLastError();
+            m_inTryToSend = false;
+            if (code == WSAEWOULDBLOCK) {
+                m_select.WouldBlock();
+            } else if (!SendFailed(code)) {
+                winsock::WSASetLastError(code);
+                RaiseSocketError("TryToSend failed");
+            }
+            return;
+        }
+        m_sendQueue.ConsumeAcross(n);
+        if (m_hSocket == INVALID_SOCKET) break;  // closed by OnSendData
+        if (static_cast<std::size_t>(n) < total) {
+            m_select.WouldBlock();  // the network is full: FD_WRITE resumes
+            break;
+        }
+    }
+    m_inTryToSend = false;
+}
+
+int TCustomWSocket::RawWrite(const void* Data, int Len) {
+    const int n = m_sockType == SOCK_DGRAM
+                      ? winsock::SendTo(m_hSocket, Data, Len, m_sendFlags, m_sin)
+                      : winsock::Send(m_hSocket, Data, Len, m_sendFlags);
+    if (n > 0 && OnSendData) OnSendData(this, n);
+    return n;
+}
+
+int TCustomWSocket::RawWriteV(const iovec* Runs, int Count) {
+    if (m_sockType == SOCK_DGRAM || Count == 1)
+        return RawWrite(Runs[0].iov_base, static_cast<int>(Runs[0].iov_len));
+    const int n = winsock::SendV(m_hSocket, Runs, Count, m_sendFlags);
+    if (n > 0 && OnSendData) OnSendData(this, n);
+    return n;
+}
+
+void TCustomWSocket::Flush() {
+    while (m_hSocket != INVALID_SOCKET && !m_allSent && !m_terminated) {
+        TryToSend();
+        if (m_allSent || m_hSocket == INVALID_SOCKET) break;
+        // Handles pending events, waiting for one when none is there: the
+        // write notification of a full network wakes us.
+        if (platform::SocketChannel::WaitForEvents()) m_terminated = true;
+    }
+}
+
+int TCustomWSocket::RawRead(void* Buffer, int BufferSize, int Flags) {
+    const int n = winsock::Recv(m_hSocket, Buffer, BufferSize, Flags);
+    m_select.ReadDone();
+    // A read that got less than it asked for has emptied the socket.
+    m_lastReadDrained = n < BufferSize;
+    return n;
+}
+
+int TCustomWSocket::RawReadFrom(void* Buffer, int BufferSize, sockaddr_in& From) {
+    const int n = winsock::RecvFrom(m_hSocket, Buffer, BufferSize, 0, &From);
+    m_select.ReadDone();
+    return n;
+}
+
+int TCustomWSocket::Receive(void* Buffer, int BufferSize) {
+    const int n = RawRead(Buffer, BufferSize, 0);
+    if (n < 0)
+        m_lastError = winsock::WSAGetLastError();
+    else
+        m_readCount += n;
+    return n;
+}
+
+std::string TCustomWSocket::ReceiveStr() {
+    int size = GetRcvdCount();
+    if (size < 0) return std::string();
+    if (size == 0) size = kDefaultReceiveSize;
+    std::string text(static_cast<std::size_t>(size), '\0');
+    const int n = Receive(text.data(), size);
+    if (n <= 0) return std::string();
+    text.resize(static_cast<std::size_t>(n));
+    return text;
+}
+
+int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From) {
+    const int n = RawReadFrom(Buffer, BufferSize, From);
+    if (n < 0)
+        m_lastError = winsock::WSAGetLastError();
+    else
+        m_readCount += n;
+    return n;
+}
+
+int TCustomWSocket::GetRcvdCount() {
+    const int n = winsock::BytesWaiting(m_hSocket);
+    if (n < 0) RaiseSocketError("ioctlSocket");
+    return n;
+}
+
+// Delivers while bytes wait. An exception from the handler ends this pass
+// and is dropped: the socket stays as it is and the next notification
+// delivers again.
+void TCustomWSocket::ReceiveLoop(int Error, TWSocketOptions Options) {
+    try {
+        for (;;) {
+            m_lastError = 0;
+            m_lastReadDrained = false;
+            if (!TriggerDataAvailable(Error)) {
+                char discard[kDiscardChunk];
+                if (RawRead(discard, kDiscardChunk, 0) < 0) {
+                    const int code = winsock::WSAGetLastError();
+                    if (code == WSAEWOULDBLOCK) break;
+                    m_lastError = code;
+                }
+            }
+            if (Options.Contains(wsoNoReceiveLoop) || m_lastError != 0) break;
+            if (m_hSocket == INVALID_SOCKET) break;  // the handler closed it
+            // The handler's last read emptied the socket: as good as a
+            // FIONREAD of 0 (what arrives later is the next notification).
+            if (m_lastReadDrained) break;
+            const int waiting = winsock::BytesWaiting(m_hSocket);
+            if (waiting < 0) m_lastError = winsock::WSAGetLastError();
+            if (waiting <= 0) break;
+        }
+    } catch (const std::exception&) {
+        // Ask again at the next pass of the event loop, as if read.
+        m_select.ReadDone();
+    }
+}
+
+void TCustomWSocket::WaitForClose() {
+    while (m_hSocket != INVALID_SOCKET && m_state != wsClosed) {
+        ProcessPendingEvents();
+        if (m_hSocket == INVALID_SOCKET) break;
+        const int waiting = winsock::BytesWaiting(m_hSocket);
+        if (waiting < 0) break;
+        if (waiting > 0) TriggerDataAvailable(0);
+        // The end of the connection arrives as FD_CLOSE from the event loop.
+        if (m_hSocket != INVALID_SOCKET && m_state != wsClosed)
+            platform::SocketChannel::WaitForEvents();
+    }
+}
+
+std::string TCustomWSocket::PeerAddr() {
+    if (m_state != wsConnected) return "error";
+    sockaddr_in peer{};
+    if (winsock::GetPeerName(m_hSocket, &peer) < 0) {
+        RaiseSocketError("GetPeerName");
+        return "error";
+    }
+    return winsock::InetNtoa(peer.sin_addr.s_addr);
+}
+
+std::string TCustomWSocket::PeerPort() {
+    if (m_state != wsConnected) return "error";
+    sockaddr_in peer{};
+    if (winsock::GetPeerName(m_hSocket, &peer) < 0) {
+        RaiseSocketError("GetPeerPort");
+        return "error";
+    }
+    return std::to_string(ntohs(peer.sin_port));
+}
+
+int TCustomWSocket::GetPeerName(sockaddr_in& Name) {
+    if (m_state != wsConnected) return SOCKET_ERROR;
+    return winsock::GetPeerName(m_hSocket, &Name);
+}
+
+int TCustomWSocket::GetSockName(sockaddr_in& Name) {
+    return winsock::GetSockName(m_hSocket, &Name);
+}
+
+std::string TCustomWSocket::SockLocalAddr() {
+    if (m_state != wsBound && m_state != wsConnected && m_state != wsListening) return "error";
+    sockaddr_in local{};
+    if (winsock::GetSockName(m_hSocket, &local) < 0) return "error";
+    return winsock::InetNtoa(local.sin_addr.s_addr);
+}
+
+std::string TCustomWSocket::SockLocalPort() {
+    if (m_state != wsBound && m_state != wsConnected && m_state != wsListening) return "error";
+    sockaddr_in local{};
+    if (winsock::GetSockName(m_hSocket, &local) < 0) return "error";
+    return std::to_string(ntohs(local.sin_port));
+}
+
+}  // namespace sitowiak::net

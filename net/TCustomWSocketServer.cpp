@@ -1,0 +1,114 @@
+#include "net/TCustomWSocketServer.h"
+
+#include <algorithm>
+
+namespace sitowiak::net {
+
+TCustomWSocketServer::TCustomWSocketServer(TCustomWSocket* AOwner)
+    : TWSocket(AOwner), m_clientType(ClientTypeOf<TWSocketClient>()) {}
+
+// Clients go first, last to first; the listening socket after them.
+TCustomWSocketServer::~TCustomWSocketServer() {
+    BeginDestroy();
+    while (!m_clients.empty()) {
+        TWSocketClient* client = m_clients.back();
+        try {
+            delete client;
+        } catch (...) {
+        }
+        // A client whose destructor failed must not be deleted again.
+        if (!m_clients.empty() && m_clients.back() == client) m_clients.pop_back();
+    }
+}
+
+TWSocketClient* TCustomWSocketServer::Clients(int Index) const {
+    if (Index < 0 || Index >= ClientCount()) return nullptr;
+    return m_clients[static_cast<std::size_t>(Index)];
+}
+
+bool TCustomWSocketServer::Contains(const TWSocketClient* Client) const {
+    return std::find(m_clients.begin(), m_clients.end(), Client) != m_clients.end();
+}
+
+void TCustomWSocketServer::ClientDestroyed(TWSocketClient* Client) {
+    m_clients.erase(std::remove(m_clients.begin(), m_clients.end(), Client), m_clients.end());
+}
+
+// One waiting connection: accept it, wrap it in a new client, report it and
+// greet it. The connection is taken before the client is made, so that a
+// connection that vanished in between leaves no client behind.
+void TCustomWSocketServer::TriggerSessionAvailable(int Error) {
+    TWSocket::TriggerSessionAvailable(Error);
+    if (Error != 0) return;
+    const TSocket handle = Accept();
+    if (handle == INVALID_SOCKET) return;
+    TWSocketClient* client = CreateClient(handle);
+    TriggerClientConnect(client, Error);
+    if (Contains(client) && client->State() == wsConnected) GreetClient(client);
+}
+
+TWSocketClient* TCustomWSocketServer::CreateClient(TSocket Handle) {
+    TWSocketClient* client = nullptr;
+    try {
+        ++m_clientNum;
+        client = m_clientType(this);
+        m_clients.push_back(client);
+        client->m_server = this;
+        client->m_clientId = m_clientNum;
+        TriggerClientCreate(client);
+        client->SetName(Name() + "Client" + std::to_string(m_clientNum));
+        client->SetBanner(m_banner);
+    } catch (...) {
+        winsock::CloseSocket(Handle);  // not adopted by any client
+        throw;
+    }
+    client->Dup(Handle);
+    return client;
+}
+
+void TCustomWSocketServer::GreetClient(TWSocketClient* Client) {
+    if (m_maxClients > 0 && ClientCount() > m_maxClients) {
+        Client->SetBanner(m_bannerToBusy);
+        Client->SendBanner();
+        Client->Close();
+        return;
+    }
+    Client->SendBanner();
+}
+
+void TCustomWSocketServer::HandleMessage(const platform::ChannelMessage& Msg) {
+    if (Msg.Msg == WM_CLIENT_CLOSED)
+        CallGuarded([&] { ClientClosed(static_cast<int>(Msg.WParam)); });
+    else
+        TWSocket::HandleMessage(Msg);
+}
+
+// Reports a closed client and destroys it, also when the handler throws.
+void TCustomWSocketServer::ClientClosed(int ClientId) {
+    auto it = std::find_if(m_clients.begin(), m_clients.end(), [ClientId](const TWSocketClient* c) {
+        return c->m_clientId == ClientId;
+    });
+    if (it == m_clients.end()) return;  // already destroyed (released)
+    TWSocketClient* client = *it;
+    try {
+        TriggerClientDisconnect(client, 0);
+    } catch (...) {
+        delete client;
+        throw;
+    }
+    delete client;
+}
+
+void TCustomWSocketServer::TriggerClientCreate(TWSocketClient* Client) {
+    if (OnClientCreate) OnClientCreate(this, Client);
+}
+
+void TCustomWSocketServer::TriggerClientConnect(TWSocketClient* Client, int Error) {
+    if (OnClientConnect) OnClientConnect(this, Client, static_cast<std::uint16_t>(Error));
+}
+
+void TCustomWSocketServer::TriggerClientDisconnect(TWSocketClient* Client, int Error) {
+    if (OnClientDisconnect) OnClientDisconnect(this, Client, static_cast<std::uint16_t>(Error));
+}
+
+}  // namespace sitowiak::net

@@ -1,0 +1,136 @@
+#include "platform/events/SocketChannel.h"
+
+#include <mutex>
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QEventLoop>
+
+#include "platform/events/ChannelObject.h"
+#include "platform/events/ReadinessReactor.h"
+
+namespace sitowiak::platform {
+
+namespace {
+
+class MessageEvent : public QEvent {
+  public:
+    explicit MessageEvent(const ChannelMessage& m)
+        : QEvent(ChannelObject::MessageEventType()), message(m) {}
+    ChannelMessage message;
+};
+
+}  // namespace
+
+// The mailbox state lives as long as any poster holds it; the target is
+// cleared under the lock before the channel's object goes away, so a worker
+// thread never posts to a destroyed object.
+struct ChannelMailbox::State {
+    std::mutex lock;
+    ChannelObject* target = nullptr;
+};
+
+bool ChannelMailbox::Post(const ChannelMessage& message) {
+    if (!m_state) return false;
+    std::lock_guard<std::mutex> guard(m_state->lock);
+    if (m_state->target == nullptr) return false;
+    QCoreApplication::postEvent(m_state->target, new MessageEvent(message));
+    return true;
+}
+
+ChannelObject::ChannelObject(SocketChannel::MessageHandler onMessage,
+                             SocketChannel::ReadyHandler onReady)
+    : m_onMessage(std::move(onMessage)), m_onReady(std::move(onReady)) {}
+
+QEvent::Type ChannelObject::MessageEventType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+bool ChannelObject::event(QEvent* e) {
+    if (e->type() != MessageEventType()) return QObject::event(e);
+    if (m_onMessage) {
+        ++m_depth;
+        // Copy: the handler may destroy the owner, which detaches us.
+        auto handler = m_onMessage;
+        handler(static_cast<MessageEvent*>(e)->message);
+        LeaveHandler();
+    }
+    return true;
+}
+
+void ChannelObject::LeaveHandler() {
+    if (--m_depth == 0 && m_orphan) deleteLater();
+}
+
+void ChannelObject::Ready(bool writable, bool hangup) {
+    if (!m_onReady) return;
+    ++m_depth;
+    auto handler = m_onReady;
+    handler(m_fd, writable, hangup);
+    LeaveHandler();
+}
+
+void ChannelObject::Watch(int fd, bool read, bool write) {
+    m_fd = fd;
+    if (ReadinessReactor* reactor = ReadinessReactor::Instance())
+        reactor->Watch(this, m_token, m_watchedFd, fd, read, write);
+}
+
+ChannelObject::~ChannelObject() {
+    Watch(-1, false, false);
+}
+
+void ChannelObject::Detach() {
+    m_onMessage = nullptr;
+    m_onReady = nullptr;
+    Watch(-1, false, false);
+}
+
+SocketChannel::SocketChannel(MessageHandler onMessage, ReadyHandler onReady)
+    : m_object(new ChannelObject(std::move(onMessage), std::move(onReady))) {
+    m_mailbox.m_state = std::make_shared<ChannelMailbox::State>();
+    m_mailbox.m_state->target = m_object;
+}
+
+SocketChannel::~SocketChannel() {
+    {
+        std::lock_guard<std::mutex> guard(m_mailbox.m_state->lock);
+        m_mailbox.m_state->target = nullptr;
+    }
+    m_object->Detach();
+    // A channel destroyed from inside one of its own handlers (a socket that
+    // releases itself) must leave its object alive until that handler has
+    // returned; the object then deletes itself.
+    if (m_object->Dispatching()) {
+        m_object->Orphan();
+        return;
+    }
+    delete m_object;
+}
+
+void SocketChannel::Post(const ChannelMessage& message) {
+    QCoreApplication::postEvent(m_object, new MessageEvent(message));
+}
+
+ChannelMailbox SocketChannel::Mailbox() const {
+    return m_mailbox;
+}
+
+void SocketChannel::Watch(int fd, bool read, bool write) {
+    m_object->Watch(fd, read, write);
+}
+
+bool SocketChannel::ProcessPendingEvents() {
+    if (QCoreApplication::instance() == nullptr) return true;
+    QCoreApplication::processEvents();
+    return QCoreApplication::closingDown();
+}
+
+bool SocketChannel::WaitForEvents() {
+    if (QCoreApplication::instance() == nullptr) return true;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return QCoreApplication::closingDown();
+}
+
+}  // namespace sitowiak::platform
