@@ -56,14 +56,14 @@ void GapText::Replace(size_t a, size_t b, std::string_view text) {
     char* data = m_buffer.Data();
     size_t newB = a + text.size();
     std::memmove(data + newB, data + b, m_write - b);
-    std::memcpy(data + a, text.data(), text.size());
+    if (!text.empty()) std::memcpy(data + a, text.data(), text.size());
     m_write = m_write - b + newB;
     Shift(a, b, static_cast<ptrdiff_t>(newB) - static_cast<ptrdiff_t>(b));
 }
 
 void GapText::ShrinkAhead(size_t count, std::string_view text) {
     m_read += count - text.size();
-    std::memcpy(m_buffer.Data() + m_read, text.data(), text.size());
+    if (!text.empty()) std::memcpy(m_buffer.Data() + m_read, text.data(), text.size());
     Shift(m_write, m_write + count, -static_cast<ptrdiff_t>(count - text.size()));
 }
 
