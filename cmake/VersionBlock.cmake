@@ -6,5 +6,9 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/version_block.cpp.in
                ${CMAKE_BINARY_DIR}/generated/version_block.cpp @ONLY)
 
 function(sitowiak_add_version_block target)
+  # Test targets do not exist when SITOWIAK_TESTS is off.
+  if(NOT TARGET ${target})
+    return()
+  endif()
   target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/generated/version_block.cpp)
 endfunction()
