@@ -156,20 +156,50 @@ void ArticleRewriter::HeaderLine() {
     }
 }
 
+ArticleRewriter::Kind ArticleRewriter::ArticleKind() {
+    if (m_kindEdits != m_text.EditCount()) {
+        bool typed = m_contentType != kNoPosition;
+        if (typed && m_text.BeginsWith(m_contentType, "text/html"))
+            m_kind = Kind::kHtml;
+        else if (!typed || m_text.BeginsWith(m_contentType, "text/plain"))
+            m_kind = Kind::kPlain;
+        else if (m_text.BeginsWith(m_contentType, "multipart/"))
+            m_kind = Kind::kMultipart;
+        else
+            m_kind = Kind::kOther;
+        m_kindEdits = m_text.EditCount();
+    }
+    return m_kind;
+}
+
+bool ArticleRewriter::PartIsPlain() {
+    if (m_partPlainEdits != m_text.EditCount()) {
+        m_partPlain = m_partContentType != kNoPosition &&
+                      m_text.BeginsWith(m_partContentType, "text/plain");
+        m_partPlainEdits = m_text.EditCount();
+    }
+    return m_partPlain;
+}
+
 // Step 3.
 void ArticleRewriter::BodyLine() {
-    bool typed = m_contentType != kNoPosition;
-    if (typed && m_text.BeginsWith(m_contentType, "text/html")) {
+    switch (ArticleKind()) {
+    case Kind::kHtml:
         if (m_in.AddStyle && IsDotLine()) InsertStyleLink(m_headerStart, m_bodyStart);
-    } else if (!typed || m_text.BeginsWith(m_contentType, "text/plain")) {
-        if (!IsDotLine()) return;
+        break;
+    case Kind::kPlain:
+        if (!IsDotLine()) break;
         if (!m_in.ForcedCharset.empty()) {
             RecodeBody(m_headerStart, m_bodyStart, m_in.ForcedCharset, m_charset);
             m_charset = m_in.ForcedCharset;
         }
         if (m_in.AddFooter) AppendFooter(m_charset);
-    } else if (m_text.BeginsWith(m_contentType, "multipart/")) {
+        break;
+    case Kind::kMultipart:
         MultipartLine();
+        break;
+    case Kind::kOther:
+        break;
     }
 }
 
@@ -182,12 +212,12 @@ void ArticleRewriter::MultipartLine() {
                 m_partBodyStart = m_lineEnd + kCrLf.size();
             } else if (m_text.BeginsWith(m_line, kContentTypeLine)) {
                 m_partContentType = m_line + kContentTypeLine.size();
+                m_partPlainEdits = static_cast<unsigned long>(-1);
                 std::string_view field = m_text.View(m_line, FieldEndAhead());
                 m_partCharset = std::string(
                     ParameterIn(field, kContentTypeLine.size(), kCharsetParameter).value_or(""));
             }
-        } else if (m_partContentType != kNoPosition &&
-                   m_text.BeginsWith(m_partContentType, "text/plain")) {
+        } else if (PartIsPlain()) {
             QuoteIndent();
         }
         return;
@@ -195,6 +225,7 @@ void ArticleRewriter::MultipartLine() {
     if (m_partStart != kNoPosition) ClosePart();
     m_inPartHeader = true;
     m_partContentType = kNoPosition;
+    m_partPlainEdits = static_cast<unsigned long>(-1);
     m_partCharset = "us-ascii";
     m_partStart = m_line;
     m_partHeaderStart = m_lineEnd + kCrLf.size();
@@ -228,7 +259,15 @@ void ArticleRewriter::RecodeBody(size_t hs, size_t bs, const std::string& target
     uint32_t to = CodePageOf(target);
     std::string_view body = m_text.View(bs, m_line);
     TransferEncoding encoding = TransferEncodingOf(hs, bs);
-    if (encoding == TransferEncoding::kNone) {
+    const platform::ByteMap* map = platform::SingleByteMap(from, to);
+    if (encoding == TransferEncoding::kNone && map != nullptr) {
+        // Single-byte source: the converted length is known, and the body is
+        // converted in place from its end, without a copy beside it.
+        size_t length = m_line - bs;
+        size_t converted = platform::TranslatedLength(*map, body);
+        char* at = m_text.Resize(bs, m_line, converted);
+        platform::TranslateBackward(*map, at, length, at + converted);
+    } else if (encoding == TransferEncoding::kNone) {
         // An unusable code page would give an empty body, as Part 2.2 says;
         // CodePageOf only answers code pages that convert.
         std::string converted;

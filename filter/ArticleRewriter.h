@@ -46,6 +46,13 @@ public:
     void Run();
 
 private:
+    // The branch of step 3 for the article's content type, and whether the
+    // current part is text/plain: comparisons that each line would repeat,
+    // kept until an edit behind the gap could have changed the text.
+    enum class Kind { kHtml, kPlain, kMultipart, kOther };
+    Kind ArticleKind();
+    bool PartIsPlain();
+
     void HeaderLine();
     void BodyLine();
     void MultipartLine();
@@ -85,6 +92,11 @@ private:
     size_t m_partBodyStart = kNoPosition;
     size_t m_partContentType = kNoPosition;
     std::string m_partCharset = "us-ascii";
+
+    Kind m_kind = Kind::kOther;
+    unsigned long m_kindEdits = static_cast<unsigned long>(-1);
+    bool m_partPlain = false;
+    unsigned long m_partPlainEdits = static_cast<unsigned long>(-1);
 };
 
 }  // namespace sitowiak::filter

@@ -13,6 +13,8 @@ char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 
 // Extra room taken whenever the gap must grow: a sixteenth of the buffer.
 constexpr size_t kMinimumExtra = 4096;
+constexpr size_t kBudgetFactor = 4;
+constexpr size_t kBudgetExtra = size_t{1} << 20;
 
 }  // namespace
 
@@ -20,7 +22,8 @@ GapText::GapText(TBuforDyn& buffer, size_t start)
     : m_buffer(buffer),
       m_write(std::min(start, static_cast<size_t>(buffer.Length()))),
       m_read(m_write),
-      m_end(static_cast<size_t>(buffer.Length())) {}
+      m_end(static_cast<size_t>(buffer.Length())),
+      m_budget(kBudgetFactor * m_end + kBudgetExtra) {}
 
 char GapText::At(size_t p) const {
     if (p < m_write) return m_buffer.Data()[p];
@@ -51,14 +54,20 @@ void GapText::MoveGapTo(size_t p) {
 }
 
 void GapText::Replace(size_t a, size_t b, std::string_view text) {
+    char* at = Resize(a, b, text.size());
+    if (!text.empty()) std::memcpy(at, text.data(), text.size());
+}
+
+char* GapText::Resize(size_t a, size_t b, size_t length) {
     size_t removed = b - a;
-    if (text.size() > removed) Reserve(text.size() - removed);
+    if (length > removed) Reserve(length - removed);
     char* data = m_buffer.Data();
-    size_t newB = a + text.size();
+    size_t newB = a + length;
     std::memmove(data + newB, data + b, m_write - b);
-    if (!text.empty()) std::memcpy(data + a, text.data(), text.size());
     m_write = m_write - b + newB;
     Shift(a, b, static_cast<ptrdiff_t>(newB) - static_cast<ptrdiff_t>(b));
+    ++m_edits;
+    return data + a;
 }
 
 void GapText::ShrinkAhead(size_t count, std::string_view text) {
@@ -71,14 +80,15 @@ void GapText::Shift(size_t a, size_t b, ptrdiff_t delta) {
     size_t newEnd = static_cast<size_t>(static_cast<ptrdiff_t>(b) + delta);
     for (size_t* p : m_tracked) {
         if (*p == kNoPosition) continue;
-        if (*p >= b && (a < b || *p >= a))
+        if (*p >= b)
             *p = static_cast<size_t>(static_cast<ptrdiff_t>(*p) + delta);
-        else if (*p > a && *p < b)
+        else if (*p > a)
             *p = std::min(*p, newEnd);
     }
 }
 
 void GapText::Reserve(size_t need) {
+    if (Size() + need > m_budget) throw std::bad_alloc();
     if (Gap() >= need) return;
     size_t extra = need - Gap() + std::max(kMinimumExtra, m_end / 16);
     size_t limit = static_cast<size_t>(std::numeric_limits<int32_t>::max()) - 4096;

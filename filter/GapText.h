@@ -14,6 +14,12 @@
 // grows by the need plus a sixteenth of its size, so regrowth is rare and
 // the cost stays linear. Close() removes the gap and leaves a normal buffer.
 //
+// Memory budget: the text may grow to 4 times its size at the start plus
+// 1 MiB (re-encoding a body of 8-bit bytes read as us-ascii into UTF-8
+// triples it). Input that is not one article can grow without end (a plain
+// body re-encoded again at each of many ".\r\n" lines); an edit past the
+// budget throws std::bad_alloc, which the Part treats as exhausted memory.
+//
 // Positions registered with Track() follow every edit as Part 2.3 wants:
 // a position at or after the end of a changed range moves by the change in
 // length; one inside a removed range moves to its start.
@@ -45,11 +51,18 @@ public:
     std::string_view View(size_t a, size_t b) const;
 
     void Track(size_t* position) { m_tracked.push_back(position); }
+    // Counts the edits behind the gap (Replace, Resize), so that a reader can
+    // tell whether text it has looked at may have changed.
+    unsigned long EditCount() const { return m_edits; }
 
     // Moves the gap forward to p (p >= GapStart()).
     void MoveGapTo(size_t p);
     // Replaces [a, b) by text; b <= GapStart().
     void Replace(size_t a, size_t b, std::string_view text);
+    // Makes [a, b) `length` bytes long, b <= GapStart(); the old bytes stay
+    // where they were (as far as the new range reaches) and the rest is
+    // undefined until the caller fills it. Returns the range's first byte.
+    char* Resize(size_t a, size_t b, size_t length);
     // Replaces the `count` bytes right after the gap by the shorter `text`.
     void ShrinkAhead(size_t count, std::string_view text);
     // Removes the gap; the buffer's length is then the text's, with its NUL.
@@ -64,7 +77,9 @@ private:
     size_t m_write;  // W: start of the gap
     size_t m_read;   // R: end of the gap
     size_t m_end;    // E: end of the physical content
+    size_t m_budget; // largest Size() an edit may reach
     std::vector<size_t*> m_tracked;
+    unsigned long m_edits = 0;
 };
 
 }  // namespace sitowiak::filter

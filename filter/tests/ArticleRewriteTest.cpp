@@ -338,3 +338,27 @@ TEST(ArticleMalformed, AStartBeyondTheEndChangesNothing) {
 
 }  // namespace
 }  // namespace sitowiak::filter
+
+namespace sitowiak::filter {
+namespace {
+
+using namespace testing;
+
+TEST(ArticleMalformed, GrowthBeyondTheMemoryBudgetEndsTheScanLikeExhaustedMemory) {
+    // Not one article: each ".\r\n" line re-encodes the whole body again,
+    // and UTF-7 reads every 8-bit byte as U+FFFD (3 bytes in UTF-8), so the
+    // body would triple at every terminating line. The scan ends once the
+    // text would pass 4 times its size plus 1 MiB; what was done stays.
+    ArticleOptions o;
+    o.forcedCharset = "utf-8";
+    o.sourceCharset = "utf-7";
+    std::string text = "\r\n" + std::string(1000, '\xB1') + "\r\n";
+    for (int i = 0; i < 30; ++i) text += ".\r\n";
+    std::string out = Rewrite(text, 0, o);
+    EXPECT_LE(out.size(), 4 * text.size() + (1u << 20));
+    EXPECT_GT(out.size(), text.size());
+    EXPECT_EQ(out.substr(0, 5), "Conte");  // the first re-encodings were made
+}
+
+}  // namespace
+}  // namespace sitowiak::filter

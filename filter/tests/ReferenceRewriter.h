@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,14 +32,20 @@ class ReferenceRewriter {
 public:
     ReferenceRewriter(TBuforDyn& b, size_t start, const ReferenceInputs& in) : b_(b), in_(in) {
         line_ = hs_ = std::min(start, Len());
+        budget_ = 4 * Len() + (size_t{1} << 20);
     }
 
+    // The scan, under one handler as in the Part; growth past the budget
+    // (GapText.h) counts as exhausted memory.
     void Run() {
-        while (line_ + 2 <= Len()) {
-            size_t e = Search(line_, "\r\n");
-            lineEnd_ = e == npos ? Len() : e;
-            if (inHeader_) Header(); else Body();
-            line_ = lineEnd_ + 2;
+        try {
+            while (line_ + 2 <= Len()) {
+                size_t e = Search(line_, "\r\n");
+                lineEnd_ = e == npos ? Len() : e;
+                if (inHeader_) Header(); else Body();
+                line_ = lineEnd_ + 2;
+            }
+        } catch (...) {
         }
     }
 
@@ -62,6 +69,7 @@ private:
     }
     void Edit(size_t a, size_t b, const std::string& text) {
         ptrdiff_t delta = ptrdiff_t(text.size()) - ptrdiff_t(b - a);
+        if (delta > 0 && Len() + size_t(delta) > budget_) throw std::bad_alloc();
         char* at = b_.ResizeGap(D() + a, D() + b, int32_t(delta));
         std::memcpy(at, text.data(), text.size());
         for (size_t* p : {&line_, &lineEnd_, &hs_, &bs_, &ct_, &ps_, &phs_, &pbs_, &pct_}) {
@@ -220,7 +228,7 @@ private:
     TBuforDyn& b_;
     const ReferenceInputs& in_;
     size_t line_ = 0, lineEnd_ = 0, hs_ = 0, bs_ = npos, ct_ = npos;
-    size_t ps_ = npos, phs_ = npos, pbs_ = npos, pct_ = npos;
+    size_t ps_ = npos, phs_ = npos, pbs_ = npos, pct_ = npos, budget_ = 0;
     bool inHeader_ = true, inPartHeader_ = false;
     std::string charset_ = "us-ascii", pcharset_ = "us-ascii", boundary_;
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <vector>
 
 #include "CodePageConverter.h"
@@ -25,7 +27,66 @@ bool IsAscii(std::u16string_view text) {
     return true;
 }
 
+std::unique_ptr<ByteMap> BuildByteMap(CodePageConverter& from, CodePageConverter& to) {
+    auto map = std::make_unique<ByteMap>();
+    for (int b = 0; b < 256; ++b) {
+        char byte = static_cast<char>(b);
+        const char* src = &byte;
+        char16_t unit[2];
+        char16_t* u = unit;
+        from.Reset();
+        from.ToWide(src, &byte + 1, u, unit + 2, true);
+        if (u - unit != 1) return nullptr;
+        const char16_t* us = unit;
+        char out[8];
+        char* o = out;
+        to.Reset();
+        to.FromWide(us, u, o, out + sizeof out, true);
+        size_t n = static_cast<size_t>(o - out);
+        if (n < 1 || n > 3) return nullptr;
+        map->length[b] = static_cast<uint8_t>(n);
+        std::memcpy(map->bytes[b], out, n);
+    }
+    from.Reset();
+    to.Reset();
+    return map;
+}
+
 }  // namespace
+
+const ByteMap* SingleByteMap(uint32_t fromCodePage, uint32_t toCodePage) {
+    thread_local std::map<std::pair<uint32_t, uint32_t>, std::unique_ptr<ByteMap>> maps;
+    auto key = std::make_pair(fromCodePage, toCodePage);
+    if (auto it = maps.find(key); it != maps.end()) return it->second.get();
+    CodePageConverter* from = CodePageConverter::For(fromCodePage);
+    CodePageConverter* to = CodePageConverter::For(toCodePage);
+    std::unique_ptr<ByteMap> map;
+    if (from != nullptr && to != nullptr && from->SingleByte() &&
+        (to->SingleByte() || toCodePage == kCodePageUtf8))
+        map = BuildByteMap(*from, *to);
+    return maps.emplace(key, std::move(map)).first->second.get();
+}
+
+size_t TranslatedLength(const ByteMap& map, std::string_view src) {
+    size_t n = 0;
+    for (char c : src) n += map.length[static_cast<unsigned char>(c)];
+    return n;
+}
+
+void TranslateBackward(const ByteMap& map, const char* src, size_t n, char* dstEnd) {
+    // Each byte gives at least one byte, so in place the translation of
+    // byte i starts at or after src + i: it covers only bytes already read.
+    while (n > 0) {
+        auto b = static_cast<unsigned char>(src[--n]);
+        uint8_t len = map.length[b];
+        dstEnd -= len;
+        dstEnd[0] = map.bytes[b][0];
+        if (len > 1) {
+            dstEnd[1] = map.bytes[b][1];
+            if (len > 2) dstEnd[2] = map.bytes[b][2];
+        }
+    }
+}
 
 uint32_t GetACP() { return kCodePageUtf8; }
 
@@ -87,6 +148,12 @@ bool AppendConverted(uint32_t fromCodePage, uint32_t toCodePage, std::string_vie
     if (from == nullptr || to == nullptr) return false;
     if (from->AsciiTransparent() && to->AsciiTransparent() && IsAscii(src)) {
         dst.append(src);
+        return true;
+    }
+    if (const ByteMap* map = SingleByteMap(fromCodePage, toCodePage)) {
+        size_t old = dst.size();
+        dst.resize(old + TranslatedLength(*map, src));
+        TranslateBackward(*map, src.data(), src.size(), dst.data() + dst.size());
         return true;
     }
     thread_local std::vector<char16_t> wide(kWideChunk);

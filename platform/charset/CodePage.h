@@ -53,4 +53,21 @@ bool AppendMultiByteFromWide(uint32_t codePage, std::u16string_view src, std::st
 bool AppendConverted(uint32_t fromCodePage, uint32_t toCodePage, std::string_view src,
                      std::string& dst);
 
+// A single-byte source code page composed with a single-byte or UTF-8
+// target: the target bytes of every source byte, exactly what decoding and
+// encoding give. A text then converts byte by byte, its converted length is
+// known before converting, and every byte gives at least one byte, so the
+// conversion can run in place from the end (TranslateBackward).
+struct ByteMap {
+    uint8_t length[256];
+    char bytes[256][3];
+};
+// Non-null for such a pair of code pages; kept for the thread's life.
+const ByteMap* SingleByteMap(uint32_t fromCodePage, uint32_t toCodePage);
+// The length of `src` translated.
+size_t TranslatedLength(const ByteMap& map, std::string_view src);
+// Translates the n bytes at src into the TranslatedLength bytes that end at
+// dstEnd, last byte first. dstEnd may be src + TranslatedLength (in place).
+void TranslateBackward(const ByteMap& map, const char* src, size_t n, char* dstEnd);
+
 }  // namespace sitowiak::platform

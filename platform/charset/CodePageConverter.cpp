@@ -157,6 +157,7 @@ public:
     }
     void Reset() override { m_afterLead = false; }
     size_t MaxBytesPerUnit() const override { return 1; }
+    bool SingleByte() const override { return true; }
 
 private:
     static constexpr uint16_t kUnmapped = 0xFFFF;

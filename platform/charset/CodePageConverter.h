@@ -31,6 +31,9 @@ public:
     virtual size_t MaxBytesPerUnit() const = 0;
 
     bool AsciiTransparent() const { return m_asciiTransparent; }
+    // Stateless, one byte to one code unit and back (every byte decodes to
+    // a BMP character that is not a surrogate).
+    virtual bool SingleByte() const { return false; }
 
 protected:
     void ProbeAsciiTransparency();

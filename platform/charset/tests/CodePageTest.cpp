@@ -162,6 +162,32 @@ TEST(CodePage, SingleByteTablesAgreeWithGlibcIconv) {
     }
 }
 
+TEST(CodePage, ByteMapsAreDecodingThenEncoding) {
+    for (uint32_t from : {28592u, 1250u, 20127u, 28606u, 852u})
+        for (uint32_t to : {65001u, 1250u, 28592u, 20127u}) {
+            const ByteMap* map = SingleByteMap(from, to);
+            ASSERT_NE(map, nullptr) << from << " " << to;
+            for (int b = 0; b < 256; ++b) {
+                std::string byte(1, static_cast<char>(b));
+                std::string expected = Encode(to, Decode(from, byte));
+                EXPECT_EQ(std::string(map->bytes[b], map->length[b]), expected) << from << " " << to << " " << b;
+            }
+        }
+    EXPECT_EQ(SingleByteMap(65001, 1250), nullptr);  // UTF-8 is not single-byte
+    EXPECT_EQ(SingleByteMap(1250, 932), nullptr);
+    EXPECT_EQ(SingleByteMap(1250, 50220), nullptr);
+}
+
+TEST(CodePage, TranslationRunsInPlaceFromTheEnd) {
+    const ByteMap* map = SingleByteMap(28592, 65001);
+    ASSERT_NE(map, nullptr);
+    std::string text = "a\xB1\xE6 z\xBF\xF3\xB3\xE6";
+    size_t length = TranslatedLength(*map, text);
+    std::string buffer = text + std::string(length - text.size(), '#');
+    TranslateBackward(*map, buffer.data(), text.size(), buffer.data() + length);
+    EXPECT_EQ(buffer, "a\xC4\x85\xC4\x87 z\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87");
+}
+
 TEST(CodePage, EmptyTextsGiveEmptyResults) {
     EXPECT_EQ(Decode(1250, ""), u"");
     EXPECT_EQ(Encode(1250, u""), "");
