@@ -260,7 +260,10 @@ void ArticleRewriter::RecodeBody(size_t hs, size_t bs, const std::string& target
     std::string_view body = m_text.View(bs, m_line);
     TransferEncoding encoding = TransferEncodingOf(hs, bs);
     const platform::ByteMap* map = platform::SingleByteMap(from, to);
-    if (encoding == TransferEncoding::kNone && map != nullptr) {
+    if (encoding == TransferEncoding::kNone && from == platform::kCodePageUtf8 &&
+        to == platform::kCodePageUtf8 && platform::IsWellFormedUtf8(body)) {
+        // UTF-8 to UTF-8 gives well-formed text back unchanged.
+    } else if (encoding == TransferEncoding::kNone && map != nullptr) {
         // Single-byte source: the converted length is known, and the body is
         // converted in place from its end, without a copy beside it.
         size_t length = m_line - bs;

@@ -54,6 +54,46 @@ std::unique_ptr<ByteMap> BuildByteMap(CodePageConverter& from, CodePageConverter
 
 }  // namespace
 
+bool IsWellFormedUtf8(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* end = p + text.size();
+    while (p < end) {
+        // Eight ASCII bytes at a time.
+        if (end - p >= 8) {
+            uint64_t word;
+            std::memcpy(&word, p, 8);
+            if ((word & 0x8080808080808080ull) == 0) {
+                p += 8;
+                continue;
+            }
+        }
+        unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        size_t n;
+        unsigned char low = 0x80, high = 0xBF;  // range of the second byte
+        if (c >= 0xC2 && c <= 0xDF) n = 2;
+        else if (c >= 0xE0 && c <= 0xEF) {
+            n = 3;
+            if (c == 0xE0) low = 0xA0;
+            if (c == 0xED) high = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            n = 4;
+            if (c == 0xF0) low = 0x90;
+            if (c == 0xF4) high = 0x8F;
+        } else {
+            return false;
+        }
+        if (static_cast<size_t>(end - p) < n || p[1] < low || p[1] > high) return false;
+        for (size_t i = 2; i < n; ++i)
+            if (p[i] < 0x80 || p[i] > 0xBF) return false;
+        p += n;
+    }
+    return true;
+}
+
 const ByteMap* SingleByteMap(uint32_t fromCodePage, uint32_t toCodePage) {
     thread_local std::map<std::pair<uint32_t, uint32_t>, std::unique_ptr<ByteMap>> maps;
     auto key = std::make_pair(fromCodePage, toCodePage);

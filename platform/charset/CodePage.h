@@ -53,6 +53,11 @@ bool AppendMultiByteFromWide(uint32_t codePage, std::u16string_view src, std::st
 bool AppendConverted(uint32_t fromCodePage, uint32_t toCodePage, std::string_view src,
                      std::string& dst);
 
+// True when `text` is well-formed UTF-8 (Unicode's Table 3-7: no overlong
+// forms, no surrogates, nothing above U+10FFFF, no cut-off sequence).
+// Converting such a text from UTF-8 to UTF-8 gives it back unchanged.
+bool IsWellFormedUtf8(std::string_view text);
+
 // A single-byte source code page composed with a single-byte or UTF-8
 // target: the target bytes of every source byte, exactly what decoding and
 // encoding give. A text then converts byte by byte, its converted length is

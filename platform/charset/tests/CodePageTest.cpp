@@ -188,6 +188,25 @@ TEST(CodePage, TranslationRunsInPlaceFromTheEnd) {
     EXPECT_EQ(buffer, "a\xC4\x85\xC4\x87 z\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87");
 }
 
+TEST(CodePage, WellFormedUtf8ConvertsToItself) {
+    const char* good[] = {"", "abc", "Za\xC5\xBC\xC3\xB3", "\xEF\xBF\xBF", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF",
+                          "\xE0\xA0\x80", "\xED\x9F\xBF"};
+    for (const char* g : good) {
+        EXPECT_TRUE(IsWellFormedUtf8(g)) << g;
+        std::string out;
+        AppendConverted(65001, 65001, g, out);
+        EXPECT_EQ(out, g);
+    }
+    const char* bad[] = {"\x80", "\xC0\xAF", "\xC1\xBF", "\xE0\x9F\xBF", "\xED\xA0\x80",
+                         "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xC4", "abcdefgh\xE2\x82", "\xFF"};
+    for (const char* b : bad) {
+        EXPECT_FALSE(IsWellFormedUtf8(b)) << b;
+        std::string out;
+        AppendConverted(65001, 65001, b, out);
+        EXPECT_NE(out, b);  // the converter replaces what is ill-formed
+    }
+}
+
 TEST(CodePage, EmptyTextsGiveEmptyResults) {
     EXPECT_EQ(Decode(1250, ""), u"");
     EXPECT_EQ(Encode(1250, u""), "");
