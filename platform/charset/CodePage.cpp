@@ -49,7 +49,16 @@ std::unique_ptr<ByteMap> BuildByteMap(CodePageConverter& from, CodePageConverter
     }
     from.Reset();
     to.Reset();
+    map->asciiIdentity = true;
+    for (int b = 0; b < 0x80; ++b)
+        if (map->length[b] != 1 || map->bytes[b][0] != static_cast<char>(b)) map->asciiIdentity = false;
     return map;
+}
+
+bool EightAscii(const char* p) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    return (word & 0x8080808080808080ull) == 0;
 }
 
 }  // namespace
@@ -109,7 +118,14 @@ const ByteMap* SingleByteMap(uint32_t fromCodePage, uint32_t toCodePage) {
 
 size_t TranslatedLength(const ByteMap& map, std::string_view src) {
     size_t n = 0;
-    for (char c : src) n += map.length[static_cast<unsigned char>(c)];
+    size_t i = 0;
+    if (map.asciiIdentity)
+        for (; i + 8 <= src.size() && EightAscii(src.data() + i); i += 8) n += 8;
+    for (; i < src.size(); ++i) {
+        n += map.length[static_cast<unsigned char>(src[i])];
+        if (map.asciiIdentity)
+            for (; i + 9 <= src.size() && EightAscii(src.data() + i + 1); i += 8) n += 8;
+    }
     return n;
 }
 
@@ -117,6 +133,16 @@ void TranslateBackward(const ByteMap& map, const char* src, size_t n, char* dstE
     // Each byte gives at least one byte, so in place the translation of
     // byte i starts at or after src + i: it covers only bytes already read.
     while (n > 0) {
+        // Eight ASCII bytes at once: loaded before they are stored, and the
+        // store starts at or after src + n - 8, so it covers only them.
+        if (map.asciiIdentity && n >= 8 && EightAscii(src + n - 8)) {
+            uint64_t word;
+            std::memcpy(&word, src + n - 8, 8);
+            dstEnd -= 8;
+            std::memcpy(dstEnd, &word, 8);
+            n -= 8;
+            continue;
+        }
         auto b = static_cast<unsigned char>(src[--n]);
         uint8_t len = map.length[b];
         dstEnd -= len;

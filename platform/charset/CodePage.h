@@ -66,6 +66,7 @@ bool IsWellFormedUtf8(std::string_view text);
 struct ByteMap {
     uint8_t length[256];
     char bytes[256][3];
+    bool asciiIdentity;  // bytes 0x00-0x7F translate to themselves
 };
 // Non-null for such a pair of code pages; kept for the thread's life.
 const ByteMap* SingleByteMap(uint32_t fromCodePage, uint32_t toCodePage);

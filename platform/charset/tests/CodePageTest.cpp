@@ -188,6 +188,26 @@ TEST(CodePage, TranslationRunsInPlaceFromTheEnd) {
     EXPECT_EQ(buffer, "a\xC4\x85\xC4\x87 z\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87");
 }
 
+TEST(CodePage, TranslationInPlaceMatchesConversionForAnyMixOfRuns) {
+    const ByteMap* map = SingleByteMap(28592, 65001);
+    ASSERT_NE(map, nullptr);
+    ASSERT_TRUE(map->asciiIdentity);
+    uint32_t seed = 7;
+    for (int round = 0; round < 200; ++round) {
+        std::string text;
+        int length = static_cast<int>(seed % 97);
+        for (int i = 0; i < length; ++i) {
+            seed = seed * 1103515245 + 12345;
+            text += (seed >> 16) % 3 == 0 ? static_cast<char>(0x80 + (seed >> 8) % 128) : 'a';
+        }
+        std::string expected = Encode(65001, Decode(28592, text));
+        ASSERT_EQ(TranslatedLength(*map, text), expected.size());
+        std::string buffer = text + std::string(expected.size() - text.size(), '#');
+        TranslateBackward(*map, buffer.data(), text.size(), buffer.data() + buffer.size());
+        ASSERT_EQ(buffer, expected) << round;
+    }
+}
+
 TEST(CodePage, WellFormedUtf8ConvertsToItself) {
     const char* good[] = {"", "abc", "Za\xC5\xBC\xC3\xB3", "\xEF\xBF\xBF", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF",
                           "\xE0\xA0\x80", "\xED\x9F\xBF"};
