@@ -1,11 +1,15 @@
 """Benchmarks of the article filter, run by run.sh. Every ratio compares
-runs made side by side in this process; nothing here is a timed test."""
+runs made side by side in this process; nothing here is a timed test.
+
+Times are the CPU time (user + system) of the measured process, from
+wait4: the programs are single-threaded, so on an idle machine this is the
+wall time, and on a shared one it does not count the time spent waiting for
+a core, which made wall-clock ratios swing by a factor of 2 to 4 here."""
 import os
 import random
 import subprocess
 import sys
 import tempfile
-import time
 
 TOOL = sys.argv[1]
 QUICK = "--quick" in sys.argv[2:]
@@ -88,12 +92,11 @@ def overview_reply(lines):
 
 
 def run_once(args, path):
-    """Seconds and peak resident bytes of one run, output to /dev/null."""
+    """CPU seconds and peak resident bytes of one run, output to /dev/null."""
     with open(path, "rb") as stdin:
-        start = time.perf_counter()
         proc = subprocess.Popen(args, stdin=stdin, stdout=subprocess.DEVNULL)
         _, status, usage = os.wait4(proc.pid, 0)
-        seconds = time.perf_counter() - start
+        seconds = usage.ru_utime + usage.ru_stime
         proc.returncode = os.waitstatus_to_exitcode(status)
     if proc.returncode != 0:
         raise SystemExit("%s failed with %d" % (" ".join(args), proc.returncode))
@@ -183,6 +186,7 @@ def main():
         top = 16 if QUICK else 256
         sizes = [MB << k for k in range(0, top.bit_length()) if (MB << k) <= top * MB]
         print("sitowiak-filter benchmarks (%s)" % ("quick" if QUICK else "full"))
+        print("CPU times (user + system) of each run; ratios of the fastest runs")
         print("Linear cost: normalised ratio (t2/t1)/(n2/n1); doubling may cost at most 2x +10%")
         linear("  text/plain iso-8859-2 -> utf-8 (article --status --charset utf-8)", sizes,
                plain_article, ["article", "--status", "--charset", "utf-8"], "MB", d)
