@@ -1,0 +1,376 @@
+// The line loop of Part 2.3 and its rewriting steps. Step numbers in the
+// comments are the Part's. Longer than most files because the Part's steps
+// share the scanner state; each function is one step.
+#include "ArticleRewriter.h"
+
+#include <cstring>
+#include <optional>
+
+#include "Charsets.h"
+#include "frame/identity/ProductIdentity.h"
+#include "platform/charset/CodePage.h"
+
+#ifndef SITOWIAK_STYLE_HOST
+#define SITOWIAK_STYLE_HOST "sitowiak.plaskun.example"
+#endif
+
+namespace sitowiak::filter {
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kContentTypeLine = "Content-Type: ";
+constexpr std::string_view kCharsetParameter = "charset=";
+constexpr std::string_view kBoundaryParameter = "boundary=";
+constexpr std::string_view kStyleElement = "<STYLE></STYLE>";
+constexpr std::string_view kFooterIntro = "-- \r\nPrzefiltrowane przez ";
+// The maker's web server, which serves the style sheet: the host of the
+// product's web page (SITOWIAK_PRODUCT_URL in CMakeLists.txt).
+constexpr std::string_view kStyleHost = SITOWIAK_STYLE_HOST;
+
+// The first CR LF at or after `from`; npos when there is none before the
+// end or before a NUL byte (searches stop at a NUL, Part 2.3).
+size_t FindCrLf(std::string_view t, size_t from) {
+    size_t pos = from;
+    for (;;) {
+        const void* cr = pos < t.size() ? std::memchr(t.data() + pos, '\r', t.size() - pos) : nullptr;
+        size_t stop = cr ? static_cast<size_t>(static_cast<const char*>(cr) - t.data()) : t.size();
+        if (std::memchr(t.data() + pos, '\0', stop - pos) != nullptr || cr == nullptr) return t.npos;
+        if (stop + 1 < t.size() && t[stop + 1] == '\n') return stop;
+        pos = stop + 1;
+    }
+}
+
+// Where a search that stops at NUL ends: the first NUL, or the end.
+size_t StopOf(std::string_view t, size_t from) {
+    const void* nul = std::memchr(t.data() + from, '\0', t.size() - from);
+    return nul ? static_cast<size_t>(static_cast<const char*>(nul) - t.data()) : t.size();
+}
+
+// Step 12: the start of the field after the one at p; the end of the text
+// (or its first NUL) when no CR LF ends the field. C1: a line that begins
+// with a tab or a space is a continuation line.
+size_t NextFieldIn(std::string_view t, size_t p) {
+    if (t.compare(p, kCrLf.size(), kCrLf) == 0) return p;
+    for (;;) {
+        size_t eol = FindCrLf(t, p);
+        if (eol == t.npos) return StopOf(t, p);
+        p = eol + kCrLf.size();
+        if (p >= t.size() || (t[p] != '\t' && t[p] != ' ')) return p;
+    }
+}
+
+bool EndsToken(char c) { return c == ';' || c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0'; }
+
+// F1, F3: an unquoted parameter value runs to ";", white space or the line end.
+size_t TokenEnd(std::string_view t, size_t i) {
+    while (i < t.size() && !EndsToken(t[i])) ++i;
+    return i;
+}
+
+// The value of the parameter `name` (e.g. "charset=") in `field`, searched
+// exactly from `from` (F2: only inside the field): the text between double
+// quotes when it is quoted (nullopt without the closing quote), else a token.
+std::optional<std::string_view> ParameterIn(std::string_view field, size_t from,
+                                            std::string_view name) {
+    size_t at = field.find(name, from);
+    if (at == field.npos) return std::nullopt;
+    size_t i = at + name.size();
+    if (i < field.size() && field[i] == '"') {
+        size_t close = field.find('"', i + 1);
+        if (close == field.npos) return std::nullopt;
+        return field.substr(i + 1, close - i - 1);
+    }
+    return field.substr(i, TokenEnd(field, i) - i);
+}
+
+}  // namespace
+
+ArticleRewriter::ArticleRewriter(TBuforDyn& buffer, size_t start, const ArticleInputs& inputs)
+    : m_text(buffer, start), m_in(inputs), m_line(m_text.GapStart()),
+      m_headerStart(m_text.GapStart()) {
+    for (size_t* p : {&m_line, &m_lineEnd, &m_headerStart, &m_bodyStart, &m_contentType,
+                      &m_partStart, &m_partHeaderStart, &m_partBodyStart, &m_partContentType})
+        m_text.Track(p);
+}
+
+void ArticleRewriter::Run() {
+    try {
+        // Step 1: while the line starts at least two bytes before the end.
+        while (m_line + 2 <= m_text.Size()) {
+            m_text.MoveGapTo(m_line);
+            m_lineEnd = FindLineEnd();
+            if (m_inHeader)
+                HeaderLine();
+            else
+                BodyLine();
+            m_line = m_lineEnd + kCrLf.size();
+        }
+    } catch (...) {
+        // The Part's one handler: the scan ends, the changes made so far stay.
+    }
+    m_text.Close();
+}
+
+size_t ArticleRewriter::FindLineEnd() const {
+    std::string_view ahead = m_text.View(m_line, m_text.Size());
+    size_t eol = FindCrLf(ahead, 0);
+    return eol == ahead.npos ? m_text.Size() : m_line + eol;
+}
+
+// C5: the first line at or after `from` that begins with `pattern`, found as
+// CR LF + pattern from `from` (which is at a CR LF); the position of that
+// CR LF, or npos. Stops at a NUL.
+size_t ArticleRewriter::FindAheadAtLineStart(size_t from, std::string_view pattern) const {
+    std::string_view ahead = m_text.View(from, m_text.Size());
+    ahead = ahead.substr(0, StopOf(ahead, 0));
+    std::string needle = std::string(kCrLf) + std::string(pattern);
+    size_t at = ahead.find(needle);
+    return at == ahead.npos ? kNoPosition : from + at;
+}
+
+size_t ArticleRewriter::FieldEndAhead() const {
+    return m_line + NextFieldIn(m_text.View(m_line, m_text.Size()), 0);
+}
+
+// Step 2.
+void ArticleRewriter::HeaderLine() {
+    if (m_lineEnd == m_line) {
+        m_inHeader = false;
+        m_bodyStart = m_lineEnd + kCrLf.size();
+        m_boundaryLine = "--" + m_boundary;
+        if (m_contentType != kNoPosition && !m_boundary.empty() &&
+            m_text.BeginsWith(m_contentType, "multipart/alternative")) {
+            size_t at = FindAheadAtLineStart(m_line, m_boundaryLine);
+            m_lineEnd = at == kNoPosition ? m_text.Size() : at;
+        }
+        return;
+    }
+    if (!m_text.BeginsWith(m_line, kContentTypeLine)) return;
+    m_contentType = m_line + kContentTypeLine.size();
+    std::string_view field = m_text.View(m_line, FieldEndAhead());
+    size_t from = kContentTypeLine.size();
+    m_charset = std::string(ParameterIn(field, from, kCharsetParameter).value_or(""));
+    if (m_text.BeginsWith(m_contentType, "multipart/")) {
+        if (auto boundary = ParameterIn(field, from, kBoundaryParameter))
+            m_boundary = std::string(*boundary);
+    }
+}
+
+ArticleRewriter::Kind ArticleRewriter::ArticleKind() {
+    if (m_kindEdits != m_text.EditCount()) {
+        bool typed = m_contentType != kNoPosition;
+        if (typed && m_text.BeginsWith(m_contentType, "text/html"))
+            m_kind = Kind::kHtml;
+        else if (!typed || m_text.BeginsWith(m_contentType, "text/plain"))
+            m_kind = Kind::kPlain;
+        else if (m_text.BeginsWith(m_contentType, "multipart/"))
+            m_kind = Kind::kMultipart;
+        else
+            m_kind = Kind::kOther;
+        m_kindEdits = m_text.EditCount();
+    }
+    return m_kind;
+}
+
+bool ArticleRewriter::PartIsPlain() {
+    if (m_partPlainEdits != m_text.EditCount()) {
+        m_partPlain = m_partContentType != kNoPosition &&
+                      m_text.BeginsWith(m_partContentType, "text/plain");
+        m_partPlainEdits = m_text.EditCount();
+    }
+    return m_partPlain;
+}
+
+// Step 3.
+void ArticleRewriter::BodyLine() {
+    switch (ArticleKind()) {
+    case Kind::kHtml:
+        if (m_in.AddStyle && IsDotLine()) InsertStyleLink(m_headerStart, m_bodyStart);
+        break;
+    case Kind::kPlain:
+        if (!IsDotLine()) break;
+        if (!m_in.ForcedCharset.empty()) {
+            RecodeBody(m_headerStart, m_bodyStart, m_in.ForcedCharset, m_charset);
+            m_charset = m_in.ForcedCharset;
+        }
+        if (m_in.AddFooter) AppendFooter(m_charset);
+        break;
+    case Kind::kMultipart:
+        MultipartLine();
+        break;
+    case Kind::kOther:
+        break;
+    }
+}
+
+// Step 4.
+void ArticleRewriter::MultipartLine() {
+    if (!m_text.BeginsWith(m_line, m_boundaryLine)) {
+        if (m_inPartHeader) {
+            if (m_lineEnd == m_line) {
+                m_inPartHeader = false;
+                m_partBodyStart = m_lineEnd + kCrLf.size();
+            } else if (m_text.BeginsWith(m_line, kContentTypeLine)) {
+                m_partContentType = m_line + kContentTypeLine.size();
+                m_partPlainEdits = static_cast<unsigned long>(-1);
+                std::string_view field = m_text.View(m_line, FieldEndAhead());
+                m_partCharset = std::string(
+                    ParameterIn(field, kContentTypeLine.size(), kCharsetParameter).value_or(""));
+            }
+        } else if (PartIsPlain()) {
+            QuoteIndent();
+        }
+        return;
+    }
+    if (m_partStart != kNoPosition) ClosePart();
+    m_inPartHeader = true;
+    m_partContentType = kNoPosition;
+    m_partPlainEdits = static_cast<unsigned long>(-1);
+    m_partCharset = "us-ascii";
+    m_partStart = m_line;
+    m_partHeaderStart = m_lineEnd + kCrLf.size();
+}
+
+// Step 4.2. A part whose header has no empty line before the boundary line
+// that closes it has no body: it gets no style link, recoding or footer
+// (the Part leaves this open); it can still be removed, which touches only
+// its own bytes.
+void ArticleRewriter::ClosePart() {
+    bool hasBody = !m_inPartHeader;
+    bool typed = m_partContentType != kNoPosition;
+    if (typed && m_text.BeginsWith(m_partContentType, "text/html")) {
+        if (m_in.AddStyle && hasBody) InsertStyleLink(m_partHeaderStart, m_partBodyStart);
+    } else if (typed && m_text.BeginsWith(m_partContentType, "text/plain") && hasBody) {
+        if (!m_in.ForcedCharset.empty()) {
+            RecodeBody(m_partHeaderStart, m_partBodyStart, m_in.ForcedCharset, m_partCharset);
+            m_partCharset = m_in.ForcedCharset;
+        }
+        if (m_in.AddFooter) AppendFooter(m_partCharset);
+    }
+    if (!m_in.ForcedContentType.empty() &&
+        (!typed || !m_text.BeginsWith(m_partContentType, m_in.ForcedContentType)))
+        RemovePart();
+}
+
+// Step 5. The body is [bs, current line).
+void ArticleRewriter::RecodeBody(size_t hs, size_t bs, const std::string& target,
+                                 const std::string& source) {
+    uint32_t from = CodePageOf(m_in.SourceCharset.empty() ? source : m_in.SourceCharset);
+    uint32_t to = CodePageOf(target);
+    std::string_view body = m_text.View(bs, m_line);
+    TransferEncoding encoding = TransferEncodingOf(hs, bs);
+    const platform::ByteMap* map = platform::SingleByteMap(from, to);
+    if (encoding == TransferEncoding::kNone && from == platform::kCodePageUtf8 &&
+        to == platform::kCodePageUtf8 && platform::IsWellFormedUtf8(body)) {
+        // UTF-8 to UTF-8 gives well-formed text back unchanged.
+    } else if (encoding == TransferEncoding::kNone && map != nullptr) {
+        // Single-byte source: the converted length is known, and the body is
+        // converted in place from its end, without a copy beside it.
+        size_t length = m_line - bs;
+        size_t converted = platform::TranslatedLength(*map, body);
+        char* at = m_text.Resize(bs, m_line, converted);
+        platform::TranslateBackward(*map, at, length, at + converted);
+    } else if (encoding == TransferEncoding::kNone) {
+        // An unusable code page would give an empty body, as Part 2.2 says;
+        // CodePageOf only answers code pages that convert.
+        std::string converted;
+        converted.reserve(body.size() + body.size() / 8 + 64);
+        if (!platform::AppendConverted(from, to, body, converted)) converted.clear();
+        m_text.Replace(bs, m_line, converted);
+    } else if (from != to) {
+        // F4: decode the transfer encoding, convert, encode again. With the
+        // same code page on both sides the encoded body is left as it is.
+        bool qp = encoding == TransferEncoding::kQuotedPrintable;
+        std::string text = qp ? DecodeQuotedPrintable(body) : DecodeBase64(body);
+        std::string converted = ConvertCodePage(text, from, to);
+        m_text.Replace(bs, m_line, qp ? EncodeQuotedPrintable(converted) : EncodeBase64(converted));
+    }
+    RelabelContentType(hs, bs, target);
+}
+
+// Step 5.3: the Content-Type field of the header [hs, bs) names `target`.
+void ArticleRewriter::RelabelContentType(size_t hs, size_t bs, const std::string& target) {
+    size_t p = FindField(hs, bs, "Content-Type");
+    std::string_view header = m_text.View(hs, bs);
+    size_t field = p - hs;
+    if (header.compare(field, kCrLf.size(), kCrLf) == 0) {
+        m_text.Replace(p, p, "Content-Type: text/plain;\r\n\tcharset=\"" + target + "\"\r\n");
+        return;
+    }
+    size_t fieldEnd = NextFieldIn(header, field);
+    std::string_view f = header.substr(0, fieldEnd);
+    size_t at = f.find(kCharsetParameter, field);
+    if (at == f.npos) {
+        size_t insertAt = hs + fieldEnd - kCrLf.size();
+        m_text.Replace(insertAt, insertAt, ";\r\n\tcharset=\"" + target + "\"");
+        return;
+    }
+    size_t i = at + kCharsetParameter.size();
+    size_t j;
+    if (i < f.size() && f[i] == '"') {
+        j = ++i;
+        while (j < f.size() && f[j] != '"' && f.compare(j, kCrLf.size(), kCrLf) != 0) ++j;
+    } else {
+        j = TokenEnd(f, i);  // F1: only the token is replaced
+    }
+    m_text.Replace(hs + i, hs + j, target);
+}
+
+// Step 12, FindField: the first field of [hs, bs) whose line begins with
+// name + ": ", or the empty line that ends the header.
+size_t ArticleRewriter::FindField(size_t hs, size_t bs, std::string_view name) const {
+    std::string_view header = m_text.View(hs, bs);
+    std::string prefix = std::string(name) + ": ";
+    size_t p = 0;
+    while (p < header.size() && header.compare(p, kCrLf.size(), kCrLf) != 0) {
+        if (m_text.BeginsWith(hs + p, prefix)) break;
+        p = NextFieldIn(header, p);
+    }
+    return hs + p;
+}
+
+// F4, C4: the header's Content-Transfer-Encoding, when it is one that
+// matters here.
+TransferEncoding ArticleRewriter::TransferEncodingOf(size_t hs, size_t bs) const {
+    constexpr std::string_view kName = "Content-Transfer-Encoding";
+    size_t p = FindField(hs, bs, kName);
+    if (m_text.BeginsWith(p, kCrLf)) return TransferEncoding::kNone;
+    p += kName.size() + 2;
+    while (m_text.At(p) == ' ' || m_text.At(p) == '\t') ++p;
+    if (m_text.BeginsWith(p, "quoted-printable")) return TransferEncoding::kQuotedPrintable;
+    if (m_text.BeginsWith(p, "base64")) return TransferEncoding::kBase64;
+    return TransferEncoding::kNone;
+}
+
+// Step 6.
+void ArticleRewriter::InsertStyleLink(size_t hs, size_t bs) {
+    std::string_view body = m_text.View(bs, m_line);
+    size_t at = body.find(kStyleElement);
+    if (at == body.npos) return;
+    std::string_view equals =
+        TransferEncodingOf(hs, bs) == TransferEncoding::kQuotedPrintable ? "=3D" : "=";
+    std::string link = "<LINK href" + std::string(equals) + "\"http://" + std::string(kStyleHost) +
+                       "/artykuly.css\" type" + std::string(equals) + "text/css rel" +
+                       std::string(equals) + "stylesheet>";
+    m_text.Replace(bs + at, bs + at + kStyleElement.size(), link);
+}
+
+// Step 7.
+void ArticleRewriter::AppendFooter(const std::string& charset) {
+    std::string footer = std::string(kFooterIntro) + m_in.ProductName + " " +
+                         frame::FormatProductVersion(m_in.ProductVersion) + "\r\n" +
+                         m_in.ProductUrl + "\r\n";
+    m_text.Replace(m_line, m_line, ConvertFromAnsi(footer, CodePageOf(charset)));
+}
+
+// Step 9.
+void ArticleRewriter::RemovePart() { m_text.Replace(m_partStart, m_line, {}); }
+
+// Step 10: n leading pairs of spaces become n ">".
+void ArticleRewriter::QuoteIndent() {
+    size_t pairs = 0;
+    while (m_text.At(m_line + 2 * pairs) == ' ' && m_text.At(m_line + 2 * pairs + 1) == ' ') ++pairs;
+    if (pairs > 0) m_text.ShrinkAhead(2 * pairs, std::string(pairs, '>'));
+}
+
+}  // namespace sitowiak::filter

@@ -1,0 +1,40 @@
+// The charset operations of the article filter (Part 2.2): MIME charset name
+// to Windows code page, and conversions between 8-bit text and UTF-16.
+// Nothing here reports an error: unknown names give 1252, unusable code
+// pages give empty results, unmappable characters take the platform's
+// replacement (platform/charset/CodePage.h lists what each malformed input
+// becomes).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/charset/MimeCharsetDatabase.h"
+
+namespace sitowiak::filter {
+
+// The code page for names that cannot be resolved.
+constexpr uint32_t kFallbackCodePage = 1252;
+
+// The charset database's InternetEncoding for `name`, following
+// "AliasForCharset" one step only (an alias of an alias is not resolved);
+// 1252 for an empty or unknown name, or an entry without InternetEncoding.
+// Names compare without regard to case. Looked up afresh on every call.
+uint32_t CodePageOf(std::string_view name);
+// The same over another database (tests).
+uint32_t CodePageOf(std::string_view name, std::span<const platform::MimeCharset> database);
+
+// The whole text (NUL bytes included) as UTF-16; empty for an empty text or
+// an unusable code page.
+std::u16string DecodeToUtf16(std::string_view text, uint32_t codePage);
+// The text as bytes of `codePage`; empty for an unusable code page.
+std::string EncodeFromUtf16(std::u16string_view text, uint32_t codePage);
+// EncodeFromUtf16(DecodeToUtf16(text, source), target), in chunks.
+std::string ConvertCodePage(std::string_view text, uint32_t sourceCodePage,
+                            uint32_t targetCodePage);
+// ConvertCodePage(text, the system's ANSI code page (65001), target).
+std::string ConvertFromAnsi(std::string_view text, uint32_t targetCodePage);
+
+}  // namespace sitowiak::filter

@@ -1,0 +1,43 @@
+// MIME header words (Part 2.2): decoding of header and overview lines that
+// hold encoded words in the Q encoding. The filter only decodes them.
+//
+// What each kind of input becomes in DecodeHeaderWords:
+//  - raw text (outside encoded words) is read as UTF-8: invalid bytes
+//    become U+FFFD; any byte 0x80 or above in raw text makes the line not
+//    clean; NUL bytes are ordinary text (U+0000);
+//  - "=?" charset "?Q?" (or "?q?") text "?=" is decoded with DecodeQ and the
+//    code page of charset (1252 when the name is unknown);
+//  - the charset of an encoded word ends at the first "?" after "=?"; when
+//    that "?" is not followed by "Q?" or "q?" (a word in the B encoding, or
+//    a lone "=?"), only the "=?" is dropped and the rest is read again,
+//    as raw text unless it starts with "=?";
+//  - a Q word without its closing "?=": "=?", charset and "?Q?" are dropped
+//    and the rest is raw text;
+//  - spaces between two encoded words that are both decoded are dropped, and
+//    neighbouring words in the same code page are decoded as one byte
+//    string, so a character split between them stays whole (RFC 2047).
+//    Only spaces count: a tab separates overview fields and is kept;
+//  - the inside of an encoded word never affects clean.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace sitowiak::filter {
+
+// Decodes `s` (a header or overview line, CR LF included) into `W`
+// (replacing its content) and returns clean: no byte of raw text is 0x80
+// or above.
+bool DecodeHeaderWords(std::string_view s, std::u16string& W);
+// Only the clean flag of DecodeHeaderWords, without decoding anything.
+bool HeaderWordsClean(std::string_view s);
+
+// The Q encoding of one encoded word's text: "_" is a space; "=" and two
+// hexadecimal digits (either case) is that byte; at the very end, "=" and
+// one hexadecimal digit is that digit's value; any other "=" is dropped and
+// what follows is read on as ordinary input. Escaped bytes are final.
+std::string DecodeQ(std::string_view text);
+// The same, appending to `out`.
+void AppendDecodedQ(std::string_view text, std::string& out);
+
+}  // namespace sitowiak::filter

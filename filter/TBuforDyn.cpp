@@ -1,0 +1,54 @@
+#include "TBuforDyn.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace sitowiak::filter {
+
+TBuforDyn::TBuforDyn() {
+    m_data = nullptr;
+    SetLength(0);
+}
+
+TBuforDyn::~TBuforDyn() { std::free(m_data); }
+
+void TBuforDyn::SetLength(int32_t n) {
+    if (n < 0 || n > std::numeric_limits<int32_t>::max() - ReserveSize() - 1) throw std::bad_alloc();
+    size_t blockSize = static_cast<size_t>(n) + ReserveSize() + 1;
+    void* block = std::realloc(m_data, blockSize);
+    if (block == nullptr) {
+        // Shrinking cannot fail: the old, larger block still serves.
+        if (m_data != nullptr && n <= Length()) {
+            m_capacity = n + ReserveSize();
+            return;
+        }
+        throw std::bad_alloc();
+    }
+    m_data = static_cast<char*>(block);
+    m_capacity = n + ReserveSize();
+}
+
+char* TBuforDyn::Grow(int32_t n) {
+    SetLength(Length() + n);
+    m_data[Length()] = 0;
+    return m_data;
+}
+
+char* TBuforDyn::ResizeGap(char* a, char* b, int32_t n) {
+    ptrdiff_t offsetA = a - m_data;
+    ptrdiff_t offsetB = b - m_data;
+    size_t tail = static_cast<size_t>(Length() - offsetB);
+    if (n > 0) {
+        Grow(n);
+        std::memmove(m_data + offsetB + n, m_data + offsetB, tail);
+    } else if (n < 0) {
+        std::memmove(m_data + offsetB + n, m_data + offsetB, tail);
+        Grow(n);
+    }
+    m_data[Length()] = 0;
+    return m_data + offsetA;
+}
+
+}  // namespace sitowiak::filter

@@ -1,0 +1,58 @@
+// TBuforDyn: the growable byte buffer in which a reader connection collects
+// one direction of traffic (Part 2.1). The storage block always has exactly
+// Length + ReserveSize + 1 bytes:
+//
+//   Data                Data+Length           Data+Length+2048
+//   |     content       |   spare room (2048)  | NUL |
+//   |<---- Length ----->|<-- ReserveSize() --->|     |
+//   |<-------------- Capacity ---------------->|
+//
+// A socket read places up to ReserveSize() bytes straight into the spare
+// room at Data()+Length() and then calls Grow(count). Grow and ResizeGap
+// write a NUL at Data()[Length()], so the content can be searched as a
+// NUL-terminated text; SetLength alone does not.
+//
+// Every change of length reallocates the block to exactly its new size
+// (no capacity doubling) and may move it: Data() and any pointer into the
+// block are invalid after SetLength, Grow and ResizeGap. Keep offsets.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace sitowiak::filter {
+
+class TBuforDyn {
+public:
+    TBuforDyn();  // Length 0, a block of 2049 bytes whose contents are undefined
+    virtual ~TBuforDyn();
+    TBuforDyn(const TBuforDyn&) = delete;
+    TBuforDyn& operator=(const TBuforDyn&) = delete;
+
+    // The spare room kept behind the content: 2048.
+    static constexpr int32_t ReserveSize() { return 2048; }
+
+    char* Data() const { return m_data; }
+    int32_t Capacity() const { return m_capacity; }
+    int32_t Length() const { return m_capacity - ReserveSize(); }
+
+    // Capacity := n + 2048; reallocates the block to n + 2049 bytes, keeping
+    // its first bytes. Does not write the NUL. May move Data. Throws
+    // std::bad_alloc (buffer unchanged) when the block cannot be had;
+    // shrinking never fails.
+    void SetLength(int32_t n);
+    // SetLength(Length + n), then Data[Length] := 0. Returns Data. May move Data.
+    char* Grow(int32_t n);
+    // Replaces the stretch [a, b) of the content by (b - a) + n bytes: moves
+    // the content from b to the end by n bytes and changes the length by n.
+    // With n > 0 the n bytes at b .. b+n-1 are undefined until the caller
+    // fills them. Returns the position of a in the block after the change
+    // (Data may have moved). Writes the NUL at Data[Length].
+    char* ResizeGap(char* a, char* b, int32_t n);
+
+private:
+    int32_t m_capacity = 0;
+    char* m_data = nullptr;
+};
+
+}  // namespace sitowiak::filter

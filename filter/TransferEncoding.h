@@ -1,0 +1,31 @@
+// Content transfer encodings of a text body in NNTP wire form (CR LF lines,
+// dot-stuffed), for re-encoding a quoted-printable or base64 body into
+// another charset: decode, convert, encode again in the same encoding.
+//
+// Malformed input:
+//  - quoted-printable: "=" not followed by two hexadecimal digits stays a
+//    literal "="; white space at a line end is transport padding and goes;
+//    a line ending in "=" is a soft break; a leading "." of a line is taken
+//    as dot-stuffing and removed;
+//  - base64: bytes outside the alphabet (CR LF, ".", "=", spaces, anything
+//    else) are skipped; a final group of one character gives nothing, of two
+//    or three characters one or two bytes.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace sitowiak::filter {
+
+enum class TransferEncoding { kNone, kQuotedPrintable, kBase64 };
+
+std::string DecodeQuotedPrintable(std::string_view body);
+// Lines of at most 76 characters; a "." that would begin a line is written
+// "=2E", so the result needs no dot-stuffing; a text that does not end with
+// CR LF ends with a soft line break, so the body still ends with CR LF.
+std::string EncodeQuotedPrintable(std::string_view text);
+std::string DecodeBase64(std::string_view body);
+// Lines of 76 characters, each ending with CR LF.
+std::string EncodeBase64(std::string_view bytes);
+
+}  // namespace sitowiak::filter

@@ -1,0 +1,293 @@
+// Part 2.3 on multipart articles: boundary lines, quoting in text/plain
+// parts, re-encoding and footers per part, removal of parts by type, the
+// preamble skip of multipart/alternative, and parts without a header end.
+#include <gtest/gtest.h>
+
+#include "ArticleTestSupport.h"
+
+namespace sitowiak::filter {
+namespace {
+
+using namespace testing;
+
+const std::string kLink = std::string("<LINK href=\"http://") + SITOWIAK_STYLE_HOST +
+                          "/artykuly.css\" type=text/css rel=stylesheet>";
+const std::string kLinkQp = std::string("<LINK href=3D\"http://") + SITOWIAK_STYLE_HOST +
+                            "/artykuly.css\" type=3Dtext/css rel=3Dstylesheet>";
+
+const std::string kMixedHeader = "From: a@b\r\nContent-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n";
+
+// --- Quoting ---------------------------------------------------------------
+
+TEST(MultipartQuoting, LeadingPairsOfSpacesBecomeQuoteMarksInTextParts) {
+    const std::string article = kMixedHeader +
+                                "  preamble\r\n"
+                                "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\n"
+                                "  > cytat\r\n    dwa\r\n   trzy\r\n  \r\nno\r\n -- \r\n-- \r\npodpis\r\n"
+                                "--b1\r\nContent-Type: text/html\r\n\r\n  <p>\r\n"
+                                "--b1--\r\n  epilog\r\n.\r\n";
+    EXPECT_EQ(FromServer(article, {}),
+              kMixedHeader +
+                  "  preamble\r\n"
+                  "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\n"
+                  ">> cytat\r\n>>dwa\r\n> trzy\r\n>\r\nno\r\n -- \r\n-- \r\npodpis\r\n"
+                  "--b1\r\nContent-Type: text/html\r\n\r\n  <p>\r\n"
+                  "--b1--\r\n  epilog\r\n.\r\n");
+}
+
+TEST(MultipartQuoting, ThePartHeaderIsNotQuoted) {
+    const std::string article = kMixedHeader +
+                                "--b1\r\nContent-Type: text/plain\r\n  X-Folded: y\r\n\r\n  x\r\n--b1--\r\n.\r\n";
+    EXPECT_EQ(FromServer(article, {}),
+              kMixedHeader + "--b1\r\nContent-Type: text/plain\r\n  X-Folded: y\r\n\r\n>x\r\n--b1--\r\n.\r\n");
+}
+
+TEST(MultipartQuoting, ManyQuotedLinesAreRewrittenInOnePass) {
+    std::string lines, quoted;
+    for (int i = 0; i < 50000; ++i) {
+        lines += "    line " + std::to_string(i) + "\r\n";
+        quoted += ">>line " + std::to_string(i) + "\r\n";
+    }
+    EXPECT_EQ(FromServer(kMixedHeader + "--b1\r\nContent-Type: text/plain\r\n\r\n" + lines + "--b1--\r\n.\r\n", {}),
+              kMixedHeader + "--b1\r\nContent-Type: text/plain\r\n\r\n" + quoted + "--b1--\r\n.\r\n");
+}
+
+// --- Boundaries ------------------------------------------------------------
+
+TEST(MultipartBoundary, AnUnquotedBoundaryIsAToken) {
+    // Obvious fault F3: the boundary is "abc", so the signature separator is
+    // an ordinary line and no text is removed.
+    ArticleOptions o;
+    o.forcedContentType = "text/plain";
+    const std::string article =
+        "Content-Type: multipart/mixed; boundary=abc; x=y\r\n\r\n"
+        "--abc\r\nContent-Type: text/plain\r\n\r\ntext\r\n-- \r\nsig\r\n--abc--\r\n.\r\n";
+    EXPECT_EQ(FromServer(article, o), article);
+}
+
+TEST(MultipartBoundary, TheClosingBoundaryLineIsABoundaryLineToo) {
+    ArticleOptions o;
+    o.forcedContentType = "text/plain";
+    EXPECT_EQ(FromServer(kMixedHeader + "--b1\r\nContent-Type: image/png\r\n\r\nPNG\r\n--b1--\r\n.\r\n", o),
+              kMixedHeader + "--b1--\r\n.\r\n");
+}
+
+TEST(MultipartBoundary, BoundaryLinesCompareWithoutRegardToCase) {
+    ArticleOptions o;
+    o.forcedContentType = "text/plain";
+    EXPECT_EQ(FromServer(kMixedHeader + "--B1\r\nContent-Type: image/png\r\n\r\nPNG\r\n--b1--\r\n.\r\n", o),
+              kMixedHeader + "--b1--\r\n.\r\n");
+}
+
+TEST(MultipartBoundary, AnEmptyQuotedBoundaryMakesEveryDashLineABoundary) {
+    ArticleOptions o;
+    o.forcedContentType = "text/plain";
+    EXPECT_EQ(FromServer("Content-Type: multipart/mixed; boundary=\"\"\r\n\r\n"
+                         "--x\r\nContent-Type: text/plain\r\n\r\nt\r\n-- \r\nsig\r\n--x--\r\n.\r\n",
+                         o),
+              "Content-Type: multipart/mixed; boundary=\"\"\r\n\r\n"
+              "--x\r\nContent-Type: text/plain\r\n\r\nt\r\n--x--\r\n.\r\n");
+}
+
+TEST(MultipartBoundary, TheBoundaryIsLookedForOnlyInTheContentTypeField) {
+    // Without a boundary parameter in the field the boundary stays empty;
+    // a "boundary=" in a later header line is not taken.
+    ArticleOptions o;
+    o.forcedContentType = "text/plain";
+    EXPECT_EQ(FromServer("Content-Type: multipart/mixed\r\nX-A: boundary=\"q\"\r\n\r\n"
+                         "--q\r\nContent-Type: text/plain\r\n\r\nt\r\n--x\r\nbody\r\n--q--\r\n.\r\n",
+                         o),
+              "Content-Type: multipart/mixed\r\nX-A: boundary=\"q\"\r\n\r\n"
+              "--q\r\nContent-Type: text/plain\r\n\r\nt\r\n--q--\r\n.\r\n");
+}
+
+TEST(MultipartBoundary, NestedMultipartIsOnePart) {
+    const std::string inner =
+        "--outer\r\nContent-Type: multipart/alternative; boundary=\"inner\"\r\n\r\n"
+        "--inner\r\nContent-Type: text/plain\r\n\r\n  x\r\n--inner--\r\n";
+    const std::string header = "Content-Type: multipart/mixed; boundary=\"outer\"\r\n\r\n";
+    EXPECT_EQ(FromServer(header + inner + "--outer--\r\n.\r\n", {}), header + inner + "--outer--\r\n.\r\n");
+    ArticleOptions o;
+    o.forcedContentType = "text/plain";
+    EXPECT_EQ(FromServer(header + inner + "--outer--\r\n.\r\n", o), header + "--outer--\r\n.\r\n");
+}
+
+// --- multipart/alternative -------------------------------------------------
+
+TEST(MultipartAlternative, ForcedPlainTextKeepsThePlainAlternativeOnly) {
+    ArticleOptions o;
+    o.forcedContentType = "text/plain";
+    o.forcedCharset = "utf-8";
+    EXPECT_EQ(FromServer("Content-Type: multipart/alternative; boundary=alt\r\n\r\n"
+                         "Preamble --alt here\r\n"
+                         "--alt\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\n\xB1\r\n"
+                         "--alt\r\nContent-Type: text/html\r\n\r\n<p>x</p>\r\n"
+                         "--alt--\r\n.\r\n",
+                         o),
+              "Content-Type: multipart/alternative; boundary=alt\r\n\r\n"
+              "Preamble --alt here\r\n"
+              "--alt\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n\xC4\x85\r\n"
+              "--alt--\r\n.\r\n");
+}
+
+TEST(MultipartAlternative, ThePreambleSkipFindsTheBoundaryOnlyAtALineStart) {
+    // Candidate C5: "--a" in the middle of a preamble line is not taken for
+    // a boundary line (which, removed as a part without type, would cut the
+    // preamble); the skip goes to the first line that begins with "--a".
+    ArticleOptions o;
+    o.forcedContentType = "text/plain";
+    const std::string header = "Content-Type: multipart/alternative; boundary=\"a\"\r\n\r\n";
+    EXPECT_EQ(FromServer(header + "see --a here\r\n  pre\r\n"
+                                  "--a\r\nContent-Type: text/plain\r\n\r\n  x\r\n--a--\r\n.\r\n",
+                         o),
+              header + "see --a here\r\n  pre\r\n"
+                       "--a\r\nContent-Type: text/plain\r\n\r\n>x\r\n--a--\r\n.\r\n");
+}
+
+TEST(MultipartAlternative, ALineThatBeginsWithTheBoundaryIsABoundaryLine) {
+    // Prefix comparison: "--ab" begins with "--a".
+    ArticleOptions o;
+    o.forcedContentType = "text/plain";
+    const std::string header = "Content-Type: multipart/alternative; boundary=\"a\"\r\n\r\n";
+    EXPECT_EQ(FromServer(header + "--ab\r\n  pre\r\n"
+                                  "--a\r\nContent-Type: text/plain\r\n\r\n  x\r\n--a--\r\n.\r\n",
+                         o),
+              header + "--a\r\nContent-Type: text/plain\r\n\r\n>x\r\n--a--\r\n.\r\n");
+}
+
+TEST(MultipartAlternative, WithoutAnyBoundaryLineTheScanEnds) {
+    ArticleOptions o;
+    o.forcedContentType = "text/plain";
+    const std::string article =
+        "Content-Type: multipart/alternative; boundary=\"zz\"\r\n\r\n  x --zz\r\n.\r\n";
+    EXPECT_EQ(FromServer(article, o), article);
+}
+
+TEST(MultipartAlternative, ThePlainAlternativeIsReencodedWithoutRemoval) {
+    // The part's Content-Type has no charset: ParseCharset gives "", code
+    // page 1252, where C4 85 are "\u00C4" and "\u2026", both in windows-1250
+    // at the same bytes.
+    ArticleOptions o;
+    o.forcedCharset = "windows-1250";
+    EXPECT_EQ(FromServer("Content-Type: multipart/alternative;\r\n\tboundary=\"alt\"\r\n\r\n"
+                         "--alt\r\nContent-Type: text/plain\r\n\r\n\xC4\x85\r\n"
+                         "--alt\r\nContent-Type: text/html; charset=utf-8\r\n\r\n\xC4\x85\r\n"
+                         "--alt--\r\n.\r\n",
+                         o),
+              "Content-Type: multipart/alternative;\r\n\tboundary=\"alt\"\r\n\r\n"
+              "--alt\r\nContent-Type: text/plain;\r\n\tcharset=\"windows-1250\"\r\n\r\n\xC4\x85\r\n"
+              "--alt\r\nContent-Type: text/html; charset=utf-8\r\n\r\n\xC4\x85\r\n"
+              "--alt--\r\n.\r\n");
+}
+
+// --- Removal by type ---------------------------------------------------------
+
+TEST(MultipartRemoval, APartWithoutContentTypeIsRemovedWhenATypeIsForced) {
+    ArticleOptions o;
+    o.forcedContentType = "TEXT/PLAIN";  // compared without regard to case
+    EXPECT_EQ(FromServer(kMixedHeader +
+                             "--b1\r\nContent-Type: text/plain\r\n\r\na\r\n"
+                             "--b1\r\nX-No-Type: 1\r\n\r\nb\r\n"
+                             "--b1\r\nContent-Type: text/html\r\n\r\nc\r\n"
+                             "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nd\r\n"
+                             "--b1--\r\nepilogue\r\n.\r\n",
+                         o),
+              kMixedHeader +
+                  "--b1\r\nContent-Type: text/plain\r\n\r\na\r\n"
+                  "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nd\r\n"
+                  "--b1--\r\nepilogue\r\n.\r\n");
+}
+
+TEST(MultipartRemoval, NothingIsRemovedWithoutAForcedType) {
+    const std::string article = kMixedHeader + "--b1\r\nX: 1\r\n\r\nb\r\n--b1--\r\n.\r\n";
+    EXPECT_EQ(FromServer(article, {}), article);
+}
+
+// --- Re-encoding, footer and style per part -------------------------------
+
+TEST(MultipartRecode, EachTextPartIsReencodedAndRelabelledInItsOwnHeader) {
+    ArticleOptions o;
+    o.forcedCharset = "utf-8";
+    EXPECT_EQ(FromServer(kMixedHeader +
+                             "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\n\xB1\r\n"
+                             "--b1\r\nContent-Type: text/plain; charset=\"windows-1250\"\r\n\r\n\xB9\r\n"
+                             "--b1\r\nContent-Type: application/octet-stream\r\n\r\n\xB9\r\n"
+                             "--b1--\r\n.\r\n",
+                         o),
+              kMixedHeader +
+                  "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n\xC4\x85\r\n"
+                  "--b1\r\nContent-Type: text/plain; charset=\"utf-8\"\r\n\r\n\xC4\x85\r\n"
+                  "--b1\r\nContent-Type: application/octet-stream\r\n\r\n\xB9\r\n"
+                  "--b1--\r\n.\r\n");
+}
+
+TEST(MultipartRecode, AQuotedPrintablePartIsEncodedAgain) {
+    ArticleOptions o;
+    o.forcedCharset = "utf-8";
+    EXPECT_EQ(FromServer(kMixedHeader +
+                             "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n"
+                             "Content-Transfer-Encoding: quoted-printable\r\n\r\n=B1=\r\nx\r\n"
+                             "--b1--\r\n.\r\n",
+                         o),
+              kMixedHeader +
+                  "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                  "Content-Transfer-Encoding: quoted-printable\r\n\r\n=C4=85x\r\n"
+                  "--b1--\r\n.\r\n");
+}
+
+TEST(MultipartFooter, APostedMultipartArticleGetsTheFooterAtTheEndOfEachTextPart) {
+    EXPECT_EQ(Posted(kMixedHeader +
+                         "--b1\r\nContent-Type: text/plain\r\n\r\n  a\r\n"
+                         "--b1\r\nContent-Type: image/gif\r\n\r\nGIF\r\n"
+                         "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\nb\r\n"
+                         "--b1--\r\n.\r\n",
+                     ""),
+              kMixedHeader +
+                  "--b1\r\nContent-Type: text/plain\r\n\r\n>a\r\n" + Footer() +
+                  "--b1\r\nContent-Type: image/gif\r\n\r\nGIF\r\n"
+                  "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\nb\r\n" + Footer() +
+                  "--b1--\r\n.\r\n");
+}
+
+TEST(MultipartFooter, TheFooterOfAPartIsInThePartsForcedCharset) {
+    ArticleOptions o;
+    o.productName = "Sit\xC3\xB3wiak";
+    EXPECT_EQ(Posted(kMixedHeader + "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\nb\r\n--b1--\r\n.\r\n",
+                     "windows-1250", o),
+              kMixedHeader + "--b1\r\nContent-Type: text/plain; charset=windows-1250\r\n\r\nb\r\n" +
+                  Footer("Sit\xF3wiak") + "--b1--\r\n.\r\n");
+}
+
+TEST(MultipartStyle, TheHtmlPartGetsTheLinkInItsOwnTransferEncoding) {
+    ArticleOptions o;
+    o.addStyle = true;
+    EXPECT_EQ(FromServer(kMixedHeader +
+                             "--b1\r\nContent-Type: text/html\r\n\r\n<STYLE></STYLE>\r\n"
+                             "--b1\r\nContent-Type: text/html\r\nContent-Transfer-Encoding: Quoted-Printable\r\n"
+                             "\r\n<STYLE></STYLE>\r\n--b1--\r\n.\r\n",
+                         o),
+              kMixedHeader + "--b1\r\nContent-Type: text/html\r\n\r\n" + kLink +
+                  "\r\n--b1\r\nContent-Type: text/html\r\nContent-Transfer-Encoding: Quoted-Printable\r\n"
+                  "\r\n" + kLinkQp + "\r\n--b1--\r\n.\r\n");
+}
+
+// --- A part whose header has no empty line (left to the implementer) --------
+
+TEST(MultipartOpenHeader, APartWithoutHeaderEndIsNotRewrittenButMayBeRemoved) {
+    const std::string part1 = "--b1\r\nContent-Type: text/plain\r\n  x\r\n";
+    const std::string part2 = "--b1\r\nContent-Type: text/plain\r\n\r\n  y\r\n";
+    EXPECT_EQ(Posted(kMixedHeader + part1 + part2 + "--b1--\r\n.\r\n", "utf-8"),
+              kMixedHeader + part1 +
+                  "--b1\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n\r\n>y\r\n" + Footer() +
+                  "--b1--\r\n.\r\n");
+    ArticleOptions o;
+    o.forcedContentType = "text/html";
+    o.addStyle = true;
+    EXPECT_EQ(FromServer(kMixedHeader + "--b1\r\nContent-Type: text/html\r\n<STYLE></STYLE>\r\n" + part2 +
+                             "--b1--\r\n.\r\n",
+                         o),
+              kMixedHeader + "--b1\r\nContent-Type: text/html\r\n<STYLE></STYLE>\r\n--b1--\r\n.\r\n");
+}
+
+}  // namespace
+}  // namespace sitowiak::filter

@@ -1,0 +1,154 @@
+// Part 2.2: DecodeQ and DecodeHeaderWords, with what malformed words become.
+#include <gtest/gtest.h>
+
+#include "filter/HeaderWords.h"
+
+namespace sitowiak::filter {
+namespace {
+
+struct Decoded {
+    std::u16string text;
+    bool clean;
+};
+Decoded Decode(std::string_view s) {
+    Decoded d;
+    d.clean = DecodeHeaderWords(s, d.text);
+    EXPECT_EQ(d.clean, HeaderWordsClean(s)) << s;
+    return d;
+}
+
+TEST(DecodeQ, UnderscoreIsASpaceAndEscapesAreBytes) {
+    EXPECT_EQ(DecodeQ("a=3Db"), "a=b");
+    EXPECT_EQ(DecodeQ("a_b"), "a b");
+    EXPECT_EQ(DecodeQ("=b1=B1"), "\xB1\xB1");  // either case
+    EXPECT_EQ(DecodeQ(""), "");
+}
+
+TEST(DecodeQ, EscapedBytesAreFinal) {
+    EXPECT_EQ(DecodeQ("=5F"), "_");
+    EXPECT_EQ(DecodeQ("=3D41"), "=41");
+    EXPECT_EQ(DecodeQ("=3D=3D"), "==");
+}
+
+TEST(DecodeQ, AnInvalidEscapeLosesOnlyItsEquals) {
+    EXPECT_EQ(DecodeQ("=ZZ"), "ZZ");
+    EXPECT_EQ(DecodeQ("=4Z"), "4Z");
+    EXPECT_EQ(DecodeQ("a="), "a");
+    EXPECT_EQ(DecodeQ("=="), "");
+    EXPECT_EQ(DecodeQ("==41"), "A");
+}
+
+TEST(DecodeQ, OneDigitAtTheVeryEndIsThatDigitsValue) {
+    EXPECT_EQ(DecodeQ("x=4"), "x\x04");
+    EXPECT_EQ(DecodeQ("=f"), "\x0F");
+    EXPECT_EQ(DecodeQ("=4x"), "4x");  // not at the end: "=" dropped
+}
+
+TEST(DecodeHeaderWords, DecodesAQWordInItsCharset) {
+    Decoded d = Decode("=?iso-8859-2?Q?Za=BF=F3=B3=E6_g=EA=B6l=B1?=\r\n");
+    EXPECT_EQ(d.text, u"Zażółć gęślą\r\n");
+    EXPECT_TRUE(d.clean);
+}
+
+TEST(DecodeHeaderWords, LowercaseQIsRecognisedAndTheCharsetTakenAsWritten) {
+    EXPECT_EQ(Decode("=?ISO-8859-2?q?=B1?=").text, u"ą");
+    EXPECT_EQ(Decode("=?Windows-1250?q?=B9?=").text, u"ą");
+}
+
+TEST(DecodeHeaderWords, RawTextIsReadAsUtf8AndMakesTheLineUnclean) {
+    Decoded d = Decode("Re: Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87\r\n");
+    EXPECT_EQ(d.text, u"Re: Zażółć\r\n");
+    EXPECT_FALSE(d.clean);
+    Decoded bad = Decode("a\xB1 b");  // raw iso-8859-2: invalid UTF-8
+    EXPECT_EQ(bad.text, u"a\uFFFD b");
+    EXPECT_FALSE(bad.clean);
+}
+
+TEST(DecodeHeaderWords, CleanLooksOnlyAtRawText) {
+    Decoded d = Decode("=?utf-8?Q?\xC4\x85?= x\r\n");  // 8-bit bytes inside the word
+    EXPECT_EQ(d.text, u"ą x\r\n");
+    EXPECT_TRUE(d.clean);
+    EXPECT_FALSE(Decode("=?utf-8?Q?a?= \xC4\x85").clean);
+}
+
+TEST(DecodeHeaderWords, TextBetweenAWordAndRawTextIsKept) {
+    EXPECT_EQ(Decode("Re: =?iso-8859-2?Q?=B1?= (was: x)").text, u"Re: ą (was: x)");
+}
+
+TEST(DecodeHeaderWords, AMissingCloseLosesTheOpeningCharsetAndQ) {
+    Decoded d = Decode("=?utf-8?Q?abc");
+    EXPECT_EQ(d.text, u"abc");
+    EXPECT_TRUE(d.clean);
+    EXPECT_EQ(Decode("x =?utf-8?Q?abc\r\n").text, u"x abc\r\n");
+}
+
+TEST(DecodeHeaderWords, AnEqualsAtTheEndOfTheWordIsDropped) {
+    EXPECT_EQ(Decode("=?iso-8859-2?Q?a=?=").text, u"a");
+    EXPECT_EQ(Decode("=?iso-8859-2?Q?=B?=").text, u"\x0B");
+}
+
+TEST(DecodeHeaderWords, ABWordIsNotDecodedAndLosesOnlyItsOpening) {
+    Decoded d = Decode("=?utf-8?B?xIU=?=\r\n");
+    // "=?" goes; the rest is raw text. The base64 pad "=" and the "?=" form a
+    // new "=?" whose "?" is not followed by "Q?": that "=?" goes too.
+    EXPECT_EQ(d.text, u"utf-8?B?xIU=\r\n");
+    EXPECT_TRUE(d.clean);
+}
+
+TEST(DecodeHeaderWords, ABWordBeforeAQWordDoesNotSwallowTheTextBetween) {
+    // The charset ends at the first "?": "utf-8" followed by "B?" is no Q
+    // word, so the text up to the Q word stays raw text.
+    EXPECT_EQ(Decode("=?utf-8?B?YWJj?= i =?iso-8859-2?Q?=B1?=\r\n").text,
+              u"utf-8?B?YWJj?= i ą\r\n");
+}
+
+TEST(DecodeHeaderWords, ALoneOpeningIsDropped) {
+    EXPECT_EQ(Decode("a =? b").text, u"a  b");
+    EXPECT_EQ(Decode("=?").text, u"");
+    EXPECT_EQ(Decode("=?=?iso-8859-2?Q?=B1?=").text, u"ą");
+}
+
+TEST(DecodeHeaderWords, AdjacentWordsJoinAcrossASplitCharacter) {
+    // "ą" is C4 85 in UTF-8, split between two words: one character.
+    EXPECT_EQ(Decode("=?utf-8?Q?=C4?= =?utf-8?Q?=85?=").text, u"ą");
+    EXPECT_EQ(Decode("=?utf-8?Q?=C4?==?UTF-8?Q?=85?=").text, u"ą");
+}
+
+TEST(DecodeHeaderWords, SpacesBetweenWordsGoButOtherTextStays) {
+    EXPECT_EQ(Decode("=?iso-8859-2?Q?=B1?=   =?utf-8?Q?=C4=87?=").text, u"ąć");
+    EXPECT_EQ(Decode("=?iso-8859-2?Q?=B1?=\t=?iso-8859-2?Q?=B1?=").text, u"ą\tą");  // a tab separates overview fields
+    EXPECT_EQ(Decode("=?iso-8859-2?Q?=B1?= x =?iso-8859-2?Q?=B1?=").text, u"ą x ą");
+    EXPECT_EQ(Decode("=?iso-8859-2?Q?=B1?= =?x?B?y?=").text, u"ą x?B?y?=");
+    EXPECT_EQ(Decode("a =?iso-8859-2?Q?=B1?= b").text, u"a ą b");
+}
+
+TEST(DecodeHeaderWords, AnUnknownCharsetIsReadAs1252) {
+    EXPECT_EQ(Decode("=?x-unknown?Q?=E9?=").text, u"é");
+    EXPECT_EQ(Decode("=??Q?=80?=").text, u"€");  // empty charset name
+}
+
+TEST(DecodeHeaderWords, NulAndEightBitBytesAreText) {
+    Decoded d = Decode(std::string_view("a\0b\r\n", 5));
+    EXPECT_EQ(d.text, std::u16string(u"a\0b\r\n", 5));
+    EXPECT_TRUE(d.clean);
+    EXPECT_EQ(Decode("=?iso-8859-2?Q?=00?=").text, std::u16string(1, u'\0'));
+}
+
+TEST(DecodeHeaderWords, TheOutputIsReplacedNotAppended) {
+    std::u16string w = u"old";
+    DecodeHeaderWords("new", w);
+    EXPECT_EQ(w, u"new");
+    DecodeHeaderWords("", w);
+    EXPECT_EQ(w, u"");
+}
+
+TEST(DecodeHeaderWords, ManyOpeningsWithoutCloseStayLinear) {
+    std::string s;
+    for (int i = 0; i < 20000; ++i) s += "=?a?Q?b";
+    Decoded d = Decode(s);
+    // No word has a "?=": each loses "=?a?Q?" and its text "b" stays raw.
+    EXPECT_EQ(d.text, std::u16string(20000, u'b'));
+}
+
+}  // namespace
+}  // namespace sitowiak::filter

@@ -1,0 +1,107 @@
+// Part 2.4: overview lines decoded and re-encoded, lines with raw 8-bit
+// bytes left out, and the status line left alone.
+#include <gtest/gtest.h>
+
+#include "ArticleTestSupport.h"
+
+namespace sitowiak::filter {
+namespace {
+
+using namespace std::string_literals;
+
+const std::string kStatus = "224 Overview information follows\r\n";
+
+std::string Overview(const std::string& lines, const std::string& forced, bool ignoreRaw) {
+    TBuforArt buffer;
+    testing::Load(buffer, kStatus + lines);
+    buffer.RewriteOverview(kStatus.size(), forced, ignoreRaw);
+    std::string out(buffer.Data(), static_cast<size_t>(buffer.Length()));
+    EXPECT_EQ(buffer.Data()[buffer.Length()], '\0');
+    EXPECT_EQ(out.compare(0, kStatus.size(), kStatus), 0);
+    return out.substr(kStatus.size());
+}
+
+const std::string kQLine = "1\t=?iso-8859-2?Q?Za=BF=F3=B3=E6_g=EA=B6l=B1?=\t=?iso-8859-2?Q?Pl=B1skun?= <p@x>\t"
+                           "Mon, 7 Dec 2026\t<m1@x>\t\t1234\t20\r\n";
+const std::string kRawLine = "2\tRe: Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87\ta@b\tMon\t<m2@x>\t\t10\t1\r\n";
+const std::string kAsciiLine = "3\tHello\ta@b\tMon\t<m3@x>\t\t10\t1\r\n";
+
+TEST(Overview, NothingForcedPassesTheReplyByteForByte) {
+    const std::string lines = kQLine + kRawLine + kAsciiLine + ".\r\n";
+    EXPECT_EQ(Overview(lines, "", false), lines);
+}
+
+TEST(Overview, IgnoreRawLeavesOutLinesWithRawEightBitBytes) {
+    EXPECT_EQ(Overview(kQLine + kRawLine + kAsciiLine + ".\r\n", "", true), kQLine + kAsciiLine + ".\r\n");
+    // 8-bit bytes only inside an encoded word: kept.
+    const std::string inside = "4\t=?utf-8?Q?\xC4\x85?=\r\n";
+    EXPECT_EQ(Overview(inside + ".\r\n", "", true), inside + ".\r\n");
+}
+
+TEST(Overview, AForcedCharsetDecodesWordsIntoPlainBytes) {
+    EXPECT_EQ(Overview(kQLine + ".\r\n", "windows-1250", false),
+              "1\tZa\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9\tPl\xB9skun <p@x>\tMon, 7 Dec 2026\t<m1@x>\t\t1234\t20\r\n.\r\n");
+}
+
+TEST(Overview, RawTextIsReadAsUtf8AndReencoded) {
+    EXPECT_EQ(Overview(kRawLine + ".\r\n", "windows-1250", false),
+              "2\tRe: Za\xBF\xF3\xB3\xE6\ta@b\tMon\t<m2@x>\t\t10\t1\r\n.\r\n");
+    EXPECT_EQ(Overview(kRawLine + kAsciiLine + ".\r\n", "windows-1250", true), kAsciiLine + ".\r\n");
+    // Raw bytes that are not UTF-8 become U+FFFD, "?" in windows-1250.
+    EXPECT_EQ(Overview("5\tZa\xBF\r\n.\r\n", "windows-1250", false), "5\tZa?\r\n.\r\n");
+    EXPECT_EQ(Overview("5\tZa\xBF\r\n.\r\n", "utf-8", false), "5\tZa\xEF\xBF\xBD\r\n.\r\n");
+}
+
+TEST(Overview, WordsOfDifferentCharsetsMeetInTheForcedOne) {
+    EXPECT_EQ(Overview("6\t=?utf-8?Q?=C4=85?= =?iso-8859-2?Q?=B1?= =?x-unknown?Q?=E9?=\r\n.\r\n", "utf-8", false),
+              "6\t\xC4\x85\xC4\x85\xC3\xA9\r\n.\r\n");
+}
+
+TEST(Overview, TheStatusLineAloneWithTheTerminatorStays) {
+    EXPECT_EQ(Overview(".\r\n", "windows-1250", true), ".\r\n");
+    EXPECT_EQ(Overview("", "windows-1250", true), "");
+}
+
+TEST(Overview, ALastLineWithoutCrLfIsTakenToTheEnd) {
+    EXPECT_EQ(Overview("1\t=?iso-8859-2?Q?=B1?=", "utf-8", false), "1\t\xC4\x85");
+    EXPECT_EQ(Overview(".\r\nab", "", true), ".\r\nab");
+}
+
+TEST(Overview, AByteAfterTheLastLineIsNotALine) {
+    // A line must start two bytes before the end: a single trailing byte is
+    // not examined, and the replaced range reaches the end, so it goes.
+    EXPECT_EQ(Overview(".\r\nX", "", false), ".\r\n");
+    EXPECT_EQ(Overview("X", "utf-8", false), "");
+}
+
+TEST(Overview, ANulByteIsTextOfItsLine) {
+    const std::string lines = "7\ta\0b\t\xC4\x85\r\n8\tok\r\n.\r\n"s;
+    EXPECT_EQ(Overview(lines, "", false), lines);
+    EXPECT_EQ(Overview(lines, "", true), "8\tok\r\n.\r\n");
+    EXPECT_EQ(Overview("7\ta\0b\r\n.\r\n"s, "windows-1250", true), "7\ta\0b\r\n.\r\n"s);
+}
+
+TEST(Overview, ALoneCarriageReturnDoesNotEndALine) {
+    EXPECT_EQ(Overview("9\ta\rb\xC4\x85\r\n.\r\n", "", true), ".\r\n");
+}
+
+TEST(Overview, ManyLinesAreRewrittenInOnePass) {
+    std::string lines, expected;
+    for (int i = 0; i < 20000; ++i) {
+        lines += std::to_string(i) + "\t=?iso-8859-2?Q?=B1?=\r\n" + kRawLine;
+        expected += std::to_string(i) + "\t\xB9\r\n";
+    }
+    EXPECT_EQ(Overview(lines + ".\r\n", "windows-1250", true), expected + ".\r\n");
+}
+
+TEST(Overview, AStartAtTheEndChangesNothing) {
+    TBuforArt buffer;
+    testing::Load(buffer, "224\r\n");
+    buffer.RewriteOverview(5, "utf-8", true);
+    EXPECT_EQ(std::string(buffer.Data(), 5), "224\r\n");
+    buffer.RewriteOverview(99, "utf-8", true);
+    EXPECT_EQ(buffer.Length(), 5);
+}
+
+}  // namespace
+}  // namespace sitowiak::filter
