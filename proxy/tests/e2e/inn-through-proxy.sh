@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# inn-through-proxy.sh BUILD_DIR: starts a real INN news server on loopback
+# and Sitowiak in front of it, then runs a real client (Perl's Net::NNTP)
+# through the proxy under each forced charset and content type. Needs root
+# (INN runs as user news) and the shared news-server tools beside the clone.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../../.." && pwd)
+tools=${SITOWIAK_SHARED_TOOLS:-$repo/../shared/tools}
+[ -x "$tools/newsserver-up" ] || { echo "no news-server tools at $tools"; exit 1; }
+
+work=$(mktemp -d /tmp/sitowiak-e2e.XXXXXX)
+chmod 755 "$work"
+news_port=$((20000 + RANDOM % 20000))
+proxy_port=$((news_port + 1))
+proxy_pid=
+
+cleanup() {
+    [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null && wait "$proxy_pid" 2>/dev/null || true
+    "$tools/newsserver-down" "$work/inn" >/dev/null 2>&1 || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+"$tools/newsserver-up" "$news_port" "$work/inn" >/dev/null
+
+# Starts the proxy with the given forced charset, content type and write list.
+start_proxy() {
+    local charset=$1 content=$2 write=$3
+    stop_proxy
+    mkdir -p "$work/config/sitowiak"
+    cat > "$work/config/sitowiak/user.reg" <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry]
+"LocalPort"="$proxy_port"
+"RemotePort"="$news_port"
+"Address"="127.0.0.1"
+"Aktywne"="1"
+"Kodowanie"="$charset"
+"Zawartosc"="$content"
+"WriteAccess"="$write"
+"ReadAccess"="*"
+REG
+    env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$work/config" \
+        "$build/sitowiak" >"$work/proxy.log" 2>&1 &
+    proxy_pid=$!
+    for _ in $(seq 100); do
+        (exec 3<>/dev/tcp/127.0.0.1/$proxy_port) 2>/dev/null && return 0
+        sleep 0.05
+    done
+    echo "proxy did not start:"; cat "$work/proxy.log"; exit 1
+}
+
+stop_proxy() {
+    if [ -n "$proxy_pid" ]; then
+        kill -TERM "$proxy_pid"
+        local rc=0
+        wait "$proxy_pid" || rc=$?
+        proxy_pid=
+        [ "$rc" -eq 0 ] || { echo "proxy exited with $rc"; cat "$work/proxy.log"; exit 1; }
+    fi
+}
+
+status=0
+run() {
+    SITOWIAK_PROXY_PORT=$proxy_port SITOWIAK_NEWS_PORT=$news_port perl "$here/nntp-client.pl" "$@" \
+        || status=1
+}
+
+start_proxy "" "" "127.0.0.1"
+run plain
+start_proxy "utf-8" "" "127.0.0.1"
+run charset utf-8
+start_proxy "us-ascii" "text/plain" "127.0.0.1"
+run charset us-ascii
+start_proxy "windows-1250" "text/html" "127.0.0.1"
+run content text/html
+start_proxy "" "" "10.*;localhost"
+run refused
+stop_proxy
+exit $status

@@ -1,0 +1,96 @@
+#!/usr/bin/perl
+# A real newsreader's traffic through the proxy: post, then read back with
+# ARTICLE and XOVER, and check what the proxy's settings ask for. Prints
+# "N passed, N failed" at the end.
+use strict;
+use warnings;
+use Net::NNTP;
+
+my $mode = shift // 'plain';
+my $arg = shift // '';
+my $proxy = $ENV{SITOWIAK_PROXY_PORT} or die "SITOWIAK_PROXY_PORT not set";
+my $direct = $ENV{SITOWIAK_NEWS_PORT} or die "SITOWIAK_NEWS_PORT not set";
+my ($passed, $failed) = (0, 0);
+
+sub check {
+    my ($ok, $what) = @_;
+    if ($ok) { $passed++ } else { $failed++; print "FAIL [$mode $arg]: $what\n" }
+}
+
+sub connect_to {
+    my ($port) = @_;
+    my $n = Net::NNTP->new("127.0.0.1", Port => $port, Timeout => 10, Reader => 1)
+        or die "cannot connect to port $port";
+    return $n;
+}
+
+my $id = "<sitowiak-" . $$ . "-" . time() . "-$mode\@test.example>";
+# A plain-text body in UTF-8 with Polish letters, and one multipart article.
+my @plain = (
+    "From: Tester <tester\@test.example>\n",
+    "Newsgroups: pl.test\n",
+    "Subject: =?UTF-8?Q?Pr=C3=B3ba_za=C5=BC=C3=B3=C5=82=C4=87?=\n",
+    "Message-ID: $id\n",
+    "MIME-Version: 1.0\n",
+    "Content-Type: text/plain; charset=UTF-8; format=flowed\n",
+    "Content-Transfer-Encoding: 8bit\n",
+    "\n",
+    "Zażółć gęślą jaźń.\n",
+    "..a line that starts with a dot\n",
+);
+
+my $n = connect_to($proxy);
+check($n->message =~ /InterNetNews|ready/i, "greeting of the news server comes first");
+
+if ($mode eq 'refused') {
+    my $ok = $n->post(\@plain);
+    check(!$ok, "POST from outside the write list is refused");
+    check($n->code == 441, "refusal code is 441 (got " . $n->code . ")");
+    check($n->message =~ /Twoje uprawnienia/, "refusal text");
+    my ($count) = $n->group("pl.test");
+    check(defined $count, "the connection stays usable after the refusal");
+    my $d = connect_to($direct);
+    $d->group("pl.test");
+    check(!defined $d->nntpstat($id), "the refused article never reached the server");
+    $d->quit;
+    $n->quit;
+    print "$passed passed, $failed failed\n";
+    exit($failed ? 1 : 0);
+}
+
+check($n->post(\@plain), "POST through the proxy: " . $n->code . " " . $n->message);
+
+# The article as the server stored it (read directly, not through the proxy).
+my $d = connect_to($direct);
+$d->group("pl.test");
+my $stored = join('', @{ $d->article($id) // [] });
+check($stored =~ /^-- \nPrzefiltrowane przez Sitowiak 5\.00\.00\.48\n/m, "footer reached the server");
+if ($mode eq 'charset') {
+    check($stored =~ /charset="?\Q$arg\E"?/i, "posted article relabelled to $arg");
+    check($stored =~ /format=flowed/, "other Content-Type parameters kept");
+}
+$d->quit;
+
+my ($count, $first, $last) = $n->group("pl.test");
+check(defined $count, "GROUP through the proxy");
+my $article = join('', @{ $n->article($id) // [] });
+check($article =~ /Message-ID: \Q$id\E/i, "ARTICLE through the proxy");
+check($article =~ /^\.\.a line that starts/m || $article =~ /^\.a line that starts/m,
+      "dot-stuffed line survives");
+if ($mode eq 'plain') {
+    check($article =~ /Zażółć gęślą jaźń/, "body unchanged without forced charset");
+} elsif ($mode eq 'charset' && $arg eq 'us-ascii') {
+    check($article =~ /charset="?us-ascii"?/i, "ARTICLE relabelled to us-ascii");
+    check($article !~ /[\x80-\xff]/, "no 8-bit byte left in a us-ascii article");
+}
+
+my $over = $n->xover("$first-$last");
+check(ref $over eq 'HASH' && scalar(keys %$over) > 0, "XOVER through the proxy");
+my ($mine) = grep { $over->{$_}[4] eq $id } keys %$over;
+check(defined $mine, "our article is in the overview");
+if (defined $mine && $mode eq 'charset' && $arg eq 'utf-8') {
+    check($over->{$mine}[0] =~ /Próba zażółć/, "overview subject decoded to UTF-8");
+}
+$n->quit;
+print "$passed passed, $failed failed\n";
+exit($failed ? 1 : 0);
