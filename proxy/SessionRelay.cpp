@@ -39,7 +39,7 @@ bool StartsWithWord(std::string_view line, std::string_view word) {
 // Drops the first `count` bytes of the buffer, keeping the rest in order.
 void DropFront(TBuforArt& buffer, size_t count) {
     if (count == 0) return;
-    buffer.ResizeGap(0, static_cast<int>(count), -static_cast<int>(count));
+    buffer.ResizeGap(buffer.Data(), buffer.Data() + count, -static_cast<int32_t>(count));
 }
 
 // Cuts the buffer at `end` and returns what followed.
@@ -80,6 +80,9 @@ void SessionRelay::Start(TClientNntp& c) {
 
     c.RemoteSocket = std::make_unique<net::TWSocket>(&c);
     net::TWSocket& remote = *c.RemoteSocket;
+    // A graceful close, so that an article still in the kernel's buffer
+    // reaches the server when the relay ends.
+    remote.SetLingerOnOff(net::wsLingerOff);
     remote.SetPort(m_core.View().RemotePortText());
     remote.SetLineMode(lineMode);
     remote.SetLineEnd(std::string(nntp::kLineEnd));

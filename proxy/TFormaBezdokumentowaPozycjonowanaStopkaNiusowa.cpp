@@ -88,7 +88,7 @@ std::string ForcedValue(const QComboBox* combo) {
 
 TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::TFormaBezdokumentowaPozycjonowanaStopkaNiusowa(
     QWidget* parent)
-    : TFormaBezdokumentowaPozycjonowana(parent), m_core(std::make_unique<ProxyCore>(*this)) {
+    : TFormaBezdokumentowaPozycjonowana(parent), m_core(std::make_unique<ProxyCore>(*this, Identity())) {
     CreateControls();
     CreateStatusPanels();
     FormCreate();

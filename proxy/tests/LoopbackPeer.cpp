@@ -126,6 +126,11 @@ ScriptedServer::ScriptedServer(Script script) : m_script(std::move(script)) {
 
 ScriptedServer::~ScriptedServer() {
     m_stop = true;
+    {
+        // Unblocks scripts still waiting for a line from the proxy.
+        std::lock_guard lock(m_fdMutex);
+        for (int fd : m_fds) ::shutdown(fd, SHUT_RDWR);
+    }
     ::shutdown(m_listenFd, SHUT_RDWR);
     ::close(m_listenFd);
     m_acceptThread.join();
@@ -139,9 +144,17 @@ void ScriptedServer::AcceptLoop() {
         int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
         ++m_connections;
+        {
+            std::lock_guard lock(m_fdMutex);
+            m_fds.push_back(fd);
+        }
         m_workers.emplace_back([this, fd] {
             PeerConnection connection(fd);
             m_script(connection);
+            // Forgotten before it is closed, so its number, once reused,
+            // is never shut down by mistake.
+            std::lock_guard lock(m_fdMutex);
+            std::erase(m_fds, fd);
         });
     }
 }

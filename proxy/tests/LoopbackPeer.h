@@ -8,6 +8,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,6 +66,8 @@ private:
     std::atomic<int> m_connections{0};
     std::thread m_acceptThread;
     std::vector<std::thread> m_workers;
+    std::mutex m_fdMutex;
+    std::vector<int> m_fds;  // connections, shut down when the server goes
 };
 
 }  // namespace sitowiak::testing

@@ -42,7 +42,7 @@ TEST_F(RelayTest, GreetingAndPlainRepliesPassThroughUnchanged) {
     CommandServer upstream;
     upstream.answer = [](const std::string& line) -> std::string {
         if (line.starts_with("GROUP")) return "211 3 1 3 pl.test\r\n";
-        if (line.starts_with("ARTICLE 9")) return "430 no such article\r\n";
+        if (line.starts_with("article 9")) return "430 no such article\r\n";
         return "500 what?\r\n";
     };
     Listen(upstream.server);
