@@ -86,7 +86,7 @@ if ($mode eq 'plain') {
 
 my $over = $n->xover("$first-$last");
 check(ref $over eq 'HASH' && scalar(keys %$over) > 0, "XOVER through the proxy");
-my ($mine) = grep { $over->{$_}[4] eq $id } keys %$over;
+my ($mine) = grep { $over->{$_}[3] eq $id } keys %$over;
 check(defined $mine, "our article is in the overview");
 if (defined $mine && $mode eq 'charset' && $arg eq 'utf-8') {
     check($over->{$mine}[0] =~ /Próba zażółć/, "overview subject decoded to UTF-8");
