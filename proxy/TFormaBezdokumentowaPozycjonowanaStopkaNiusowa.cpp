@@ -88,7 +88,12 @@ std::string ForcedValue(const QComboBox* combo) {
 
 TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::TFormaBezdokumentowaPozycjonowanaStopkaNiusowa(
     QWidget* parent)
-    : TFormaBezdokumentowaPozycjonowana(parent), m_core(std::make_unique<ProxyCore>(*this, Identity())) {
+    : TFormaBezdokumentowaPozycjonowana(parent),
+      m_core(std::make_unique<ProxyCore>(*this, Identity())) {
+    // The entry for a reader that leaves is written in the window's own
+    // colour rather than a connection's. The face colour itself would be
+    // invisible on the log's face-coloured background, so its dark shade.
+    m_core->WindowColor = palette().color(QPalette::Dark).rgb() & 0xFFFFFFu;
     CreateControls();
     CreateStatusPanels();
     FormCreate();
