@@ -67,6 +67,17 @@ void SendAtOnce(net::TCustomWSocket& socket) {
     net::winsock::SetSockOptInt(socket.Handle(), IPPROTO_TCP, TCP_NODELAY, 1);
 }
 
+// While a burst from the server is passed on, the reader connection is
+// corked: the sends of one pass (a read of at most 2048 bytes each, queued
+// in blocks of 1514) fill whole segments instead of each leaving as a small
+// packet. The cork comes off as soon as the server has nothing more waiting,
+// which sends what is held at once.
+void Cork(TClientNntp& c, bool on) {
+    if (c.m_corked == on) return;
+    c.m_corked = on;
+    net::winsock::SetSockOptInt(c.Handle(), IPPROTO_TCP, TCP_CORK, on ? 1 : 0);
+}
+
 void SendBytes(net::TCustomWSocket& socket, std::string_view bytes) {
     if (!bytes.empty()) socket.Send(bytes.data(), static_cast<int>(bytes.size()));
 }
@@ -230,10 +241,18 @@ void SessionRelay::RemoteDataAvailable(net::TCustomWSocket* Sender, uint16_t Err
     TBuforArt& response = *c.ResponseBuffer;
     size_t oldLength = static_cast<size_t>(response.Length());
     int count = ReadInto(*Sender, response);
-    if (count <= 0) return;
+    if (count <= 0) {
+        Cork(c, false);
+        return;
+    }
+    // A short read emptied the socket: a single-line reply goes out without
+    // any cork. After a full read more is likely to follow.
+    bool full = count == TBuforArt::ReserveSize();
+    if (full) Cork(c, true);
     response.Grow(count);
     Log(c, "Odpowiedzi", Content(response).substr(oldLength));
     ProcessResponses(c);
+    if (!full || net::winsock::BytesWaiting(Sender->Handle()) <= 0) Cork(c, false);
 }
 
 void SessionRelay::ProcessResponses(TClientNntp& c) {

@@ -42,6 +42,9 @@ public:
     bool m_awaitingPostAnswer = false;
     // The news server has gone: close the reader once its queue is sent.
     bool m_closeWhenSent = false;
+    // The reader connection holds partial segments while a burst from the
+    // server is being passed on (see SessionRelay).
+    bool m_corked = false;
 };
 
 }  // namespace sitowiak::proxy

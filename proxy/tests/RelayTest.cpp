@@ -1,3 +1,7 @@
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include "proxy/tests/RelayHarness.h"
 
 namespace sitowiak::testing {
@@ -326,6 +330,54 @@ TEST_F(RelayTest, StoppingClosesEveryReaderAndAPortInUseFailsCleanly) {
         EXPECT_NE(std::string(e.what()).find("Error 10048"), std::string::npos) << e.what();
     }
     EXPECT_FALSE(other.Listening());
+}
+
+// The option of one of this process's TCP sockets, found by its local port
+// and (when not 0) its peer's port; -1 when there is no such socket.
+int SocketOptionOf(int localPort, int peerPort, int name) {
+    for (int fd = 3; fd < 1024; ++fd) {
+        sockaddr_in local{}, peer{};
+        socklen_t len = sizeof local;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0) continue;
+        len = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0) continue;
+        if (localPort != 0 && ntohs(local.sin_port) != localPort) continue;
+        if (peerPort != 0 && ntohs(peer.sin_port) != peerPort) continue;
+        int value = -1;
+        len = sizeof value;
+        if (::getsockopt(fd, IPPROTO_TCP, name, &value, &len) == 0) return value;
+    }
+    return -1;
+}
+
+// A reply that takes many reads is passed on corked, in whole segments; the
+// cork must come off once the server has nothing more waiting, or the
+// reply's last bytes would wait for the kernel's cork timer. Both
+// connections send without Nagle's delay.
+TEST_F(RelayTest, ALongReplyLeavesTheReaderUncorkedAndBothSidesWithoutNagle) {
+    std::string body;
+    for (int i = 0; body.size() < 300000; ++i) body += "line " + std::to_string(i) + "\r\n";
+    const std::string reply = "222 1 <b@c> body\r\n" + body + ".\r\n";
+    ScriptedServer upstream([&](PeerConnection& c) {
+        c.Send(kGreeting);
+        if (c.ReadLine().starts_with("BODY")) c.Send(reply);
+        c.ReadLine();
+    });
+    Listen(upstream);
+    int proxyPort = ProxyPort(), upstreamPort = upstream.Port();
+    auto got = Reader([&](PeerConnection& c) {
+        c.ReadLine();
+        c.Send("BODY 1\r\n");
+        std::string all = c.ReadUntil("\r\n.\r\n");
+        // The relay is idle now: read its sockets' options before leaving.
+        all += " cork=" + std::to_string(SocketOptionOf(proxyPort, 0, TCP_CORK));
+        all += " reader-nodelay=" + std::to_string(SocketOptionOf(proxyPort, 0, TCP_NODELAY));
+        all += " upstream-nodelay=" + std::to_string(SocketOptionOf(0, upstreamPort, TCP_NODELAY));
+        return all;
+    });
+    ASSERT_GE(got.size(), reply.size());
+    EXPECT_TRUE(got.starts_with(reply));
+    EXPECT_EQ(got.substr(reply.size()), " cork=0 reader-nodelay=1 upstream-nodelay=1");
 }
 
 }  // namespace
