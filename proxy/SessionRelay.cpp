@@ -9,6 +9,7 @@
 #include "proxy/HostPattern.h"
 #include "proxy/NntpWords.h"
 #include "proxy/ProxyCore.h"
+#include "net/TBuffer.h"
 #include "net/WSocketBinding.h"
 
 namespace sitowiak::proxy {
@@ -67,11 +68,16 @@ void SendAtOnce(net::TCustomWSocket& socket) {
     net::winsock::SetSockOptInt(socket.Handle(), IPPROTO_TCP, TCP_NODELAY, 1);
 }
 
+// The send queue writes blocks of this size, one send each.
+constexpr size_t kSendBlock = net::TBuffer::kDefaultBufSize;
+
 // While a burst from the server is passed on, the reader connection is
 // corked: the sends of one pass (a read of at most 2048 bytes each, queued
 // in blocks of 1514) fill whole segments instead of each leaving as a small
-// packet. The cork comes off as soon as the server has nothing more waiting,
-// which sends what is held at once.
+// packet. The cork goes on only when something is sent and more is likely
+// to follow (the last read was full, or the bytes take several blocks), and
+// comes off as soon as the server has nothing more waiting, which sends
+// what is held at once.
 void Cork(TClientNntp& c, bool on) {
     if (c.m_corked == on) return;
     c.m_corked = on;
@@ -245,14 +251,13 @@ void SessionRelay::RemoteDataAvailable(net::TCustomWSocket* Sender, uint16_t Err
         Cork(c, false);
         return;
     }
-    // A short read emptied the socket: a single-line reply goes out without
-    // any cork. After a full read more is likely to follow.
-    bool full = count == TBuforArt::ReserveSize();
-    if (full) Cork(c, true);
+    // A short read emptied the socket; after a full one more is likely.
+    c.m_fullRead = count == TBuforArt::ReserveSize();
     response.Grow(count);
     Log(c, "Odpowiedzi", Content(response).substr(oldLength));
     ProcessResponses(c);
-    if (!full || net::winsock::BytesWaiting(Sender->Handle()) <= 0) Cork(c, false);
+    if (c.m_corked && (!c.m_fullRead || net::winsock::BytesWaiting(Sender->Handle()) <= 0))
+        Cork(c, false);
 }
 
 void SessionRelay::ProcessResponses(TClientNntp& c) {
@@ -313,6 +318,7 @@ void SessionRelay::RewriteHeld(TClientNntp& c) {
 
 void SessionRelay::SendToReader(TClientNntp& c, std::string_view bytes) {
     if (c.State() == net::wsConnected) {
+        if (c.m_fullRead || bytes.size() > kSendBlock) Cork(c, true);
         SendBytes(c, bytes);
         return;
     }

@@ -45,6 +45,8 @@ public:
     // The reader connection holds partial segments while a burst from the
     // server is being passed on (see SessionRelay).
     bool m_corked = false;
+    // The last read from the server filled the buffer's whole reserve.
+    bool m_fullRead = false;
 };
 
 }  // namespace sitowiak::proxy
