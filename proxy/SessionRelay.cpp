@@ -76,8 +76,8 @@ constexpr size_t kSendBlock = net::TBuffer::kDefaultBufSize;
 // in blocks of 1514) fill whole segments instead of each leaving as a small
 // packet. The cork goes on only when something is sent and more is likely
 // to follow (the last read was full, or the bytes take several blocks), and
-// comes off as soon as the server has nothing more waiting, which sends
-// what is held at once.
+// comes off as soon as the server has nothing more waiting and the queue
+// is empty, which sends what is held at once.
 void Cork(TClientNntp& c, bool on) {
     if (c.m_corked == on) return;
     c.m_corked = on;
@@ -256,7 +256,11 @@ void SessionRelay::RemoteDataAvailable(net::TCustomWSocket* Sender, uint16_t Err
     response.Grow(count);
     Log(c, "Odpowiedzi", Content(response).substr(oldLength));
     ProcessResponses(c);
-    if (c.m_corked && (!c.m_fullRead || net::winsock::BytesWaiting(Sender->Handle()) <= 0))
+    // Bytes still queued for the reader keep the cork on: they leave in
+    // whole segments as room appears, and ClientDataSent takes the cork off
+    // once the queue is empty.
+    if (c.m_corked && c.AllSent() &&
+        (!c.m_fullRead || net::winsock::BytesWaiting(Sender->Handle()) <= 0))
         Cork(c, false);
 }
 
@@ -348,6 +352,7 @@ void SessionRelay::RemoteSessionClosed(net::TCustomWSocket* Sender, uint16_t) {
 
 void SessionRelay::ClientDataSent(net::TCustomWSocket* Sender, uint16_t) {
     TClientNntp& c = ClientOf(Sender);
+    Cork(c, false);
     if (c.m_closeWhenSent) c.CloseDelayed();
 }
 
