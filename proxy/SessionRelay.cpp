@@ -68,6 +68,11 @@ void SendAtOnce(net::TCustomWSocket& socket) {
     net::winsock::SetSockOptInt(socket.Handle(), IPPROTO_TCP, TCP_NODELAY, 1);
 }
 
+// Bytes passed on as they come are gathered up to this much while more of
+// the same burst is already waiting on the server's connection, instead of
+// one send per read of 2048 bytes.
+constexpr size_t kPassOnBatch = 64 * 1024;
+
 // The send queue writes blocks of this size, one send each.
 constexpr size_t kSendBlock = net::TBuffer::kDefaultBufSize;
 
@@ -223,6 +228,11 @@ bool SessionRelay::ForwardArticle(TClientNntp& c) {
             return false;
         }
         end = found + nntp::kTerminator.size();
+    } else if (c.m_fullRead && content.size() < kPassOnBatch &&
+               net::winsock::BytesWaiting(c.RemoteSocket->Handle()) > 0) {
+        // More of this burst already waits and is read in this same pass of
+        // the socket's receive loop: it goes to the reader together with it.
+        return false;
     }
     std::string tail = SplitTail(request, end);
     const auto& id = m_core.Identity();
