@@ -5,12 +5,12 @@
 
 #include <cstring>
 
+#include "net/TBuffer.h"
+#include "net/WSocketBinding.h"
 #include "proxy/ConnectionColors.h"
 #include "proxy/HostPattern.h"
 #include "proxy/NntpWords.h"
 #include "proxy/ProxyCore.h"
-#include "net/TBuffer.h"
-#include "net/WSocketBinding.h"
 
 namespace sitowiak::proxy {
 namespace {

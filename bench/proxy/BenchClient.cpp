@@ -42,7 +42,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kWaitMs = 30000;  // longest wait for any one reply
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 sockaddr_in Loopback(int port) {
     sockaddr_in addr{};
@@ -54,7 +56,7 @@ sockaddr_in Loopback(int port) {
 
 // A blocking connection whose reads wait at most kWaitMs.
 class Link {
-public:
+  public:
     explicit Link(int port) {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in addr = Loopback(port);
@@ -101,7 +103,7 @@ public:
         return Send(command) && ReadExactly(scratch, expected.size()) && scratch == expected;
     }
 
-private:
+  private:
     bool WaitReadable() {
         pollfd p{m_fd, POLLIN, 0};
         return m_fd >= 0 && ::poll(&p, 1, kWaitMs) == 1;
@@ -131,13 +133,15 @@ int Throughput(int port, const std::string& verb, size_t size, int count) {
     std::vector<std::string> lines, expected;
     for (int i = 0; i < count; ++i) {
         lines.push_back(Line(verb, size, static_cast<size_t>(i) % kMaxSeed));
-        expected.push_back(ExpectedReply(Pattern(), lines.back().substr(0, lines.back().size() - 2)));
+        expected.push_back(
+            ExpectedReply(Pattern(), lines.back().substr(0, lines.back().size() - 2)));
     }
     size_t bytes = 0;
     int errors = 0;
     auto start = Clock::now();
     for (int i = 0; i < count && errors == 0; ++i) {
-        if (!link.Exchange(lines[static_cast<size_t>(i)], expected[static_cast<size_t>(i)], scratch))
+        if (!link.Exchange(lines[static_cast<size_t>(i)], expected[static_cast<size_t>(i)],
+                           scratch))
             ++errors;
         bytes += scratch.size();
     }
@@ -158,7 +162,8 @@ int Latency(int port, int count) {
         return 1;
     }
     int errors = 0;
-    for (int i = 0; i < 200 && errors == 0; ++i) errors += !link.Exchange("STAT\r\n", stat, scratch);
+    for (int i = 0; i < 200 && errors == 0; ++i)
+        errors += !link.Exchange("STAT\r\n", stat, scratch);
     std::vector<double> us;
     for (int i = 0; i < count && errors == 0; ++i) {
         auto start = Clock::now();
@@ -198,8 +203,8 @@ int Connect(int port, int count, int workers) {
     for (int i = 0; i < workers; ++i) threads.emplace_back(work);
     for (auto& t : threads) t.join();
     double s = Seconds(Clock::now() - start);
-    std::printf("RESULT %.1f conn/s ok=%d lost=%d unclosed=%d seconds=%.3f\n", count / s,
-                ok.load(), lost.load(), unclosed.load(), s);
+    std::printf("RESULT %.1f conn/s ok=%d lost=%d unclosed=%d seconds=%.3f\n", count / s, ok.load(),
+                lost.load(), unclosed.load(), s);
     return lost == 0 && unclosed == 0 ? 0 : 1;
 }
 
@@ -207,7 +212,7 @@ int Connect(int port, int count, int workers) {
 struct Reader {
     int fd = -1;
     int index = 0;
-    int done = 0;        // articles fetched
+    int done = 0;  // articles fetched
     bool quitting = false;
     const std::string* expected = nullptr;
     size_t received = 0;
@@ -215,7 +220,7 @@ struct Reader {
 };
 
 class ReaderRun {
-public:
+  public:
     ReaderRun(int port, int directPort, int readers, int perReader, size_t size)
         : m_port(port), m_readers(static_cast<size_t>(readers)), m_per(perReader), m_size(size) {
         m_greeting = std::string(kGreeting);
@@ -224,7 +229,7 @@ public:
     }
     int Run();
 
-private:
+  private:
     size_t SeedOf(const Reader& r) const {
         return static_cast<size_t>(r.index * 7 + r.done) % kSeeds;
     }
@@ -255,7 +260,8 @@ void ReaderRun::FetchDirect(int directPort) {
     link.Exchange("", m_greeting, scratch);
     for (size_t seed = 0; seed < kSeeds; ++seed) {
         m_lines.push_back(Line("ARTICLE", m_size, seed));
-        std::string expected = ExpectedReply(Pattern(), m_lines.back().substr(0, m_lines.back().size() - 2));
+        std::string expected =
+            ExpectedReply(Pattern(), m_lines.back().substr(0, m_lines.back().size() - 2));
         if (!link.Exchange(m_lines.back(), expected, scratch)) {
             std::fprintf(stderr, "the direct fetch of seed %zu failed\n", seed);
             std::exit(1);
@@ -319,7 +325,8 @@ void ReaderRun::Next(Reader& r) {
         r.expected = &m_bye;
         line = &quit;
     }
-    if (::send(r.fd, line->data(), line->size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line->size()))
+    if (::send(r.fd, line->data(), line->size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(line->size()))
         Finish(r, true);
 }
 

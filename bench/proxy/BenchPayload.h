@@ -87,8 +87,7 @@ inline std::string ReplyHead(const Command& c) {
     std::string id = "<" + std::to_string(c.size) + "." + std::to_string(c.seed) + "@bench>";
     if (c.verb == Verb::kBody) return "222 0 " + id + " body\r\n";
     return "220 0 " + id + " article\r\n" + "From: bench@example.invalid\r\n" +
-           "Newsgroups: bench.test\r\nSubject: bench article\r\nMessage-ID: " + id +
-           "\r\n\r\n";
+           "Newsgroups: bench.test\r\nSubject: bench article\r\nMessage-ID: " + id + "\r\n\r\n";
 }
 
 inline std::string_view ReplyBody(std::string_view pattern, const Command& c) {
@@ -99,10 +98,14 @@ inline std::string_view ReplyBody(std::string_view pattern, const Command& c) {
 inline std::string ExpectedReply(std::string_view pattern, std::string_view line) {
     Command c = ParseCommand(line);
     switch (c.verb) {
-        case Verb::kStat: return std::string(kStatReply);
-        case Verb::kQuit: return std::string(kBye);
-        case Verb::kUnknown: return std::string(kUnknownReply);
-        default: break;
+        case Verb::kStat:
+            return std::string(kStatReply);
+        case Verb::kQuit:
+            return std::string(kBye);
+        case Verb::kUnknown:
+            return std::string(kUnknownReply);
+        default:
+            break;
     }
     std::string reply = ReplyHead(c);
     reply += ReplyBody(pattern, c);

@@ -30,7 +30,9 @@ namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
 
-void OnSignal(int) { g_stop = 1; }
+void OnSignal(int) {
+    g_stop = 1;
+}
 
 // A piece of a reply waiting to be written: either owned text or a view of
 // the pattern.
@@ -50,12 +52,12 @@ struct Connection {
 };
 
 class Upstream {
-public:
+  public:
     explicit Upstream(const std::string& pattern) : m_pattern(pattern) {}
     int Listen(int port);
     void Run(int seconds);
 
-private:
+  private:
     void AcceptAll();
     void OnReadable(Connection& c);
     void HandleLine(Connection& c, std::string_view line);
@@ -158,12 +160,15 @@ void Upstream::OnReadable(Connection& c) {
 void Upstream::HandleLine(Connection& c, std::string_view line) {
     Command cmd = ParseCommand(line);
     switch (cmd.verb) {
-        case Verb::kStat: return Queue(c, std::string(kStatReply));
+        case Verb::kStat:
+            return Queue(c, std::string(kStatReply));
         case Verb::kQuit:
             c.closeWhenSent = true;
             return Queue(c, std::string(kBye));
-        case Verb::kUnknown: return Queue(c, std::string(kUnknownReply));
-        default: break;
+        case Verb::kUnknown:
+            return Queue(c, std::string(kUnknownReply));
+        default:
+            break;
     }
     Queue(c, ReplyHead(cmd));
     QueueView(c, ReplyBody(m_pattern, cmd));

@@ -13,7 +13,7 @@
 set -euo pipefail
 build=$(cd "${1:?usage: run.sh BUILD_DIR [--rounds N] [--data DIR]}" && pwd)
 shift
-rounds=3
+rounds=5
 data=
 while [ $# -gt 0 ]; do
     case $1 in
