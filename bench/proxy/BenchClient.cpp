@@ -146,8 +146,8 @@ int Throughput(int port, const std::string& verb, size_t size, int count) {
         bytes += scratch.size();
     }
     double s = Seconds(Clock::now() - start);
-    std::printf("RESULT %.1f MB/s errors=%d bytes=%zu seconds=%.3f\n", bytes / s / 1e6, errors,
-                bytes, s);
+    std::printf("RESULT %.1f MB/s errors=%d bytes=%zu seconds=%.3f\n",
+                static_cast<double>(bytes) / s / 1e6, errors, bytes, s);
     return errors == 0 ? 0 : 1;
 }
 
