@@ -28,8 +28,8 @@ for f in "$client" "$upstream" "$build/sitowiak"; do
     [ -x "$f" ] || { echo "missing $f: build with -DSITOWIAK_BENCH=ON"; exit 1; }
 done
 missing=
-for tool in socat haproxy taskset; do command -v $tool >/dev/null || missing="$missing $tool"; done
-[ -z "$missing" ] || { echo "missing:$missing (apt-get install socat haproxy util-linux)"; exit 1; }
+for tool in socat haproxy taskset ss; do command -v $tool >/dev/null || missing="$missing $tool"; done
+[ -z "$missing" ] || { echo "missing:$missing (apt-get install socat haproxy util-linux iproute2)"; exit 1; }
 
 # 500 readers need about a thousand descriptors in each relay.
 ulimit -n "$(ulimit -Hn)"
@@ -49,7 +49,13 @@ pids+=($!)
 upstream_pid=$!
 for _ in $(seq 100); do [ -s "$work/upstream.port" ] && break; sleep 0.05; done
 up_port=$(head -1 "$work/upstream.port")
-base=$((20000 + RANDOM % 20000))
+# Three free ports below the kernel's range for outgoing connections, so no
+# connection of another program can be holding one of them.
+port_free() { [ -z "$(ss -Htan "( sport = :$1 )" 2>/dev/null)" ]; }
+for _ in $(seq 50); do
+    base=$((20000 + RANDOM % 12000))
+    port_free $base && port_free $((base + 1)) && port_free $((base + 2)) && break
+done
 socat_port=$base haproxy_port=$((base + 1)) sitowiak_port=$((base + 2))
 
 socat "TCP-LISTEN:$socat_port,bind=127.0.0.1,reuseaddr,fork,nodelay,backlog=4096" \
