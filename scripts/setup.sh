@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs with apt-get whatever the build, the tests and the tools lack.
+# Installs with apt-get whatever the build, the tests and the tools lack
+# (with --bench, also what the benchmarks compare against).
 # Safe to run again: it asks apt only for packages that are missing.
 set -euo pipefail
 
@@ -12,6 +13,11 @@ packages=(
     fonts-dejavu-core fonts-liberation2
     perl libnet-perl python3
 )
+
+# The benchmarks compare against other relays and draw plots.
+if [ "${1:-}" = "--bench" ]; then
+    packages+=(socat haproxy gnuplot-nox iproute2 util-linux linux-perf)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
