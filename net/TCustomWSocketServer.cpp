@@ -4,8 +4,37 @@
 
 namespace sitowiak::net {
 
+namespace {
+
+constexpr int kWsaEMFILE = 10024;  // no descriptor left (process or system)
+
+// One descriptor the process keeps in reserve. When descriptors run out, a
+// waiting connection cannot be accepted and keeps the listening socket
+// ready, so the event loop would come back to it at once, forever. Giving
+// up the reserve for a moment lets that connection be taken and closed: it
+// costs only itself, and the listening socket stays open.
+TSocket g_reserve = INVALID_SOCKET;
+
+void HoldReserve() {
+    if (g_reserve == INVALID_SOCKET) g_reserve = winsock::Socket(AF_INET, SOCK_STREAM, 0);
+}
+
+void ShedConnection(TSocket listener) {
+    if (g_reserve == INVALID_SOCKET) return;  // taken by someone else meanwhile
+    winsock::CloseSocket(g_reserve);
+    g_reserve = INVALID_SOCKET;
+    sockaddr_in peer{};
+    const TSocket shed = winsock::Accept(listener, &peer);
+    if (shed != INVALID_SOCKET) winsock::CloseSocket(shed);
+    HoldReserve();
+}
+
+}  // namespace
+
 TCustomWSocketServer::TCustomWSocketServer(TCustomWSocket* AOwner)
-    : TWSocket(AOwner), m_clientType(ClientTypeOf<TWSocketClient>()) {}
+    : TWSocket(AOwner), m_clientType(ClientTypeOf<TWSocketClient>()) {
+    HoldReserve();
+}
 
 // Clients go first, last to first; the listening socket after them.
 TCustomWSocketServer::~TCustomWSocketServer() {
@@ -40,7 +69,13 @@ void TCustomWSocketServer::ClientDestroyed(TWSocketClient* Client) {
 void TCustomWSocketServer::TriggerSessionAvailable(int Error) {
     TWSocket::TriggerSessionAvailable(Error);
     if (Error != 0) return;
-    const TSocket handle = Accept();
+    TSocket handle = INVALID_SOCKET;
+    try {
+        handle = Accept();
+    } catch (const ESocketException&) {
+        if (LastError() != kWsaEMFILE) throw;
+        ShedConnection(m_hSocket);
+    }
     if (handle == INVALID_SOCKET) return;
     TWSocketClient* client = CreateClient(handle);
     TriggerClientConnect(client, Error);
