@@ -77,7 +77,15 @@ void ProxyCore::WSocketServerClientConnect(net::TCustomWSocketServer*, net::TWSo
         client.Close();
         return;
     }
-    m_relay.Start(client);
+    // A reader whose relay cannot start (no descriptor left for the news
+    // server's socket, no news server address) is closed alone; the
+    // listening socket and every other reader stay as they are.
+    try {
+        m_relay.Start(client);
+    } catch (const std::exception&) {
+        client.Close();
+        return;
+    }
     m_view.SetStatusPanel(1, std::to_string(m_server->ClientCount()));
     m_view.SetStatusPanel(3, client.PeerAddr());
     client.LogColor = ConnectionColor(m_server->ClientCount());

@@ -130,16 +130,23 @@ void SessionRelay::Start(TClientNntp& c) {
     remote.DnsLookup(m_core.View().RemoteAddrText());
 }
 
-// A news server that cannot be found would leave the reader waiting for a
-// greeting that never comes: the reader is closed, as after a failed connect.
+// A news server that cannot be found, or a connection that cannot even be
+// started (no descriptor left for the socket), would leave the reader waiting
+// for a greeting that never comes: the reader is closed, as after a failed
+// connect. The failure stays with this relay and never reaches the listening
+// server, which would stop listening for everyone.
 void SessionRelay::RemoteDnsLookupDone(net::TCustomWSocket* Sender, uint16_t Error) {
     TClientNntp& c = OwnerOf(Sender);
     if (Error != 0) {
         c.CloseDelayed();
         return;
     }
-    Sender->SetAddr(Sender->DnsResult());
-    Sender->Connect();
+    try {
+        Sender->SetAddr(Sender->DnsResult());
+        Sender->Connect();
+    } catch (const std::exception&) {
+        c.CloseDelayed();
+    }
 }
 
 void SessionRelay::RemoteSessionConnected(net::TCustomWSocket* Sender, uint16_t Error) {
