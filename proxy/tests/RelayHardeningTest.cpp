@@ -39,7 +39,7 @@ void ArticleServer(PeerConnection& c) {
 // descriptor are filled first, since a new descriptor takes the lowest free
 // number.
 class LowFileLimit {
-public:
+  public:
     explicit LowFileLimit(int room) {
         ::getrlimit(RLIMIT_NOFILE, &m_saved);
         int highest = 0;
@@ -62,7 +62,7 @@ public:
         for (int fd : m_fillers) ::close(fd);
     }
 
-private:
+  private:
     rlimit m_saved{};
     std::vector<int> m_fillers;
 };
@@ -120,7 +120,8 @@ TEST_F(RelayTest, RunningOutOfDescriptorsCostsOnlyTheReadersThatDoNotFit) {
     };
     auto working = PeerConnection::ConnectTo(ProxyPort());
     auto greeting = std::async(std::launch::async, [&] { return working->ReadLine(); });
-    PumpUntil([&] { return greeting.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    PumpUntil(
+        [&] { return greeting.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
     ASSERT_EQ(greeting.get(), kGreeting);
 
     // Room 0: no accepted socket fits. Room 1: the accepted socket fits but
@@ -158,7 +159,8 @@ TEST_F(RelayTest, RunningOutOfDescriptorsCostsOnlyTheReadersThatDoNotFit) {
             if (fd >= 0) ::close(fd);
         // The reader that was there all along is still served.
         auto answer = std::async(std::launch::async, [&] { return fetch(*working); });
-        PumpUntil([&] { return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+        PumpUntil(
+            [&] { return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
         EXPECT_EQ(answer.get(), article);
     }
     // With descriptors back, the same listening socket serves a new reader.
