@@ -6,9 +6,11 @@
 // resets mid-reply, drips a reply byte by byte, sends NUL bytes, a very large
 // overview, or never answers; readers close at random points. One round runs
 // with the proxy's open-file limit lowered below what its readers need; the
-// last is interrupted by SIGTERM and a restart. Ends with a verdict: every
-// completed reply as the filter gives it offline, every post received
-// exactly once, figures flat, clean exits with the settings stored.
+// last is interrupted by SIGTERM and a restart. The figures after a round are
+// taken once the proxy is idle again; the peaks are sampled while it runs.
+// Ends with a verdict: every completed reply as the filter gives it offline,
+// every post received exactly once, figures flat, clean exits with the
+// settings stored.
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -122,15 +124,14 @@ Figures Run::Settle() {
 
 void Run::SigtermUnderLoad() {
     time_t before = std::time(nullptr);
-    std::string what;
-    int code = m_proxy.Terminate(what);
-    std::printf("  SIGTERM under load: %s", what.c_str());
-    if (code != 0) Fail("SIGTERM under load: " + what);
-    bool stored = m_proxy.SettingsStored(before, what);
-    std::printf(", %s", what.c_str());
-    if (!stored) Fail("SIGTERM under load: " + what);
+    std::string exited, stored;
+    int code = m_proxy.Terminate(exited);
+    bool kept = m_proxy.SettingsStored(before, stored);
     bool up = m_proxy.Start();
-    std::printf(", restarted: %s\n", up ? "listening" : "NOT LISTENING");
+    std::printf("  SIGTERM under load: %s, %s, restarted: %s\n", exited.c_str(), stored.c_str(),
+                up ? "listening" : "NOT LISTENING");
+    if (code != 0) Fail("SIGTERM under load: " + exited);
+    if (!kept) Fail("SIGTERM under load: " + stored);
     if (!up) Fail("the proxy did not come back after SIGTERM");
 }
 
@@ -156,21 +157,35 @@ void Run::Round(int round) {
     auto length = std::chrono::seconds(m_o.roundSeconds);
     ReaderSettings settings{m_proxy.Port(), m_o.readers, true};
     std::thread events([&] { Events(round, start, length); });
+    // Peaks while the readers run, sampled a few times a second.
+    Figures peak;
+    std::atomic<bool> sampling{true};
+    std::thread sampler([&] {
+        while (sampling) {
+            Figures now = m_proxy.Read();
+            peak.fds = std::max(peak.fds, now.fds);
+            peak.rssKb = std::max(peak.rssKb, now.rssKb);
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        }
+    });
     RunReaders(m_corpus, settings, start + length, stop, stats, static_cast<unsigned>(round));
     events.join();
+    sampling = false;
+    sampler.join();
     if (lowLimit) m_proxy.SetFileLimit(0);
     Figures f = Settle();
     m_rounds.push_back(f);
-    std::printf("%5d %8ld %8ld %5ld %4ld %5ld %5ld %5ld %6ld %6ld %5ld   %4d %4d %7.1f%s\n", round,
-                stats.sessions.load(), stats.replies.load(), stats.posts.load(),
-                stats.bigOverviews.load(), stats.earlyCloses.load(),
-                stats.resets.load() + stats.drips.load() + stats.nuls.load() + stats.silents.load(),
-                stats.closedBeforeGreeting.load(), stats.interrupted.load(),
-                stats.refusedConnects.load(), stats.mismatches.load(), f.fds, f.threads,
-                static_cast<double>(f.rssKb) / 1024.0,
-                lowLimit              ? "  (low file limit)"
-                : round == m_o.rounds ? "  (SIGTERM, restart)"
-                                      : "");
+    const char* note = lowLimit              ? "  (low file limit)"
+                       : round == m_o.rounds ? "  (SIGTERM, restart)"
+                                             : "";
+    std::printf(
+        "%5d %8ld %8ld %5ld %4ld %5ld %5ld %5ld %6ld %6ld %5ld   %4d %4d %7.1f   %5d %7.1f%s\n",
+        round, stats.sessions.load(), stats.replies.load(), stats.posts.load(),
+        stats.bigOverviews.load(), stats.earlyCloses.load(),
+        stats.resets.load() + stats.drips.load() + stats.nuls.load() + stats.silents.load(),
+        stats.closedBeforeGreeting.load(), stats.interrupted.load(), stats.refusedConnects.load(),
+        stats.mismatches.load(), f.fds, f.threads, static_cast<double>(f.rssKb) / 1024.0, peak.fds,
+        static_cast<double>(peak.rssKb) / 1024.0, note);
     std::fflush(stdout);
     for (const auto& s : stats.samples) std::printf("  mismatch: %s\n", s.c_str());
     if (stats.mismatches) Fail(std::to_string(stats.mismatches.load()) + " mismatched replies");
@@ -221,7 +236,7 @@ int Run::Go() {
         static_cast<double>(m_idle.rssKb) / 1024.0);
     std::printf(
         "round sessions  replies posts  big early faults nogreet interr refused "
-        "mism    fds thr  rss MB\n");
+        "mism    fds thr  rss MB  peak:fds  rss MB\n");
     for (int round = 1; round <= m_o.rounds; ++round) Round(round);
     CheckPosts();
     CheckFlat();
