@@ -220,7 +220,7 @@ void TCustomWSocket::ReceiveLoop(int Error, TWSocketOptions Options) {
                     m_lastError = code;
                 }
             }
-            if (Options.Contains(wsoNoReceiveLoop) || m_lastError != 0) break;
+            if (Options.Contains(wsoNoReceiveLoop) || m_lastError != 0 || m_paused) break;
             if (m_hSocket == INVALID_SOCKET) break;  // the handler closed it
             // The handler's last read emptied the socket: as good as a
             // FIONREAD of 0 (what arrives later is the next notification).
