@@ -1,6 +1,8 @@
 // The NNTP words the relay looks for, and the one line it writes itself.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace sitowiak::proxy::nntp {
@@ -22,5 +24,9 @@ inline constexpr std::string_view kPostRefused =
 // a line end, or a posted article larger than this, closes that reader alone.
 inline constexpr size_t kMaxCommandLine = 1 << 20;       // 1 MiB
 inline constexpr size_t kMaxPostedArticle = 256u << 20;  // 256 MiB
+// A reader that does not read its replies would make the proxy hold all it
+// asks for. Past this many bytes waiting to go to the reader, the news
+// server is not read until they have gone.
+inline constexpr int64_t kMaxQueuedForReader = 4 << 20;  // 4 MiB
 
 }  // namespace sitowiak::proxy::nntp

@@ -341,6 +341,7 @@ void SessionRelay::SendToReader(TClientNntp& c, std::string_view bytes) {
     if (c.State() == net::wsConnected) {
         if (c.m_fullRead || bytes.size() > kSendBlock) Cork(c, true);
         SendBytes(c, bytes);
+        HoldBackServer(c);
         return;
     }
     // The title alone: the colour stays as the last entry set it.
@@ -351,13 +352,16 @@ void SessionRelay::SendToReader(TClientNntp& c, std::string_view bytes) {
     c.RemoteSocket->CloseDelayed();
 }
 
-// The news server has gone. Whatever it sent still reaches the reader: an
-// unfinished held reply goes as it came, and the reader is closed only when
-// its send queue is empty. A reset closes the reader too, instead of leaving
-// it connected to nothing.
+// The news server has gone. Whatever it sent still reaches the reader: bytes
+// left in the socket while the server was held back are taken first, held
+// replies they complete are rewritten, an unfinished one goes as it came,
+// and the reader is closed only when its send queue is empty. A reset closes
+// the reader too, instead of leaving it connected to nothing.
 void SessionRelay::RemoteSessionClosed(net::TCustomWSocket* Sender, uint16_t) {
     TClientNntp& c = OwnerOf(Sender);
     TBuforArt& response = *c.ResponseBuffer;
+    for (int count; (count = ReadInto(*Sender, response)) > 0;) response.Grow(count);
+    if (c.State() == net::wsConnected) ProcessResponses(c);
     if (response.Length() > 0 && c.State() == net::wsConnected) SendBytes(c, Content(response));
     response.SetLength(0);
     c.ArticlePending = c.OverviewPending = false;
@@ -367,10 +371,26 @@ void SessionRelay::RemoteSessionClosed(net::TCustomWSocket* Sender, uint16_t) {
         c.m_closeWhenSent = true;
 }
 
+// The reader has taken everything queued for it: the news server is read
+// again if it was held back.
 void SessionRelay::ClientDataSent(net::TCustomWSocket* Sender, uint16_t) {
     TClientNntp& c = ClientOf(Sender);
     Cork(c, false);
     if (c.m_closeWhenSent) c.CloseDelayed();
+    if (c.m_serverHeldBack && c.RemoteSocket) {
+        c.m_serverHeldBack = false;
+        c.RemoteSocket->Resume();
+    }
+}
+
+// Stops reading the news server while too much waits to go to the reader;
+// the server then waits in TCP, not in our memory. What the current read
+// pass still takes is bounded by the kernel's receive buffer.
+void SessionRelay::HoldBackServer(TClientNntp& c) {
+    if (c.m_serverHeldBack || !c.RemoteSocket) return;
+    if (c.BufferedByteCount() <= nntp::kMaxQueuedForReader) return;
+    c.m_serverHeldBack = true;
+    c.RemoteSocket->Pause();
 }
 
 void SessionRelay::Log(TClientNntp& c, const char* title, std::string_view bytes) {

@@ -42,6 +42,7 @@ private:
     bool DeliverResponse(TClientNntp& c);
     void RewriteHeld(TClientNntp& c);
     void SendToReader(TClientNntp& c, std::string_view bytes);
+    void HoldBackServer(TClientNntp& c);
     void RefusePost(TClientNntp& c);
     void Log(TClientNntp& c, const char* title, std::string_view bytes);
 

@@ -47,6 +47,8 @@ public:
     bool m_corked = false;
     // The last read from the server filled the buffer's whole reserve.
     bool m_fullRead = false;
+    // The news server is not read until the reader has taken its queue.
+    bool m_serverHeldBack = false;
 };
 
 }  // namespace sitowiak::proxy

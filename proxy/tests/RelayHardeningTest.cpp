@@ -106,6 +106,82 @@ TEST_F(RelayTest, ACommandLineWithoutEndClosesThatReaderAloneAndNothingElse) {
     EXPECT_TRUE(m_core->Listening());
 }
 
+// A reader that asks for much and reads nothing: the proxy holds back the
+// news server instead of queueing every reply. Before, all 48 MiB of
+// replies waited in the proxy's memory. Once the reader reads, every byte
+// arrives in order.
+TEST_F(RelayTest, AReaderThatDoesNotReadHoldsBackTheServerNotTheProxysMemory) {
+    const std::string body = "222 1 <a@b> body\r\n" + std::string(1 << 20, 'b') + "\r\n.\r\n";
+    ScriptedServer upstream([&](PeerConnection& c) {
+        c.Send(kGreeting);
+        while (c.ReadLine(10000).ends_with("\r\n")) c.Send(body);
+    });
+    Listen(upstream);
+    constexpr int kReplies = 48;
+    auto reader = PeerConnection::ConnectTo(ProxyPort());
+    std::string requests;
+    for (int i = 0; i < kReplies; ++i) requests += "BODY 1\r\n";
+    auto greeted = std::async(std::launch::async, [&] {
+        std::string greeting = reader->ReadLine();
+        reader->Send(requests);
+        return greeting;
+    });
+    PumpUntil(
+        [&] { return greeted.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    EXPECT_EQ(greeted.get(), kGreeting);
+    int64_t most = 0;
+    PumpUntil(
+        [&] {
+            auto& server = m_core->WSocketServer();
+            if (server.ClientCount() == 1)
+                most = std::max(most, server.Clients(0)->BufferedByteCount());
+            return false;
+        },
+        1500);
+    // The limit, plus what one read pass takes from the kernel's buffer.
+    EXPECT_GT(most, proxy::nntp::kMaxQueuedForReader);
+    EXPECT_LT(most, proxy::nntp::kMaxQueuedForReader + (12 << 20));
+
+    auto all = std::async(std::launch::async, [&] {
+        std::string got;
+        for (int i = 0; i < kReplies; ++i) got += reader->ReadUntil("\r\n.\r\n", 10000);
+        return got;
+    });
+    PumpUntil([&] { return all.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+              30000);
+    std::string got = all.get();
+    EXPECT_EQ(got.size(), body.size() * kReplies);
+    EXPECT_TRUE(got == [&] {
+        std::string expected;
+        for (int i = 0; i < kReplies; ++i) expected += body;
+        return expected;
+    }());
+}
+
+// The news server sends more than the reader's queue may hold and closes at
+// once: what was held back in the socket still reaches the reader.
+TEST_F(RelayTest, WhatAHeldBackServerSentBeforeClosingStillReachesASlowReader) {
+    const std::string big = "222 1 <a@b> body\r\n" + std::string(24 << 20, 'b') + "\r\n.\r\n";
+    ScriptedServer upstream([&](PeerConnection& c) {
+        c.Send(kGreeting);
+        c.ReadLine();
+        c.Send(big);
+    });
+    Listen(upstream);
+    bool closed = false;
+    auto got = Reader(
+        [&](PeerConnection& c) {
+            c.ReadLine();
+            c.Send("BODY 1\r\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(700));
+            return c.ReadToClose(&closed, 15000);
+        },
+        20000);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(got.size(), big.size());
+    EXPECT_TRUE(got == big);
+}
+
 // Readers beyond what the descriptors allow: each costs only itself. Before,
 // the first failed accept, or a news server socket that could not be made
 // while a reader was admitted, aborted the listening socket, which switched
