@@ -83,7 +83,7 @@ Options Parse(int argc, char** argv) {
 }
 
 class Run {
-  public:
+public:
     Run(const Options& o, const Corpus& corpus)
         : m_o(o),
           m_corpus(corpus),
@@ -91,7 +91,7 @@ class Run {
           m_proxy(o.program, o.work, FreePort(), m_upstream.Port()) {}
     int Go();
 
-  private:
+private:
     void Round(int round);
     void Events(int round, Clock::time_point start, Clock::duration length);
     void SigtermUnderLoad();

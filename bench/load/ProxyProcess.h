@@ -17,7 +17,7 @@ struct Figures {
 };
 
 class ProxyProcess {
-  public:
+public:
     ProxyProcess(std::string program, std::string configDir, int port, int upstreamPort);
     ~ProxyProcess();
 
@@ -37,7 +37,7 @@ class ProxyProcess {
     pid_t Pid() const { return m_pid; }
     int Port() const { return m_port; }
 
-  private:
+private:
     std::string SettingsPath() const;
     void WriteSettings() const;
 

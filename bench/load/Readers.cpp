@@ -37,7 +37,7 @@ enum class Op {
 const std::vector<double> kWeights = {10, 10, 20, 10, 10, 6, 5, 1, 1, 2, 0.5, 0.5, 3};
 
 class Session {
-  public:
+public:
     Session(const Corpus& corpus, const ReaderSettings& settings, RoundStats& stats,
             std::mt19937& rng, std::atomic<bool>& bigTaken, int reader, long serial)
         : m_corpus(corpus),
@@ -50,7 +50,7 @@ class Session {
 
     void Run();
 
-  private:
+private:
     bool Step(Op op);
     bool Expect(const std::string& sent, const std::string& expected, const char* marker,
                 Clock::duration wait = kReplyWait);

@@ -16,7 +16,7 @@
 namespace sitowiak::load {
 
 class Upstream {
-  public:
+public:
     explicit Upstream(const Corpus& corpus);
     ~Upstream();
 
@@ -31,7 +31,7 @@ class Upstream {
     int Connections() const { return m_connections; }
     int Live() const { return m_live; }
 
-  private:
+private:
     void Open();
     void AcceptLoop();
     void Serve(int fd);

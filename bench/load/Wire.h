@@ -14,16 +14,16 @@ using Clock = std::chrono::steady_clock;
 
 // 64-bit FNV-1a, fed in pieces: long replies are compared by length and hash.
 class Fnv {
-  public:
+public:
     void Add(std::string_view bytes);
     uint64_t Value() const { return m_hash; }
 
-  private:
+private:
     uint64_t m_hash = 1469598103934665603ull;
 };
 
 class Wire {
-  public:
+public:
     Wire() = default;
     explicit Wire(int fd) : m_fd(fd) {}
     ~Wire() { Close(); }
@@ -61,7 +61,7 @@ class Wire {
     // Closes; with reset, the peer sees a reset instead of an orderly end.
     void Close(bool reset = false);
 
-  private:
+private:
     // Reads what is there (waiting until the deadline): false at end/error.
     bool ReadSome(Clock::time_point deadline);
 

@@ -41,7 +41,7 @@ constexpr auto kEndWait = std::chrono::seconds(10);
 constexpr int kPumpsPerRecord = 4;
 
 class View : public proxy::ProxyView {
-  public:
+public:
     std::string remotePort, writeAccess = "127.0.0.1";
     bool style = false, ignoreRaw = false;
     std::string LocalPortText() const override { return "0"; }
@@ -58,7 +58,7 @@ class View : public proxy::ProxyView {
 
 // Keeps only the last entry, so that logging costs little but runs fully.
 class Log : public log::LogSink {
-  public:
+public:
     bool lineMode = false;
     std::string last;
     void SetEntryStyle(log::Rgb, const std::string& title) override { last = title; }

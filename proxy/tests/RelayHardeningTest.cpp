@@ -39,7 +39,7 @@ void ArticleServer(PeerConnection& c) {
 // descriptor are filled first, since a new descriptor takes the lowest free
 // number.
 class LowFileLimit {
-  public:
+public:
     explicit LowFileLimit(int room) {
         ::getrlimit(RLIMIT_NOFILE, &m_saved);
         int highest = 0;
@@ -62,7 +62,7 @@ class LowFileLimit {
         for (int fd : m_fillers) ::close(fd);
     }
 
-  private:
+private:
     rlimit m_saved{};
     std::vector<int> m_fillers;
 };
