@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # run.sh BUILD_DIR [--short]: the load-and-fault run against the program in
 # BUILD_DIR (configured with -DSITOWIAK_BENCH=ON). 200 readers; the full run
-# is 8 rounds of 60 s with a 200 MB overview (under 10 minutes), --short is
+# is 8 rounds of 55 s with a 200 MB overview (about 9 minutes), --short is
 # 4 rounds of 15 s with a 20 MB overview (for CI). Prints one line per round
 # and a verdict; exits non-zero on any fault.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 shift
-rounds=8 seconds=60 big=200
+rounds=8 seconds=55 big=200
 if [ "${1:-}" = "--short" ]; then rounds=4 seconds=15 big=20; fi
 for tool in sitowiak sitowiak-filter sitowiak-load; do
     [ -x "$build/$tool" ] || { echo "no $build/$tool: build with -DSITOWIAK_BENCH=ON"; exit 2; }
