@@ -12,8 +12,13 @@ tools=${SITOWIAK_SHARED_TOOLS:-$repo/../shared/tools}
 
 work=$(mktemp -d /tmp/sitowiak-e2e.XXXXXX)
 chmod 755 "$work"
-news_port=$((20000 + RANDOM % 20000))
-proxy_port=$((news_port + 1))
+# Two free ports below the range the kernel gives outgoing connections.
+port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+for _ in $(seq 50); do
+    news_port=$((20000 + RANDOM % 10000))
+    proxy_port=$((news_port + 1))
+    port_free "$news_port" && port_free "$proxy_port" && break
+done
 proxy_pid=
 
 cleanup() {
