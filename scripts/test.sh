@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Sets up the machine, then builds and runs every test: the normal build,
-# the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer,
-# and a short run of each fuzz target.
+# Sets up the machine, then builds and runs every test: the normal build
+# with a short load-and-fault run of the program, the same tests built with
+# AddressSanitizer and UndefinedBehaviorSanitizer, and a short run of each
+# fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -10,8 +11,11 @@ jobs=$(nproc)
 status=0
 
 echo "== build and test (build/)"
-bash scripts/build.sh build
+bash scripts/build.sh build -DSITOWIAK_BENCH=ON
 (cd build && ctest --output-on-failure -j "$jobs") || status=1
+
+echo "== load-and-fault run, short (build/)"
+bash bench/load/run.sh build --short || status=1
 
 echo "== build and test with ASan + UBSan (build-asan/)"
 bash scripts/build.sh build-asan -DSITOWIAK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
