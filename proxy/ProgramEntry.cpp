@@ -22,7 +22,10 @@ int main(int argc, char** argv) {
     // would end in failed accepts at a few hundred readers.
     platform::RaiseOpenFileLimit();
     platform::SelectPlatformForDisplay();
-    QApplication app(argc, argv);
+    // Only the program's name goes to Qt: its own options (-platform and the
+    // like) are not the program's, and a wrong one would abort the process.
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
     app.setQuitOnLastWindowClosed(false);
     app.setWindowIcon(frame::ProductIcon());
     app.setDesktopFileName(QStringLiteral("sitowiak"));
