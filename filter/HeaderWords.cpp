@@ -75,7 +75,8 @@ WordParse ParseWord(std::string_view s, size_t start, WordEndFinder& ends, QWord
     return WordParse::kWord;
 }
 
-// The loop of Part 2.2 step 4. With Decode false only clean is computed.
+// The decoding loop over raw text and encoded words. With Decode false only
+// clean is computed.
 template <bool Decode>
 bool Scan(std::string_view s, std::u16string* W) {
     bool clean = true;

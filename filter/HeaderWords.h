@@ -1,4 +1,4 @@
-// MIME header words (Part 2.2): decoding of header and overview lines that
+// MIME header words: decoding of header and overview lines that
 // hold encoded words in the Q encoding. The filter only decodes them.
 //
 // What each kind of input becomes in DecodeHeaderWords:

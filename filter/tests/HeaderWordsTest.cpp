@@ -1,4 +1,4 @@
-// Part 2.2: DecodeQ and DecodeHeaderWords, with what malformed words become.
+// DecodeQ and DecodeHeaderWords, with what malformed words become.
 #include <gtest/gtest.h>
 
 #include "filter/HeaderWords.h"

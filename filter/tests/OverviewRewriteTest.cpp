@@ -1,4 +1,4 @@
-// Part 2.4: overview lines decoded and re-encoded, lines with raw 8-bit
+// RewriteOverview: overview lines decoded and re-encoded, lines with raw 8-bit
 // bytes left out, and the status line left alone.
 #include <gtest/gtest.h>
 
