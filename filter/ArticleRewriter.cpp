@@ -1,6 +1,8 @@
-// The line loop of Part 2.3 and its rewriting steps. Step numbers in the
-// comments are the Part's. Longer than most files because the Part's steps
-// share the scanner state; each function is one step.
+// The line loop of the article rewriting and its steps: header lines, body
+// lines by content type, multipart parts, re-encoding and relabelling, the
+// style link, the footer, removal of parts and quoting. Longer than most
+// files because the steps share the scanner state; each function is one
+// step.
 #include "ArticleRewriter.h"
 
 #include <cstring>
@@ -28,7 +30,7 @@ constexpr std::string_view kFooterIntro = "-- \r\nPrzefiltrowane przez ";
 constexpr std::string_view kStyleHost = SITOWIAK_STYLE_HOST;
 
 // The first CR LF at or after `from`; npos when there is none before the
-// end or before a NUL byte (searches stop at a NUL, Part 2.3).
+// end or before a NUL byte (every search in an article stops at a NUL).
 size_t FindCrLf(std::string_view t, size_t from) {
     size_t pos = from;
     for (;;) {
@@ -46,7 +48,7 @@ size_t StopOf(std::string_view t, size_t from) {
     return nul ? static_cast<size_t>(static_cast<const char*>(nul) - t.data()) : t.size();
 }
 
-// Step 12: the start of the field after the one at p; the end of the text
+// The start of the field after the one at p; the end of the text
 // (or its first NUL) when no CR LF ends the field. C1: a line that begins
 // with a tab or a space is a continuation line.
 size_t NextFieldIn(std::string_view t, size_t p) {
@@ -95,7 +97,7 @@ ArticleRewriter::ArticleRewriter(TBuforDyn& buffer, size_t start, const ArticleI
 
 void ArticleRewriter::Run() {
     try {
-        // Step 1: while the line starts at least two bytes before the end.
+        // A line is examined while it starts at least two bytes before the end.
         while (m_line + 2 <= m_text.Size()) {
             m_text.MoveGapTo(m_line);
             m_lineEnd = FindLineEnd();
@@ -106,7 +108,7 @@ void ArticleRewriter::Run() {
             m_line = m_lineEnd + kCrLf.size();
         }
     } catch (...) {
-        // The Part's one handler: the scan ends, the changes made so far stay.
+        // One handler for every error: the scan ends, the changes made so far stay.
     }
     m_text.Close();
 }
@@ -132,7 +134,9 @@ size_t ArticleRewriter::FieldEndAhead() const {
     return m_line + NextFieldIn(m_text.View(m_line, m_text.Size()), 0);
 }
 
-// Step 2.
+// A header line: the empty line ends the header (and, in multipart/
+// alternative, skips the preamble); Content-Type gives the type, charset
+// and boundary.
 void ArticleRewriter::HeaderLine() {
     if (m_lineEnd == m_line) {
         m_inHeader = false;
@@ -181,7 +185,7 @@ bool ArticleRewriter::PartIsPlain() {
     return m_partPlain;
 }
 
-// Step 3.
+// A body line: what is done at it depends on the article's content type.
 void ArticleRewriter::BodyLine() {
     switch (ArticleKind()) {
     case Kind::kHtml:
@@ -203,7 +207,8 @@ void ArticleRewriter::BodyLine() {
     }
 }
 
-// Step 4.
+// A line of a multipart body: a boundary line closes the preceding part and
+// opens the next; other lines are part header lines or part body lines.
 void ArticleRewriter::MultipartLine() {
     if (!m_text.BeginsWith(m_line, m_boundaryLine)) {
         if (m_inPartHeader) {
@@ -231,10 +236,10 @@ void ArticleRewriter::MultipartLine() {
     m_partHeaderStart = m_lineEnd + kCrLf.size();
 }
 
-// Step 4.2. A part whose header has no empty line before the boundary line
-// that closes it has no body: it gets no style link, recoding or footer
-// (the Part leaves this open); it can still be removed, which touches only
-// its own bytes.
+// A part ends at a boundary line. A part whose header has no empty line
+// before the boundary line that closes it has no body: it gets no style
+// link, recoding or footer, since there is no body to change; it can still
+// be removed, which touches only its own bytes.
 void ArticleRewriter::ClosePart() {
     bool hasBody = !m_inPartHeader;
     bool typed = m_partContentType != kNoPosition;
@@ -252,7 +257,8 @@ void ArticleRewriter::ClosePart() {
         RemovePart();
 }
 
-// Step 5. The body is [bs, current line).
+// Re-encodes a text body into `target` and relabels its header. The body is
+// [bs, current line).
 void ArticleRewriter::RecodeBody(size_t hs, size_t bs, const std::string& target,
                                  const std::string& source) {
     uint32_t from = CodePageOf(m_in.SourceCharset.empty() ? source : m_in.SourceCharset);
@@ -271,7 +277,7 @@ void ArticleRewriter::RecodeBody(size_t hs, size_t bs, const std::string& target
         char* at = m_text.Resize(bs, m_line, converted);
         platform::TranslateBackward(*map, at, length, at + converted);
     } else if (encoding == TransferEncoding::kNone) {
-        // An unusable code page would give an empty body, as Part 2.2 says;
+        // An unusable code page would give an empty body (Charsets.h);
         // CodePageOf only answers code pages that convert.
         std::string converted;
         converted.reserve(body.size() + body.size() / 8 + 64);
@@ -288,7 +294,7 @@ void ArticleRewriter::RecodeBody(size_t hs, size_t bs, const std::string& target
     RelabelContentType(hs, bs, target);
 }
 
-// Step 5.3: the Content-Type field of the header [hs, bs) names `target`.
+// Relabelling: the Content-Type field of the header [hs, bs) names `target`.
 void ArticleRewriter::RelabelContentType(size_t hs, size_t bs, const std::string& target) {
     size_t p = FindField(hs, bs, "Content-Type");
     std::string_view header = m_text.View(hs, bs);
@@ -316,7 +322,7 @@ void ArticleRewriter::RelabelContentType(size_t hs, size_t bs, const std::string
     m_text.Replace(hs + i, hs + j, target);
 }
 
-// Step 12, FindField: the first field of [hs, bs) whose line begins with
+// The first field of [hs, bs) whose line begins with
 // name + ": ", or the empty line that ends the header.
 size_t ArticleRewriter::FindField(size_t hs, size_t bs, std::string_view name) const {
     std::string_view header = m_text.View(hs, bs);
@@ -342,7 +348,7 @@ TransferEncoding ArticleRewriter::TransferEncodingOf(size_t hs, size_t bs) const
     return TransferEncoding::kNone;
 }
 
-// Step 6.
+// The style link replaces the first <STYLE></STYLE> of an HTML body.
 void ArticleRewriter::InsertStyleLink(size_t hs, size_t bs) {
     std::string_view body = m_text.View(bs, m_line);
     size_t at = body.find(kStyleElement);
@@ -355,7 +361,7 @@ void ArticleRewriter::InsertStyleLink(size_t hs, size_t bs) {
     m_text.Replace(bs + at, bs + at + kStyleElement.size(), link);
 }
 
-// Step 7.
+// The footer goes before the current line, in the body's charset.
 void ArticleRewriter::AppendFooter(const std::string& charset) {
     std::string footer = std::string(kFooterIntro) + m_in.ProductName + " " +
                          frame::FormatProductVersion(m_in.ProductVersion) + "\r\n" +
@@ -363,10 +369,10 @@ void ArticleRewriter::AppendFooter(const std::string& charset) {
     m_text.Replace(m_line, m_line, ConvertFromAnsi(footer, CodePageOf(charset)));
 }
 
-// Step 9.
+// A part of another type than the forced one goes, boundary line included.
 void ArticleRewriter::RemovePart() { m_text.Replace(m_partStart, m_line, {}); }
 
-// Step 10: n leading pairs of spaces become n ">".
+// Quoting in a text/plain part: n leading pairs of spaces become n ">".
 void ArticleRewriter::QuoteIndent() {
     size_t pairs = 0;
     while (m_text.At(m_line + 2 * pairs) == ' ' && m_text.At(m_line + 2 * pairs + 1) == ' ') ++pairs;

@@ -1,9 +1,10 @@
-// The scanner of Part 2.3 (RewriteArticle): one pass over the lines of an
+// The article scanner (RewriteArticle): one pass over the lines of an
 // article in a TBuforArt, rewriting as it goes. Internal to the filter;
 // TBuforArt::RewriteArticle is the interface.
 //
-// It keeps the Part's state and observable results, with the obvious faults
-// of the issue fixed (each fix is named where it is made):
+// It gives the same bytes as the plain one-edit-at-a-time rewriting of
+// tests/ReferenceRewriter.h. Where the original design corrupts or loses
+// data, both fix it (each fix is named where it is made):
 //  - F1 an unquoted charset is a MIME token (up to ";", white space or the
 //       line end), read and replaced as such;
 //  - F2 "charset=" (and "boundary=") are looked for only inside the
@@ -11,7 +12,7 @@
 //  - F3 an unquoted boundary is a token too;
 //  - F4 a quoted-printable or base64 text body is decoded, converted and
 //       encoded again in the same transfer encoding;
-// and the candidates we judged the same way:
+// and these further fixes, made for the same reason:
 //  - C1 a line that begins with a space continues the field before it;
 //  - C4 the style link's "=" is written "=3D" only in quoted-printable bodies;
 //  - C5 the preamble skip of multipart/alternative finds "--" and the
@@ -42,11 +43,11 @@ class ArticleRewriter {
 public:
     ArticleRewriter(TBuforDyn& buffer, size_t start, const ArticleInputs& inputs);
     // Runs the line loop to the end of the buffer. Any error ends the scan
-    // silently; the buffer keeps every change made so far (Part 2.3).
+    // silently; the buffer keeps every change made so far.
     void Run();
 
 private:
-    // The branch of step 3 for the article's content type, and whether the
+    // The branch of BodyLine for the article's content type, and whether the
     // current part is text/plain: comparisons that each line would repeat,
     // kept until an edit behind the gap could have changed the text.
     enum class Kind { kHtml, kPlain, kMultipart, kOther };

@@ -1,4 +1,4 @@
-// The charset operations of the article filter (Part 2.2): MIME charset name
+// The charset operations of the article filter: MIME charset name
 // to Windows code page, and conversions between 8-bit text and UTF-16.
 // Nothing here reports an error: unknown names give 1252, unusable code
 // pages give empty results, unmappable characters take the platform's

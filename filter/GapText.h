@@ -1,6 +1,7 @@
 // GapText: the content of a TBuforDyn seen as one text with a gap in it, so
-// that the article scanner can rewrite in one pass what Part 2.3 rewrites
-// one edit at a time (each edit there moves the whole tail of the buffer).
+// that the article scanner can rewrite in one pass what a plain rewriting
+// does one edit at a time (each edit there moves the whole tail of the
+// buffer; tests/ReferenceRewriter.h is that rewriting).
 //
 //   Data                 W          R                  E (= buffer Length)
 //   | written text       |   gap    | text not yet seen |NUL|
@@ -18,9 +19,9 @@
 // 1 MiB (re-encoding a body of 8-bit bytes read as us-ascii into UTF-8
 // triples it). Input that is not one article can grow without end (a plain
 // body re-encoded again at each of many ".\r\n" lines); an edit past the
-// budget throws std::bad_alloc, which the Part treats as exhausted memory.
+// budget throws std::bad_alloc, which the scanner treats as exhausted memory.
 //
-// Positions registered with Track() follow every edit as Part 2.3 wants:
+// Positions registered with Track() follow every edit, as the scanner needs:
 // a position at or after the end of a changed range moves by the change in
 // length; one inside a removed range moves to its start.
 #pragma once
@@ -44,7 +45,7 @@ public:
     // The byte at p; 0 at and after the end (the buffer's closing NUL).
     char At(size_t p) const;
     // The text at p begins with x, comparing ASCII letters without regard
-    // to case and stopping at a NUL byte (Part 2.3's "begins with").
+    // to case and stopping at a NUL byte (every "begins with" in an article).
     bool BeginsWith(size_t p, std::string_view x) const;
     // The bytes [a, b), which lie wholly behind the gap or wholly after it.
     // Valid until the next edit.

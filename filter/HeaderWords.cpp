@@ -1,6 +1,7 @@
 #include "HeaderWords.h"
 
 #include "Charsets.h"
+#include "TransferEncoding.h"
 #include "platform/charset/CodePage.h"
 
 namespace sitowiak::filter {
@@ -44,25 +45,34 @@ private:
     size_t m_at = 0;
 };
 
-// One Q word whose "=?" is at `start`: its charset, its text and the
-// position after its "?=".
-struct QWord {
+enum class WordEncoding { kQ, kB };
+
+// One encoded word whose "=?" is at `start`: its charset, its encoding, its
+// text and the position after its "?=".
+struct EncodedWord {
     std::string_view charset;
+    WordEncoding encoding = WordEncoding::kQ;
     std::string_view text;
     size_t end = 0;
 };
 
-enum class WordParse { kWord, kNotQ, kNoEnd };
+enum class WordParse { kWord, kNotWord, kNoEnd };
 
 // After "=?" at `start`: the charset runs to the first "?", which must be
-// followed by "Q?" or "q?" (kNotQ otherwise); the text runs to the next "?="
-// (kNoEnd when there is none; `word.end` is then just after "?Q?").
-WordParse ParseWord(std::string_view s, size_t start, WordEndFinder& ends, QWord& word) {
+// followed by "Q?" or "B?", in either case (kNotWord otherwise); the text
+// runs to the next "?=" (kNoEnd when there is none; `word.end` is then just
+// after "?Q?" or "?B?").
+WordParse ParseWord(std::string_view s, size_t start, WordEndFinder& ends, EncodedWord& word) {
     size_t pos = start + kWordStart.size();
     size_t mark = s.find('?', pos);
-    if (mark == s.npos || mark + 2 >= s.size() || (s[mark + 1] != 'Q' && s[mark + 1] != 'q') ||
-        s[mark + 2] != '?')
-        return WordParse::kNotQ;
+    if (mark == s.npos || mark + 2 >= s.size() || s[mark + 2] != '?') return WordParse::kNotWord;
+    char letter = s[mark + 1];
+    if (letter == 'Q' || letter == 'q')
+        word.encoding = WordEncoding::kQ;
+    else if (letter == 'B' || letter == 'b')
+        word.encoding = WordEncoding::kB;
+    else
+        return WordParse::kNotWord;
     word.charset = s.substr(pos, mark - pos);
     pos = mark + 3;
     size_t close = ends.From(pos);
@@ -75,12 +85,21 @@ WordParse ParseWord(std::string_view s, size_t start, WordEndFinder& ends, QWord
     return WordParse::kWord;
 }
 
-// The loop of Part 2.2 step 4. With Decode false only clean is computed.
+// The bytes an encoded word's text stands for, appended to `out`.
+void AppendWordBytes(const EncodedWord& word, std::string& out) {
+    if (word.encoding == WordEncoding::kQ)
+        AppendDecodedQ(word.text, out);
+    else
+        AppendDecodedBase64(word.text, out);
+}
+
+// The decoding loop over raw text and encoded words. With Decode false only
+// clean is computed.
 template <bool Decode>
 bool Scan(std::string_view s, std::u16string* W) {
     bool clean = true;
     WordEndFinder ends(s);
-    // Bytes of neighbouring Q words in one code page, decoded together.
+    // Bytes of neighbouring encoded words in one code page, decoded together.
     std::string pending;
     uint32_t pendingCodePage = 0;
     bool afterWord = false;
@@ -90,29 +109,39 @@ bool Scan(std::string_view s, std::u16string* W) {
         }
         pending.clear();
     };
+    auto appendRaw = [&](std::string_view raw) {
+        flush();
+        afterWord = false;
+        if (clean && HasEightBit(raw)) clean = false;
+        if constexpr (Decode) platform::AppendWideFromMultiByte(platform::kCodePageUtf8, raw, *W);
+    };
     size_t pos = 0;
     while (pos < s.size()) {
         if (s.compare(pos, kWordStart.size(), kWordStart) != 0) {
             size_t k = std::min(s.find(kWordStart, pos), s.size());
             std::string_view raw = s.substr(pos, k - pos);
-            QWord next;
+            EncodedWord next;
             if (afterWord && k < s.size() && OnlySpaces(raw) &&
                 ParseWord(s, k, ends, next) == WordParse::kWord) {
                 pos = k;  // spaces between two encoded words
                 continue;
             }
-            flush();
-            afterWord = false;
-            if (clean && HasEightBit(raw)) clean = false;
-            if constexpr (Decode) platform::AppendWideFromMultiByte(platform::kCodePageUtf8, raw, *W);
+            appendRaw(raw);
             pos = k;
             continue;
         }
-        QWord word;
+        EncodedWord word;
         WordParse parse = ParseWord(s, pos, ends, word);
+        if (parse == WordParse::kNoEnd && word.encoding == WordEncoding::kB) {
+            // Without its "?=" a B word stays as it is: "=?", charset and
+            // "?B?" are raw text here, and what follows is read on as such.
+            appendRaw(s.substr(pos, word.end - pos));
+            pos = word.end;
+            continue;
+        }
         if (parse != WordParse::kWord) {
-            // Only "=?" is dropped (kNotQ), or "=?", charset and "?Q?" (kNoEnd).
-            pos = parse == WordParse::kNotQ ? pos + kWordStart.size() : word.end;
+            // Only "=?" is dropped (kNotWord), or "=?", charset and "?Q?" (kNoEnd).
+            pos = parse == WordParse::kNotWord ? pos + kWordStart.size() : word.end;
             afterWord = false;
             continue;
         }
@@ -122,7 +151,7 @@ bool Scan(std::string_view s, std::u16string* W) {
                 flush();
                 pendingCodePage = codePage;
             }
-            AppendDecodedQ(word.text, pending);
+            AppendWordBytes(word, pending);
         }
         afterWord = true;
         pos = word.end;

@@ -1,23 +1,33 @@
-// MIME header words (Part 2.2): decoding of header and overview lines that
-// hold encoded words in the Q encoding. The filter only decodes them.
+// MIME header words: decoding of header and overview lines that hold
+// encoded words (RFC 2047) in the Q or the B encoding. The filter only
+// decodes them.
 //
 // What each kind of input becomes in DecodeHeaderWords:
 //  - raw text (outside encoded words) is read as UTF-8: invalid bytes
 //    become U+FFFD; any byte 0x80 or above in raw text makes the line not
 //    clean; NUL bytes are ordinary text (U+0000);
-//  - "=?" charset "?Q?" (or "?q?") text "?=" is decoded with DecodeQ and the
-//    code page of charset (1252 when the name is unknown);
+//  - "=?" charset "?Q?" text "?=" is decoded with DecodeQ, and
+//    "=?" charset "?B?" text "?=" as base64 (AppendDecodedBase64: bytes
+//    outside the alphabet, "=" included, are skipped; a last group of one
+//    character gives nothing, of two or three one or two bytes); the letter
+//    may be lower case; the bytes are read in the code page of charset
+//    (1252 when the name is unknown); bytes that are no character there
+//    become U+FFFD, as does a character cut off at the end of a word that no
+//    neighbouring word continues;
 //  - the charset of an encoded word ends at the first "?" after "=?"; when
-//    that "?" is not followed by "Q?" or "q?" (a word in the B encoding, or
-//    a lone "=?"), only the "=?" is dropped and the rest is read again,
-//    as raw text unless it starts with "=?";
+//    that "?" is not followed by "Q?" or "B?" (in either case), or there is
+//    no "?" (a lone "=?"), only the "=?" is dropped and the rest is read
+//    again, as raw text unless it starts with "=?";
 //  - a Q word without its closing "?=": "=?", charset and "?Q?" are dropped
 //    and the rest is raw text;
+//  - a B word without its closing "?=" stays as it is: "=?", charset,
+//    "?B?" and the rest are raw text;
 //  - spaces between two encoded words that are both decoded are dropped, and
-//    neighbouring words in the same code page are decoded as one byte
-//    string, so a character split between them stays whole (RFC 2047).
-//    Only spaces count: a tab separates overview fields and is kept;
-//  - the inside of an encoded word never affects clean.
+//    neighbouring words in the same code page (Q or B alike) are decoded as
+//    one byte string, so a character split between them stays whole
+//    (RFC 2047). Only spaces count: a tab separates overview fields and is
+//    kept;
+//  - the inside of a decoded encoded word never affects clean.
 #pragma once
 
 #include <string>

@@ -1,5 +1,5 @@
-// Part 2.4: TBuforArt::RewriteOverview. The output is built beside the
-// buffer and then replaces the lines in one ResizeGap, as the Part says;
+// TBuforArt::RewriteOverview. The output is built beside the buffer and
+// then replaces the lines in one ResizeGap, so the tail moves once;
 // lines that need no conversion are copied as they stand.
 #include <cstring>
 
@@ -28,9 +28,9 @@ LineFacts Inspect(std::string_view line) {
     return facts;
 }
 
-// The first CR LF at or after `from` in [from, end); `end` when none. The
-// Part does not make this search stop at a NUL byte: overview lines are
-// taken as byte strings.
+// The first CR LF at or after `from` in [from, end); `end` when none. Unlike
+// the searches in an article this one does not stop at a NUL byte: overview
+// lines are taken as byte strings.
 size_t LineEnd(const char* data, size_t from, size_t end) {
     size_t pos = from;
     while (pos < end) {

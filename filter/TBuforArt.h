@@ -1,5 +1,5 @@
 // TBuforArt: the buffer of a reader connection with the two rewriting
-// operations of the article filter (Parts 2.3 and 2.4). Both rewrite the
+// operations of the article filter. Both rewrite the
 // buffer in place from Start to its end; the bytes before Start (an NNTP
 // status line) are left alone. Both may move Data (see TBuforDyn.h) and
 // leave the NUL behind the content.
@@ -15,9 +15,9 @@ namespace sitowiak::filter {
 
 class TBuforArt : public TBuforDyn {
 public:
-    // Part 2.3. Start: offset of the article's first header line; the
-    // content from Start to the end is one article ending with ".\r\n" (any
-    // other content is rewritten as the Part says for what is there).
+    // Start: offset of the article's first header line; the content from
+    // Start to the end is one article ending with ".\r\n" (any other content
+    // is rewritten by the same rules, for what is there).
     // ProductName, ProductUrl, ProductVersion: the footer's identity values.
     // SourceCharset: when not empty, the charset bodies are taken to be in.
     // ForcedCharset: target of re-encoding, empty for none. ForcedContentType:
@@ -29,7 +29,7 @@ public:
                         const std::string& SourceCharset, const std::string& ForcedCharset,
                         const std::string& ForcedContentType, bool AddFooter, bool AddStyle);
 
-    // Part 2.4. Start: offset of the first overview line (after the status
+    // Start: offset of the first overview line (after the status
     // line). ForcedCharset: charset the lines are re-encoded into, empty for
     // none. IgnoreRaw: leave out lines with raw 8-bit bytes. Throws
     // std::bad_alloc when memory runs out; the buffer is then unchanged.

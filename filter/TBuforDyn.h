@@ -1,5 +1,5 @@
 // TBuforDyn: the growable byte buffer in which a reader connection collects
-// one direction of traffic (Part 2.1). The storage block always has exactly
+// one direction of traffic. The storage block always has exactly
 // Length + ReserveSize + 1 bytes:
 //
 //   Data                Data+Length           Data+Length+2048

@@ -1,6 +1,7 @@
 #include "TransferEncoding.h"
 
 #include <array>
+#include <cstdint>
 
 namespace sitowiak::filter {
 namespace {
@@ -11,6 +12,16 @@ constexpr size_t kBase64LineChars = 76;
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr std::string_view kBase64Alphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// The value of each byte in the base64 alphabet, -1 for bytes outside it.
+constexpr std::array<int8_t, 256> Base64Values() {
+    std::array<int8_t, 256> value{};
+    value.fill(-1);
+    for (size_t i = 0; i < kBase64Alphabet.size(); ++i)
+        value[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<int8_t>(i);
+    return value;
+}
+constexpr std::array<int8_t, 256> kBase64Values = Base64Values();
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -102,16 +113,17 @@ std::string EncodeQuotedPrintable(std::string_view text) {
 }
 
 std::string DecodeBase64(std::string_view body) {
-    std::array<int, 256> value;
-    value.fill(-1);
-    for (size_t i = 0; i < kBase64Alphabet.size(); ++i)
-        value[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<int>(i);
     std::string out;
     out.reserve(body.size() / 4 * 3);
+    AppendDecodedBase64(body, out);
+    return out;
+}
+
+void AppendDecodedBase64(std::string_view body, std::string& out) {
     uint32_t bits = 0;
     int count = 0;
     for (char c : body) {
-        int v = value[static_cast<unsigned char>(c)];
+        int v = kBase64Values[static_cast<unsigned char>(c)];
         if (v < 0) continue;
         bits = (bits << 6) | static_cast<uint32_t>(v);
         if (++count == 4) {
@@ -124,7 +136,6 @@ std::string DecodeBase64(std::string_view body) {
     }
     if (count >= 2) out += static_cast<char>(bits >> (6 * count - 8));
     if (count == 3) out += static_cast<char>(bits >> 2);
-    return out;
 }
 
 std::string EncodeBase64(std::string_view bytes) {

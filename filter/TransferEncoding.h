@@ -25,6 +25,8 @@ std::string DecodeQuotedPrintable(std::string_view body);
 // CR LF ends with a soft line break, so the body still ends with CR LF.
 std::string EncodeQuotedPrintable(std::string_view text);
 std::string DecodeBase64(std::string_view body);
+// The same, appending to `out` (also the B encoding of MIME header words).
+void AppendDecodedBase64(std::string_view body, std::string& out);
 // Lines of 76 characters, each ending with CR LF.
 std::string EncodeBase64(std::string_view bytes);
 

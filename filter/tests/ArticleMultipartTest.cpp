@@ -1,4 +1,4 @@
-// Part 2.3 on multipart articles: boundary lines, quoting in text/plain
+// RewriteArticle on multipart articles: boundary lines, quoting in text/plain
 // parts, re-encoding and footers per part, removal of parts by type, the
 // preamble skip of multipart/alternative, and parts without a header end.
 #include <gtest/gtest.h>
@@ -131,7 +131,7 @@ TEST(MultipartAlternative, ForcedPlainTextKeepsThePlainAlternativeOnly) {
 }
 
 TEST(MultipartAlternative, ThePreambleSkipFindsTheBoundaryOnlyAtALineStart) {
-    // Candidate C5: "--a" in the middle of a preamble line is not taken for
+    // C5: "--a" in the middle of a preamble line is not taken for
     // a boundary line (which, removed as a part without type, would cut the
     // preamble); the skip goes to the first line that begins with "--a".
     ArticleOptions o;
@@ -164,7 +164,7 @@ TEST(MultipartAlternative, WithoutAnyBoundaryLineTheScanEnds) {
 }
 
 TEST(MultipartAlternative, ThePlainAlternativeIsReencodedWithoutRemoval) {
-    // The part's Content-Type has no charset: ParseCharset gives "", code
+    // This part's Content-Type has no charset: ParameterIn gives "", code
     // page 1252, where C4 85 are "\u00C4" and "\u2026", both in windows-1250
     // at the same bytes.
     ArticleOptions o;
@@ -271,7 +271,7 @@ TEST(MultipartStyle, TheHtmlPartGetsTheLinkInItsOwnTransferEncoding) {
                   "\r\n" + kLinkQp + "\r\n--b1--\r\n.\r\n");
 }
 
-// --- A part whose header has no empty line (left to the implementer) --------
+// --- A part whose header has no empty line ---------------------------------
 
 TEST(MultipartOpenHeader, APartWithoutHeaderEndIsNotRewrittenButMayBeRemoved) {
     const std::string part1 = "--b1\r\nContent-Type: text/plain\r\n  x\r\n";

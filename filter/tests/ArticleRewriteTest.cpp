@@ -1,6 +1,7 @@
-// Part 2.3 on single-part articles: the plain-text branch (re-encoding,
+// RewriteArticle on single-part articles: the plain-text branch (re-encoding,
 // relabelling, footer), the HTML branch (style link), other types, and what
-// malformed articles give. Expectations are written from the Part's rules.
+// malformed articles give. Expectations are written by hand from the
+// rewriting rules, not copied from a run.
 #include <gtest/gtest.h>
 
 #include "ArticleTestSupport.h"
@@ -108,7 +109,7 @@ TEST(ArticleRecode, CharsetIsLookedForOnlyInsideTheContentTypeField) {
 }
 
 TEST(ArticleRecode, ContinuationLinesBelongToTheField) {
-    // Tab-folded, as the Part has it, and space-folded (candidate C1): one
+    // Tab-folded, and space-folded (C1): one
     // field, one charset label after relabelling.
     EXPECT_EQ(FromServer("Content-Type: text/plain;\r\n\tcharset=\"iso-8859-2\"\r\nSubject: s\r\n\r\n"
                          "\xB1\r\n.\r\n",
@@ -124,7 +125,7 @@ TEST(ArticleRecode, ContinuationLinesBelongToTheField) {
 }
 
 TEST(ArticleRecode, AQuotedCharsetWithoutItsClosingQuote) {
-    // ParseCharset finds no closing quote in the field: "" (1252). The
+    // ParameterIn finds no closing quote in the field: "" (1252). The
     // relabelling deletes up to the line end and inserts the target.
     EXPECT_EQ(FromServer("Content-Type: text/plain; charset=\"iso-8859-2\r\n\r\n\xB1\r\n.\r\n",
                          Forced("utf-8")),

@@ -43,7 +43,7 @@ inline std::string Rewrite(const std::string& text, size_t start, const ArticleO
 // The status line of an ARTICLE reply; the article starts after it.
 inline const std::string kStatus = "220 3000 <a1@example> article\r\n";
 
-// An article from the server to the reader (Part 1.4's first configuration).
+// An article on its way from the server to the reader.
 inline std::string FromServer(const std::string& article, ArticleOptions o) {
     std::string out = Rewrite(kStatus + article, kStatus.size(), o);
     EXPECT_EQ(out.compare(0, kStatus.size(), kStatus), 0);

@@ -1,4 +1,4 @@
-// Part 2.2: charset names to code pages, and the conversions.
+// Charset names to code pages, and the conversions.
 #include <gtest/gtest.h>
 
 #include "filter/Charsets.h"

@@ -1,7 +1,7 @@
-// The one-pass rewriter against the literal one-edit-at-a-time reading of
-// Part 2.3 (ReferenceRewriter.h), on generated articles that mix every kind
-// of line the Part distinguishes. Also the corpus of generated articles is
-// what the bench and the fuzzer seeds are made from.
+// The one-pass rewriter against the one-edit-at-a-time rewriting
+// (ReferenceRewriter.h), on generated articles that mix every kind of line
+// the rewriting distinguishes. Also the corpus of generated articles is what
+// the bench and the fuzzer seeds are made from.
 #include <gtest/gtest.h>
 
 #include <random>

@@ -1,4 +1,4 @@
-// Part 2.2: DecodeQ and DecodeHeaderWords, with what malformed words become.
+// DecodeQ and DecodeHeaderWords, with what malformed words become.
 #include <gtest/gtest.h>
 
 #include "filter/HeaderWords.h"
@@ -87,19 +87,12 @@ TEST(DecodeHeaderWords, AnEqualsAtTheEndOfTheWordIsDropped) {
     EXPECT_EQ(Decode("=?iso-8859-2?Q?=B?=").text, u"\x0B");
 }
 
-TEST(DecodeHeaderWords, ABWordIsNotDecodedAndLosesOnlyItsOpening) {
-    Decoded d = Decode("=?utf-8?B?xIU=?=\r\n");
-    // "=?" goes; the rest is raw text. The base64 pad "=" and the "?=" form a
-    // new "=?" whose "?" is not followed by "Q?": that "=?" goes too.
-    EXPECT_EQ(d.text, u"utf-8?B?xIU=\r\n");
+TEST(DecodeHeaderWords, AWordOfAnUnknownEncodingLosesOnlyItsOpening) {
+    // "=?" goes; the rest is raw text. The "=" and the "?=" form a new "=?"
+    // whose "?" is not followed by "Q?" or "B?": that "=?" goes too.
+    Decoded d = Decode("=?utf-8?X?xIU=?=\r\n");
+    EXPECT_EQ(d.text, u"utf-8?X?xIU=\r\n");
     EXPECT_TRUE(d.clean);
-}
-
-TEST(DecodeHeaderWords, ABWordBeforeAQWordDoesNotSwallowTheTextBetween) {
-    // The charset ends at the first "?": "utf-8" followed by "B?" is no Q
-    // word, so the text up to the Q word stays raw text.
-    EXPECT_EQ(Decode("=?utf-8?B?YWJj?= i =?iso-8859-2?Q?=B1?=\r\n").text,
-              u"utf-8?B?YWJj?= i ą\r\n");
 }
 
 TEST(DecodeHeaderWords, ALoneOpeningIsDropped) {
@@ -118,7 +111,7 @@ TEST(DecodeHeaderWords, SpacesBetweenWordsGoButOtherTextStays) {
     EXPECT_EQ(Decode("=?iso-8859-2?Q?=B1?=   =?utf-8?Q?=C4=87?=").text, u"ąć");
     EXPECT_EQ(Decode("=?iso-8859-2?Q?=B1?=\t=?iso-8859-2?Q?=B1?=").text, u"ą\tą");  // a tab separates overview fields
     EXPECT_EQ(Decode("=?iso-8859-2?Q?=B1?= x =?iso-8859-2?Q?=B1?=").text, u"ą x ą");
-    EXPECT_EQ(Decode("=?iso-8859-2?Q?=B1?= =?x?B?y?=").text, u"ą x?B?y?=");
+    EXPECT_EQ(Decode("=?iso-8859-2?Q?=B1?= =?x?X?y?=").text, u"ą x?X?y?=");  // no word: space stays
     EXPECT_EQ(Decode("a =?iso-8859-2?Q?=B1?= b").text, u"a ą b");
 }
 
@@ -148,6 +141,88 @@ TEST(DecodeHeaderWords, ManyOpeningsWithoutCloseStayLinear) {
     Decoded d = Decode(s);
     // No word has a "?=": each loses "=?a?Q?" and its text "b" stays raw.
     EXPECT_EQ(d.text, std::u16string(20000, u'b'));
+}
+
+// --- B words (base64) -------------------------------------------------------
+
+TEST(DecodeHeaderBWords, ABWordIsDecodedInItsCharset) {
+    Decoded d = Decode("Re: =?UTF-8?B?UG9sc2tp?=\r\n");  // "Polski"
+    EXPECT_EQ(d.text, u"Re: Polski\r\n");
+    EXPECT_TRUE(d.clean);
+    EXPECT_EQ(Decode("=?utf-8?B?WmHFvMOzxYLEhw==?=").text, u"Zażółć");
+    EXPECT_EQ(Decode("=?iso-8859-2?B?sQ==?=").text, u"ą");    // B1 in iso-8859-2
+    EXPECT_EQ(Decode("=?windows-1250?B?uQ==?=").text, u"ą");  // B9 in windows-1250
+}
+
+TEST(DecodeHeaderBWords, LowercaseBIsRecognised) {
+    EXPECT_EQ(Decode("=?iso-8859-2?b?sQ==?=").text, u"ą");
+    EXPECT_EQ(Decode("=?utf-8?b?xIU=?= x").text, u"ą x");
+}
+
+TEST(DecodeHeaderBWords, ABWordBeforeAQWordDoesNotSwallowTheTextBetween) {
+    EXPECT_EQ(Decode("=?utf-8?B?YWJj?= i =?iso-8859-2?Q?=B1?=\r\n").text, u"abc i ą\r\n");
+    // Adjacent, the space between them goes (the Q word's "_" is a space).
+    EXPECT_EQ(Decode("=?UTF-8?B?UG9sc2tp?= =?iso-8859-2?Q?_j=EAzyk?=").text, u"Polski język");
+    EXPECT_EQ(Decode("=?iso-8859-2?Q?=B1?= =?utf-8?B?xIc=?=").text, u"ąć");
+}
+
+TEST(DecodeHeaderBWords, ACharacterSplitBetweenAdjacentWordsStaysWhole) {
+    // "ą" is C4 85 in UTF-8: "xA==" is C4, "hQ==" is 85.
+    EXPECT_EQ(Decode("=?UTF-8?B?xA==?= =?UTF-8?B?hQ==?=").text, u"ą");
+    EXPECT_EQ(Decode("=?utf-8?B?xA==?==?utf-8?b?hQ==?=").text, u"ą");
+    EXPECT_EQ(Decode("=?utf-8?B?xA==?= =?utf-8?Q?=85?=").text, u"ą");  // B then Q
+    // "Zaż" split after C5 (Za C5 | BC): one character, not two U+FFFD.
+    EXPECT_EQ(Decode("=?utf-8?B?WmHF?= =?utf-8?B?vA==?=").text, u"Zaż");
+    // With other text between them, or in different code pages, the halves
+    // are decoded apart (85 is "…" in windows-1250).
+    EXPECT_EQ(Decode("=?utf-8?B?WmHF?= x =?utf-8?B?vA==?=").text, u"Za\uFFFD x \uFFFD");
+    EXPECT_EQ(Decode("=?utf-8?B?xA==?= =?windows-1250?B?hQ==?=").text, u"\uFFFD\u2026");
+    // A half at the end of the line is a truncated sequence.
+    EXPECT_EQ(Decode("=?utf-8?B?xA==?= x").text, u"\uFFFD x");
+}
+
+TEST(DecodeHeaderBWords, BytesOutsideTheAlphabetAreSkippedAndALoneLastCharacterDropped) {
+    EXPECT_EQ(Decode("=?utf-8?B?x I.U*=?=").text, u"ą");
+    EXPECT_EQ(Decode("=?utf-8?B?xIU?=").text, u"ą");             // no padding: still two bytes
+    EXPECT_EQ(Decode("=?utf-8?B?UG9sc2tpY?=").text, u"Polski");  // "Y" alone: 6 bits, no byte
+    EXPECT_EQ(Decode("=?utf-8?B?UG9sc2tpYQ?=").text, u"Polskia");
+    Decoded d = Decode("=?utf-8?B?\xC4\x85?=");  // 8-bit bytes inside: skipped, still clean
+    EXPECT_EQ(d.text, u"");
+    EXPECT_TRUE(d.clean);
+}
+
+TEST(DecodeHeaderBWords, AnEmptyBWordIsAWordAndGivesNothing) {
+    EXPECT_EQ(Decode("a =?utf-8?B?" "?= b").text, u"a  b");  // split: no trigraph
+    EXPECT_EQ(Decode("=?utf-8?B?Y?= =?utf-8?B?YQ==?=").text, u"a");  // spaces between words go
+}
+
+TEST(DecodeHeaderBWords, ABWordWithoutItsCloseStaysAsItIs) {
+    Decoded d = Decode("Re: =?utf-8?B?UG9sc2tp\r\n");
+    EXPECT_EQ(d.text, u"Re: =?utf-8?B?UG9sc2tp\r\n");
+    EXPECT_TRUE(d.clean);
+    EXPECT_EQ(Decode("=?utf-8?B?").text, u"=?utf-8?B?");
+    // Its charset and text are raw text now, so they count for clean.
+    Decoded raw = Decode("=?utf-8?B?\xC4\x85");
+    EXPECT_EQ(raw.text, u"=?utf-8?B?ą");
+    EXPECT_FALSE(raw.clean);
+    // A decoded word before it keeps the space between them.
+    EXPECT_EQ(Decode("=?utf-8?B?YQ==?= =?utf-8?B?Yg").text, u"a =?utf-8?B?Yg");
+    // A later Q word without close loses its opening as before.
+    EXPECT_EQ(Decode("=?x?B?YQ =?x?Q?b").text, u"=?x?B?YQ b");
+}
+
+TEST(DecodeHeaderBWords, ALetterBWithoutTheQuestionMarkIsNoWord) {
+    // Cut after the letter: only "=?" goes, as for any other non-word.
+    EXPECT_EQ(Decode("=?utf-8?B").text, u"utf-8?B");
+    EXPECT_EQ(Decode("=?utf-8?Bx?=").text, u"utf-8?Bx?=");
+}
+
+TEST(DecodeHeaderBWords, ManyOpeningsWithoutCloseStayLinear) {
+    std::string s;
+    for (int i = 0; i < 20000; ++i) s += "=?a?B?b";
+    Decoded d = Decode(s);
+    // No word has a "?=": each stays as it is.
+    EXPECT_EQ(d.text, std::u16string(s.begin(), s.end()));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Part 2.4: overview lines decoded and re-encoded, lines with raw 8-bit
+// RewriteOverview: overview lines decoded and re-encoded, lines with raw 8-bit
 // bytes left out, and the status line left alone.
 #include <gtest/gtest.h>
 
@@ -101,6 +101,44 @@ TEST(Overview, AStartAtTheEndChangesNothing) {
     EXPECT_EQ(std::string(buffer.Data(), 5), "224\r\n");
     buffer.RewriteOverview(99, "utf-8", true);
     EXPECT_EQ(buffer.Length(), 5);
+}
+
+// --- B words (base64) -------------------------------------------------------
+
+// "Zażółć" in a B word; in the next field "Polski" (lower-case b) and, in a
+// Q word, " język": the space between the two words goes.
+const std::string kBLine =
+    "10\t=?UTF-8?B?WmHFvMOzxYLEhw==?=\t=?utf-8?b?UG9sc2tp?= =?iso-8859-2?Q?_j=EAzyk?= <p@x>"
+    "\tMon\t<m10@x>\t\t10\t1\r\n";
+
+TEST(OverviewBWords, AForcedCharsetDecodesBWordsLikeQWords) {
+    EXPECT_EQ(Overview(kBLine + ".\r\n", "windows-1250", false),
+              "10\tZa\xBF\xF3\xB3\xE6\tPolski j\xEAzyk <p@x>\tMon\t<m10@x>\t\t10\t1\r\n.\r\n");
+    EXPECT_EQ(Overview(kBLine + ".\r\n", "utf-8", true),
+              "10\tZa\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87\tPolski j\xC4\x99zyk "
+              "<p@x>\tMon\t<m10@x>\t\t10\t1\r\n.\r\n");
+    EXPECT_EQ(Overview("11\t=?iso-8859-2?b?sQ==?=\r\n.\r\n", "utf-8", false),
+              "11\t\xC4\x85\r\n.\r\n");
+}
+
+TEST(OverviewBWords, NothingForcedLeavesBWordsAsTheyAre) {
+    EXPECT_EQ(Overview(kBLine + ".\r\n", "", true), kBLine + ".\r\n");
+}
+
+TEST(OverviewBWords, ACharacterSplitBetweenTwoBWordsStaysWhole) {
+    // Za C5 | BC: "Zaż", whose "ż" is BF in windows-1250.
+    EXPECT_EQ(Overview("12\t=?UTF-8?B?WmHF?= =?UTF-8?B?vA==?=\r\n.\r\n", "windows-1250", false),
+              "12\tZa\xBF\r\n.\r\n");
+}
+
+TEST(OverviewBWords, ABWordWithoutItsCloseStaysAsItIs) {
+    const std::string line = "13\t=?UTF-8?B?UG9sc2tp\ta@b\r\n";
+    EXPECT_EQ(Overview(line + ".\r\n", "windows-1250", true), line + ".\r\n");
+    // Its bytes are raw text, so 8-bit bytes in it leave the line out.
+    EXPECT_EQ(Overview("14\t=?UTF-8?B?\xC4\x85\r\n" + kAsciiLine + ".\r\n", "", true),
+              kAsciiLine + ".\r\n");
+    EXPECT_EQ(Overview("14\t=?UTF-8?B?\xC4\x85\r\n.\r\n", "windows-1250", false),
+              "14\t=?UTF-8?B?\xB9\r\n.\r\n");
 }
 
 }  // namespace

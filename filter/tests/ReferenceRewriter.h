@@ -1,6 +1,6 @@
-// A literal reading of Part 2.3 for differential tests: every edit is one
-// ResizeGap on the buffer, as the Part describes, and every search runs on
-// the NUL-terminated text. It has the same fixes as the library (F1-F4, C1,
+// A second, plain article rewriter for differential tests: every edit is
+// one ResizeGap on the buffer, and every search runs on the NUL-terminated
+// text. It has the same fixes as the library (F1-F4, C1,
 // C4, C5) but none of its one-pass machinery, so it checks that the
 // one-pass rewriter produces the same bytes. Quadratic; for small inputs.
 #pragma once
@@ -35,7 +35,7 @@ public:
         budget_ = 4 * Len() + (size_t{1} << 20);
     }
 
-    // The scan, under one handler as in the Part; growth past the budget
+    // The scan, under one handler for every error; growth past the budget
     // (GapText.h) counts as exhausted memory.
     void Run() {
         try {

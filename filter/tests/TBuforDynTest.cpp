@@ -1,4 +1,4 @@
-// Part 2.1: the growable buffer's layout and its three mutators.
+// TBuforDyn: the growable buffer's layout and its three mutators.
 #include <gtest/gtest.h>
 
 #include <cstring>

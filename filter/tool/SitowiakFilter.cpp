@@ -1,6 +1,6 @@
 // sitowiak-filter: the article filter as a command-line tool, for offline
 // use and benchmarks. Reads one NNTP reply or article from standard input
-// into a TBuforArt, rewrites it as the proxy would (Parts 2.3, 2.4) and
+// into a TBuforArt, rewrites it as the proxy would and
 // writes the buffer to standard output.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -33,7 +33,7 @@ constexpr std::string_view kUsage =
     "ending with the line \".\") from standard input, rewrites it as Sitowiak\n"
     "does and writes the result to standard output.\n"
     "\n"
-    "article    RewriteArticle (Part 2.3). The article starts at the first byte,\n"
+    "article    RewriteArticle. The article starts at the first byte,\n"
     "           or after the first CR LF with --status.\n"
     "  --status               the input begins with an NNTP status line\n"
     "  --source-charset NAME  take bodies to be in NAME (SourceCharset)\n"
@@ -41,7 +41,7 @@ constexpr std::string_view kUsage =
     "  --content-type TYPE    drop multipart parts of other types (ForcedContentType)\n"
     "  --footer               append the signature footer (AddFooter)\n"
     "  --style                replace <STYLE></STYLE> by the style link (AddStyle)\n"
-    "overview   RewriteOverview (Part 2.4), starting after the status line.\n"
+    "overview   RewriteOverview, starting after the status line.\n"
     "  --charset NAME         decode header words, re-encode lines into NAME\n"
     "  --ignore-raw           leave out lines with raw 8-bit bytes\n"
     "\n"

@@ -1,9 +1,11 @@
-// DecodeHeaderWords and DecodeQ on any bytes: no crash, no access outside
-// the input, and the clean-only scan agrees with the decoding one.
+// DecodeHeaderWords, DecodeQ and the base64 decoding of B words on any
+// bytes: no crash, no access outside the input, the clean-only scan agrees
+// with the decoding one, and neither word decoding lengthens its text.
 #include <cstdlib>
 #include <string>
 
 #include "filter/HeaderWords.h"
+#include "filter/TransferEncoding.h"
 
 using namespace sitowiak;
 
@@ -14,5 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (clean != filter::HeaderWordsClean(s)) std::abort();
     std::string q = filter::DecodeQ(s);
     if (q.size() > s.size()) std::abort();  // Q decoding never lengthens
+    std::string b;
+    filter::AppendDecodedBase64(s, b);
+    if (b.size() * 4 > s.size() * 3) std::abort();  // 3 bytes at most per 4 characters
     return 0;
 }

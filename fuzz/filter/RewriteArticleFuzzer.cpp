@@ -1,7 +1,8 @@
 // RewriteArticle over every combination of its inputs. Sanitizers catch
 // reads and writes outside the buffer; small inputs are also rewritten by
-// the literal one-edit-at-a-time reading of Part 2.3, and both must agree,
-// which also shows that no byte outside what the Part changes is changed
+// the one-edit-at-a-time rewriting (filter/tests/ReferenceRewriter.h), and
+// both must agree, which also shows that no byte outside what the rules
+// change is changed
 // (a part without header end included).
 #include <cstdlib>
 
