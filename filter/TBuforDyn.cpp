@@ -1,5 +1,6 @@
 #include "TBuforDyn.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -16,17 +17,23 @@ TBuforDyn::~TBuforDyn() { std::free(m_data); }
 
 void TBuforDyn::SetLength(int32_t n) {
     if (n < 0 || n > std::numeric_limits<int32_t>::max() - ReserveSize() - 1) throw std::bad_alloc();
-    size_t blockSize = static_cast<size_t>(n) + ReserveSize() + 1;
-    void* block = std::realloc(m_data, blockSize);
-    if (block == nullptr) {
-        // Shrinking cannot fail: the old, larger block still serves.
-        if (m_data != nullptr && n <= Length()) {
-            m_capacity = n + ReserveSize();
-            return;
+    size_t needed = static_cast<size_t>(n) + ReserveSize() + 1;
+    size_t blockSize = m_blockSize;
+    if (needed > m_blockSize)
+        blockSize = std::max(needed, m_blockSize + m_blockSize / 2);
+    else if (needed < m_blockSize / 4)
+        blockSize = needed;
+    if (blockSize != m_blockSize) {
+        void* block = std::realloc(m_data, blockSize);
+        if (block == nullptr && blockSize > needed) block = std::realloc(m_data, blockSize = needed);
+        if (block != nullptr) {
+            m_data = static_cast<char*>(block);
+            m_blockSize = blockSize;
+        } else if (needed > m_blockSize) {
+            throw std::bad_alloc();
         }
-        throw std::bad_alloc();
+        // A failed shrink leaves the larger block, which still serves.
     }
-    m_data = static_cast<char*>(block);
     m_capacity = n + ReserveSize();
 }
 

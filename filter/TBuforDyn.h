@@ -1,5 +1,5 @@
 // TBuforDyn: the growable byte buffer in which a reader connection collects
-// one direction of traffic. The storage block always has exactly
+// one direction of traffic. The storage block always has at least
 // Length + ReserveSize + 1 bytes:
 //
 //   Data                Data+Length           Data+Length+2048
@@ -12,9 +12,13 @@
 // write a NUL at Data()[Length()], so the content can be searched as a
 // NUL-terminated text; SetLength alone does not.
 //
-// Every change of length reallocates the block to exactly its new size
-// (no capacity doubling) and may move it: Data() and any pointer into the
-// block are invalid after SetLength, Grow and ResizeGap. Keep offsets.
+// A block that must grow grows by at least half its size, so that a reply
+// held over thousands of 2048-byte reads is not reallocated at every read;
+// a length that falls below a quarter of the block shrinks it to exactly
+// Length + ReserveSize + 1 (SetLength(0) after forwarding a large reply
+// gives the memory back). Any change of length may move the block: Data()
+// and any pointer into it are invalid after SetLength, Grow and ResizeGap.
+// Keep offsets.
 #pragma once
 
 #include <cstddef>
@@ -53,6 +57,7 @@ public:
 private:
     int32_t m_capacity = 0;
     char* m_data = nullptr;
+    size_t m_blockSize = 0;  // bytes allocated, at least Capacity + 1
 };
 
 }  // namespace sitowiak::filter
