@@ -42,7 +42,7 @@ constexpr long kRssSpreadKb = 64 * 1024;
 // Descriptors the lowered limit leaves above the proxy's idle count: far
 // fewer than the readers need (two each).
 constexpr long kLowLimitRoom = 120;
-constexpr auto kSettleWait = std::chrono::seconds(30);
+constexpr auto kSettleWait = std::chrono::seconds(45);
 
 int FreePort() {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -115,7 +115,8 @@ private:
 
 Figures Run::Settle() {
     Figures f = m_proxy.Read();
-    for (auto until = Clock::now() + kSettleWait; f.fds != m_idle.fds && Clock::now() < until;) {
+    for (auto until = Clock::now() + kSettleWait;
+         (f.fds != m_idle.fds || f.threads != m_idle.threads) && Clock::now() < until;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         f = m_proxy.Read();
     }
@@ -227,8 +228,19 @@ void Run::CheckFlat() {
 
 int Run::Go() {
     if (!m_proxy.Start()) throw std::runtime_error("the proxy did not start listening");
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // The idle figures are taken in a quiet state: one thread and the same
+    // descriptor count twice in a row. Qt's painting uses a pool of threads
+    // (each with an event descriptor) that expire 30 s after their last job,
+    // so right after start-up, and after every round, the program may hold
+    // them for a while; they are not ours to count.
     m_idle = m_proxy.Read();
+    for (auto until = Clock::now() + kSettleWait; Clock::now() < until;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        Figures now = m_proxy.Read();
+        bool quiet = now.threads == 1 && now.fds == m_idle.fds;
+        m_idle = now;
+        if (quiet) break;
+    }
     std::printf(
         "proxy pid %d on port %d, news server on port %d; idle: %d fds, %d threads, "
         "%.1f MB\n",

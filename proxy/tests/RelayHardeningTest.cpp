@@ -187,6 +187,11 @@ TEST_F(RelayTest, WhatAHeldBackServerSentBeforeClosingStillReachesASlowReader) {
 // while a reader was admitted, aborted the listening socket, which switched
 // listening off and closed every reader.
 TEST_F(RelayTest, RunningOutOfDescriptorsCostsOnlyTheReadersThatDoNotFit) {
+#ifdef SITOWIAK_SANITIZED_BUILD
+    // The sanitizer runtime opens a pipe to check an object's type; with no
+    // descriptor left it reports every such check as an error.
+    GTEST_SKIP() << "needs descriptors the sanitizer runtime would take";
+#endif
     ScriptedServer upstream(ArticleServer);
     Listen(upstream);
     const std::string article = RewrittenArticle(kArticleReply);
