@@ -34,9 +34,11 @@ constexpr std::string_view kStyleHost = SITOWIAK_STYLE_HOST;
 size_t FindCrLf(std::string_view t, size_t from) {
     size_t pos = from;
     for (;;) {
-        const void* cr = pos < t.size() ? std::memchr(t.data() + pos, '\r', t.size() - pos) : nullptr;
+        const void* cr =
+            pos < t.size() ? std::memchr(t.data() + pos, '\r', t.size() - pos) : nullptr;
         size_t stop = cr ? static_cast<size_t>(static_cast<const char*>(cr) - t.data()) : t.size();
-        if (std::memchr(t.data() + pos, '\0', stop - pos) != nullptr || cr == nullptr) return t.npos;
+        if (std::memchr(t.data() + pos, '\0', stop - pos) != nullptr || cr == nullptr)
+            return t.npos;
         if (stop + 1 < t.size() && t[stop + 1] == '\n') return stop;
         pos = stop + 1;
     }
@@ -61,7 +63,9 @@ size_t NextFieldIn(std::string_view t, size_t p) {
     }
 }
 
-bool EndsToken(char c) { return c == ';' || c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0'; }
+bool EndsToken(char c) {
+    return c == ';' || c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
+}
 
 // F1, F3: an unquoted parameter value runs to ";", white space or the line end.
 size_t TokenEnd(std::string_view t, size_t i) {
@@ -88,7 +92,9 @@ std::optional<std::string_view> ParameterIn(std::string_view field, size_t from,
 }  // namespace
 
 ArticleRewriter::ArticleRewriter(TBuforDyn& buffer, size_t start, const ArticleInputs& inputs)
-    : m_text(buffer, start), m_in(inputs), m_line(m_text.GapStart()),
+    : m_text(buffer, start),
+      m_in(inputs),
+      m_line(m_text.GapStart()),
       m_headerStart(m_text.GapStart()) {
     for (size_t* p : {&m_line, &m_lineEnd, &m_headerStart, &m_bodyStart, &m_contentType,
                       &m_partStart, &m_partHeaderStart, &m_partBodyStart, &m_partContentType})
@@ -178,8 +184,8 @@ ArticleRewriter::Kind ArticleRewriter::ArticleKind() {
 
 bool ArticleRewriter::PartIsPlain() {
     if (m_partPlainEdits != m_text.EditCount()) {
-        m_partPlain = m_partContentType != kNoPosition &&
-                      m_text.BeginsWith(m_partContentType, "text/plain");
+        m_partPlain =
+            m_partContentType != kNoPosition && m_text.BeginsWith(m_partContentType, "text/plain");
         m_partPlainEdits = m_text.EditCount();
     }
     return m_partPlain;
@@ -188,22 +194,22 @@ bool ArticleRewriter::PartIsPlain() {
 // A body line: what is done at it depends on the article's content type.
 void ArticleRewriter::BodyLine() {
     switch (ArticleKind()) {
-    case Kind::kHtml:
-        if (m_in.AddStyle && IsDotLine()) InsertStyleLink(m_headerStart, m_bodyStart);
-        break;
-    case Kind::kPlain:
-        if (!IsDotLine()) break;
-        if (!m_in.ForcedCharset.empty()) {
-            RecodeBody(m_headerStart, m_bodyStart, m_in.ForcedCharset, m_charset);
-            m_charset = m_in.ForcedCharset;
-        }
-        if (m_in.AddFooter) AppendFooter(m_charset);
-        break;
-    case Kind::kMultipart:
-        MultipartLine();
-        break;
-    case Kind::kOther:
-        break;
+        case Kind::kHtml:
+            if (m_in.AddStyle && IsDotLine()) InsertStyleLink(m_headerStart, m_bodyStart);
+            break;
+        case Kind::kPlain:
+            if (!IsDotLine()) break;
+            if (!m_in.ForcedCharset.empty()) {
+                RecodeBody(m_headerStart, m_bodyStart, m_in.ForcedCharset, m_charset);
+                m_charset = m_in.ForcedCharset;
+            }
+            if (m_in.AddFooter) AppendFooter(m_charset);
+            break;
+        case Kind::kMultipart:
+            MultipartLine();
+            break;
+        case Kind::kOther:
+            break;
     }
 }
 
@@ -370,12 +376,15 @@ void ArticleRewriter::AppendFooter(const std::string& charset) {
 }
 
 // A part of another type than the forced one goes, boundary line included.
-void ArticleRewriter::RemovePart() { m_text.Replace(m_partStart, m_line, {}); }
+void ArticleRewriter::RemovePart() {
+    m_text.Replace(m_partStart, m_line, {});
+}
 
 // Quoting in a text/plain part: n leading pairs of spaces become n ">".
 void ArticleRewriter::QuoteIndent() {
     size_t pairs = 0;
-    while (m_text.At(m_line + 2 * pairs) == ' ' && m_text.At(m_line + 2 * pairs + 1) == ' ') ++pairs;
+    while (m_text.At(m_line + 2 * pairs) == ' ' && m_text.At(m_line + 2 * pairs + 1) == ' ')
+        ++pairs;
     if (pairs > 0) m_text.ShrinkAhead(2 * pairs, std::string(pairs, '>'));
 }
 

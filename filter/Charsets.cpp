@@ -22,8 +22,8 @@ uint32_t CodePageOf(std::string_view name) {
 }
 
 uint32_t CodePageOf(std::string_view name, std::span<const platform::MimeCharset> database) {
-    return Resolve(name,
-                   [database](std::string_view n) { return platform::FindMimeCharset(database, n); });
+    return Resolve(
+        name, [database](std::string_view n) { return platform::FindMimeCharset(database, n); });
 }
 
 std::u16string DecodeToUtf16(std::string_view text, uint32_t codePage) {

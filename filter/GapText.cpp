@@ -9,7 +9,9 @@
 namespace sitowiak::filter {
 namespace {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Extra room taken whenever the gap must grow: a sixteenth of the buffer.
 constexpr size_t kMinimumExtra = 4096;

@@ -75,10 +75,10 @@ private:
     void Shift(size_t a, size_t b, ptrdiff_t delta);
 
     TBuforDyn& m_buffer;
-    size_t m_write;  // W: start of the gap
-    size_t m_read;   // R: end of the gap
-    size_t m_end;    // E: end of the physical content
-    size_t m_budget; // largest Size() an edit may reach
+    size_t m_write;   // W: start of the gap
+    size_t m_read;    // R: end of the gap
+    size_t m_end;     // E: end of the physical content
+    size_t m_budget;  // largest Size() an edit may reach
     std::vector<size_t*> m_tracked;
     unsigned long m_edits = 0;
 };

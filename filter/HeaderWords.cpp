@@ -23,7 +23,9 @@ bool HasEightBit(std::string_view text) {
     return false;
 }
 
-bool OnlySpaces(std::string_view text) { return text.find_first_not_of(' ') == text.npos; }
+bool OnlySpaces(std::string_view text) {
+    return text.find_first_not_of(' ') == text.npos;
+}
 
 // The first "?=" at or after a position, remembered: later searches start
 // further right in the same line, so the line is scanned once.
@@ -167,7 +169,9 @@ bool DecodeHeaderWords(std::string_view s, std::u16string& W) {
     return Scan<true>(s, &W);
 }
 
-bool HeaderWordsClean(std::string_view s) { return Scan<false>(s, nullptr); }
+bool HeaderWordsClean(std::string_view s) {
+    return Scan<false>(s, nullptr);
+}
 
 void AppendDecodedQ(std::string_view text, std::string& out) {
     for (size_t i = 0; i < text.size(); ++i) {

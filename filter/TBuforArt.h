@@ -24,10 +24,10 @@ public:
     // parts of a multipart article whose type does not begin with it are
     // removed, empty for none. AddFooter, AddStyle: as named. Never throws:
     // an error ends the rewriting and the changes made so far stay.
-    void RewriteArticle(size_t Start, const std::string& ProductName,
-                        const std::string& ProductUrl, uint64_t ProductVersion,
-                        const std::string& SourceCharset, const std::string& ForcedCharset,
-                        const std::string& ForcedContentType, bool AddFooter, bool AddStyle);
+    void RewriteArticle(size_t Start, const std::string& ProductName, const std::string& ProductUrl,
+                        uint64_t ProductVersion, const std::string& SourceCharset,
+                        const std::string& ForcedCharset, const std::string& ForcedContentType,
+                        bool AddFooter, bool AddStyle);
 
     // Start: offset of the first overview line (after the status
     // line). ForcedCharset: charset the lines are re-encoded into, empty for

@@ -13,10 +13,13 @@ TBuforDyn::TBuforDyn() {
     SetLength(0);
 }
 
-TBuforDyn::~TBuforDyn() { std::free(m_data); }
+TBuforDyn::~TBuforDyn() {
+    std::free(m_data);
+}
 
 void TBuforDyn::SetLength(int32_t n) {
-    if (n < 0 || n > std::numeric_limits<int32_t>::max() - ReserveSize() - 1) throw std::bad_alloc();
+    if (n < 0 || n > std::numeric_limits<int32_t>::max() - ReserveSize() - 1)
+        throw std::bad_alloc();
     size_t needed = static_cast<size_t>(n) + ReserveSize() + 1;
     size_t blockSize = m_blockSize;
     if (needed > m_blockSize)
@@ -25,7 +28,8 @@ void TBuforDyn::SetLength(int32_t n) {
         blockSize = needed;
     if (blockSize != m_blockSize) {
         void* block = std::realloc(m_data, blockSize);
-        if (block == nullptr && blockSize > needed) block = std::realloc(m_data, blockSize = needed);
+        if (block == nullptr && blockSize > needed)
+            block = std::realloc(m_data, blockSize = needed);
         if (block != nullptr) {
             m_data = static_cast<char*>(block);
             m_blockSize = blockSize;

@@ -16,7 +16,7 @@
 namespace sitowiak::net {
 
 class AsyncLookup {
-  public:
+public:
     // Starts a forward (host name -> dotted addresses) lookup. Returns
     // nullptr when no worker could be started (last error set).
     static std::shared_ptr<AsyncLookup> StartForward(platform::ChannelMailbox mailbox,
@@ -29,7 +29,7 @@ class AsyncLookup {
     // The results; valid once the reply message has arrived.
     std::vector<std::string> Results() const;
 
-  private:
+private:
     AsyncLookup(platform::ChannelMailbox mailbox, std::uint32_t msg);
     static std::shared_ptr<AsyncLookup> Start(std::shared_ptr<AsyncLookup> lookup, std::string host,
                                               std::uint32_t addr, bool reverse);

@@ -25,7 +25,7 @@
 namespace sitowiak::net {
 
 class AsyncSelect {
-  public:
+public:
     enum class Kind { kStream, kListener, kDatagram };
     using Deliver = std::function<void(TSocket fd, int event, int error)>;
 
@@ -45,7 +45,7 @@ class AsyncSelect {
     // Readiness from the channel.
     void OnReady(int fd, bool writable, bool hangup);
 
-  private:
+private:
     void Update();
     void Readable(bool hangup);
     void Writable();

@@ -13,7 +13,7 @@
 namespace sitowiak::net {
 
 class SendQueue {
-  public:
+public:
     explicit SendQueue(std::int32_t blockSize = TBuffer::kDefaultBufSize)
         : m_blockSize(blockSize) {}
 
@@ -40,7 +40,7 @@ class SendQueue {
     std::size_t BlockCount() const { return m_blocks.size(); }
     std::int64_t PendingBytes() const { return m_pending; }
 
-  private:
+private:
     std::list<TBuffer> m_blocks;
     std::int32_t m_blockSize;
     std::int64_t m_pending = 0;  // unread bytes in all blocks

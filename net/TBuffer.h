@@ -16,7 +16,7 @@
 namespace sitowiak::net {
 
 class TBuffer {
-  public:
+public:
     // The capacity used when none (or one of 0 or less) is given.
     static constexpr std::int32_t kDefaultBufSize = 1514;
 
@@ -37,7 +37,7 @@ class TBuffer {
     std::int32_t WrCount() const { return m_wrCount; }
     std::int32_t RdCount() const { return m_rdCount; }
 
-  private:
+private:
     std::unique_ptr<std::uint8_t[]> m_data;
     std::int32_t m_capacity = 0;
     std::int32_t m_wrCount = 0;

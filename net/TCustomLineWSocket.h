@@ -20,7 +20,7 @@
 namespace sitowiak::net {
 
 class TCustomLineWSocket : public TCustomSocksWSocket {
-  public:
+public:
     // Default LineLimit: buffered bytes without a line end before
     // OnLineLimitExceeded.
     static constexpr int kDefaultLineLimit = 65536;
@@ -40,7 +40,7 @@ class TCustomLineWSocket : public TCustomSocksWSocket {
 
     TLineLimitEvent OnLineLimitExceeded;
 
-  protected:
+protected:
     void HandleMessage(const platform::ChannelMessage& Msg) override;
     int GetRcvdCount() override;
     int RawRead(void* Buffer, int BufferSize, int Flags) override;
@@ -49,7 +49,7 @@ class TCustomLineWSocket : public TCustomSocksWSocket {
     virtual void TriggerLineLimitExceeded(int Cnt, bool& ClearData);
     virtual void EditLine(int& Len);
 
-  private:
+private:
     char* Buffered() { return m_buffer.data() + m_head; }
     void MakeRoom(int Extra);
     int ReadNew();

@@ -19,7 +19,7 @@
 namespace sitowiak::net {
 
 class TCustomSocksWSocket : public TCustomWSocket {
-  public:
+public:
     static constexpr int kSocksRequestTooLong = 20014;
 
     explicit TCustomSocksWSocket(TCustomWSocket* AOwner = nullptr);
@@ -47,7 +47,7 @@ class TCustomSocksWSocket : public TCustomWSocket {
     TSocksErrorEvent OnSocksError;
     TSocksAuthStateEvent OnSocksAuthState;
 
-  protected:
+protected:
     void ResetDefaults() override;
     int GetRcvdCount() override;
     int RawRead(void* Buffer, int BufferSize, int Flags) override;
@@ -60,7 +60,7 @@ class TCustomSocksWSocket : public TCustomWSocket {
     // out of the way then.
     bool SocksNegotiating() const { return m_socksState != kNone; }
 
-  private:
+private:
     enum NegotiationState : std::uint8_t { kNone, kMethodReply, kAuthReply, kConnectReply };
     // The request and reply areas.
     static constexpr int kAreaSize = 128;

@@ -9,7 +9,7 @@
 namespace sitowiak::net {
 
 class TCustomSyncWSocket : public TCustomLineWSocket {
-  public:
+public:
     // Returned when the wait ends without the flag.
     static constexpr int kWaitTimedOut = 12001;
 

@@ -35,7 +35,7 @@ namespace sitowiak::net {
 class AsyncLookup;
 
 class TCustomWSocket {
-  public:
+public:
     // The owner is a back reference for the program (the relay finds itself
     // from its upstream socket); it does not destroy this object.
     explicit TCustomWSocket(TCustomWSocket* AOwner = nullptr);
@@ -134,7 +134,7 @@ class TCustomWSocket {
     TNotifyEvent OnError;
     TBgExceptionEvent OnBgException;
 
-  protected:
+protected:
     // The message handler. Subclasses that add message numbers wrap their
     // own handling in the same guard (CallGuarded) and pass the rest here.
     virtual void HandleMessage(const platform::ChannelMessage& Msg);
@@ -186,7 +186,7 @@ class TCustomWSocket {
     std::string m_addr, m_port, m_proto;
     int m_portNum = 0, m_protoNum = 6, m_sockType = 0;
 
-  private:
+private:
     void HandleAsyncSelect(TSocket Fd, int Event, int Error);
     void HandleLookupReply(const platform::ChannelMessage& Msg);
     void StartLookup(const std::string& Text, bool Reverse);

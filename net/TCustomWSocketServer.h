@@ -21,7 +21,7 @@
 namespace sitowiak::net {
 
 class TCustomWSocketServer : public TWSocket {
-  public:
+public:
     // Makes a client for the server (owner). The server takes ownership.
     using TClientFactory = std::function<TWSocketClient*(TCustomWSocketServer* Owner)>;
 
@@ -49,14 +49,14 @@ class TCustomWSocketServer : public TWSocket {
     TWSocketClientConnectEvent OnClientConnect;
     TWSocketClientConnectEvent OnClientDisconnect;
 
-  protected:
+protected:
     void HandleMessage(const platform::ChannelMessage& Msg) override;
     void TriggerSessionAvailable(int Error) override;
     virtual void TriggerClientCreate(TWSocketClient* Client);
     virtual void TriggerClientConnect(TWSocketClient* Client, int Error);
     virtual void TriggerClientDisconnect(TWSocketClient* Client, int Error);
 
-  private:
+private:
     friend class TWSocketClient;
     // The ownership notification: a client leaves the list when destroyed.
     void ClientDestroyed(TWSocketClient* Client);

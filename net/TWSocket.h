@@ -7,7 +7,7 @@
 namespace sitowiak::net {
 
 class TWSocket : public TCustomSyncWSocket {
-  public:
+public:
     using TCustomSyncWSocket::TCustomSyncWSocket;
 };
 

@@ -12,7 +12,7 @@
 namespace sitowiak::net {
 
 class TWSocketClient : public TWSocket {
-  public:
+public:
     // AOwner is normally the server that creates the client.
     explicit TWSocketClient(TCustomWSocket* AOwner = nullptr);
     ~TWSocketClient() override;
@@ -29,10 +29,10 @@ class TWSocketClient : public TWSocket {
     void SetBanner(const std::string& Value) { m_banner = Value; }
     TCustomWSocketServer* Server() const { return m_server; }
 
-  protected:
+protected:
     void TriggerSessionClosed(int Error) override;
 
-  private:
+private:
     friend class TCustomWSocketServer;
 
     std::string m_banner;

@@ -6,7 +6,7 @@
 namespace sitowiak::net {
 
 class TWSocketServer : public TCustomWSocketServer {
-  public:
+public:
     using TCustomWSocketServer::TCustomWSocketServer;
 };
 

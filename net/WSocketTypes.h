@@ -39,7 +39,7 @@ enum TSocksAuthState { authStarted, authSucceeded, authFailed, authNotRequired }
 
 // A set of TWSocketOption.
 class TWSocketOptions {
-  public:
+public:
     TWSocketOptions() = default;
     TWSocketOptions(std::initializer_list<TWSocketOption> options) {
         for (auto o : options) Include(o);
@@ -48,7 +48,7 @@ class TWSocketOptions {
     void Include(TWSocketOption o) { m_bits |= Bit(o); }
     void Exclude(TWSocketOption o) { m_bits &= ~Bit(o); }
 
-  private:
+private:
     static unsigned Bit(TWSocketOption o) { return 1u << static_cast<unsigned>(o); }
     unsigned m_bits = 0;
 };
@@ -56,7 +56,7 @@ class TWSocketOptions {
 // The socket layer's exception; its text is the whole report, e.g.
 // "Error 10057 in function Send\r\nSocket is not connected".
 class ESocketException : public std::runtime_error {
-  public:
+public:
     explicit ESocketException(const std::string& message) : std::runtime_error(message) {}
 };
 

@@ -11,7 +11,7 @@ namespace sitowiak::package {
 class TBelkaPostepu;
 
 class ContentCopier {
-  public:
+public:
     // `window` may be null (no progress shown).
     explicit ContentCopier(TBelkaPostepu* window) : m_window(window) {}
 
@@ -22,7 +22,7 @@ class ContentCopier {
     std::string CopyToPart(const std::string& source, int32_t size, const std::string& target,
                            const std::string& shownName);
 
-  private:
+private:
     bool CopyBlocks(int in, int out, int32_t size);
     void ShowProgress(int64_t copied, int32_t size);
 

@@ -21,7 +21,7 @@ class PublishMode;
 class TBelkaPostepu;
 
 class PackageBuilder {
-  public:
+public:
     explicit PackageBuilder(PackageContext context);
     ~PackageBuilder();
 
@@ -36,7 +36,7 @@ class PackageBuilder {
     // The progress window, once a publish run has created it.
     TBelkaPostepu* ProgressWindow() const;
 
-  private:
+private:
     bool BuildRuntimePackage(const std::string& file);
 
     PackageContext m_context;

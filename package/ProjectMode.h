@@ -18,14 +18,14 @@ namespace sitowiak::package {
 std::string ProjectFileName(const std::string& programFile);
 
 class ProjectMode {
-  public:
+public:
     explicit ProjectMode(const ProgramInfo& program);
 
     // Adds `source` to the project. False only when the project file could
     // not be written.
     bool Describe(const std::string& source);
 
-  private:
+private:
     void WriteHeader();
     void WriteVisualDesign();
     void WriteSequence();

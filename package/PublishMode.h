@@ -26,7 +26,7 @@ namespace sitowiak::package {
 class TBelkaPostepu;
 
 class PublishMode {
-  public:
+public:
     PublishMode(const PackageContext& context, const ProgramInfo& program);
     ~PublishMode();
 
@@ -35,7 +35,7 @@ class PublishMode {
     bool Publish(const std::string& source);
     TBelkaPostepu* Window() const { return m_window.get(); }
 
-  private:
+private:
     struct SourceFacts {
         std::string file;
         std::string content;  // file name + ".zawartosc"

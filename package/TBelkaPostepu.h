@@ -12,7 +12,7 @@ namespace sitowiak::package {
 
 class TBelkaPostepu : public QDialog {
     Q_OBJECT
-  public:
+public:
     explicit TBelkaPostepu(QWidget* parent = nullptr);
 
     QLabel* NazwaPliku;

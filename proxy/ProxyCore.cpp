@@ -29,7 +29,9 @@ void ProxyCore::CreateServer() {
     s.SetLineEnd("\r\n");
     s.SetMaxClients(0);
     s.OnClientConnect = [this](net::TCustomWSocketServer* server, net::TWSocketClient* client,
-                               uint16_t error) { WSocketServerClientConnect(server, client, error); };
+                               uint16_t error) {
+        WSocketServerClientConnect(server, client, error);
+    };
     s.OnClientDisconnect = [this](net::TCustomWSocketServer* server, net::TWSocketClient* client,
                                   uint16_t error) {
         WSocketServerClientDisconnect(server, client, error);

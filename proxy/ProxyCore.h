@@ -48,8 +48,8 @@ public:
     // Handlers of the listening server.
     void WSocketServerClientConnect(net::TCustomWSocketServer* Sender, net::TWSocketClient* Client,
                                     uint16_t Error);
-    void WSocketServerClientDisconnect(net::TCustomWSocketServer* Sender, net::TWSocketClient* Client,
-                                       uint16_t Error);
+    void WSocketServerClientDisconnect(net::TCustomWSocketServer* Sender,
+                                       net::TWSocketClient* Client, uint16_t Error);
     void WSocketServerSessionClosed(net::TCustomWSocket* Sender, uint16_t Error);
     // Any proxy socket whose event handler failed is aborted.
     static void BgException(net::TCustomWSocket* Sender, const std::exception& E, bool& CanClose);

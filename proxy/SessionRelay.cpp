@@ -123,10 +123,16 @@ void SessionRelay::Start(TClientNntp& c) {
     remote.OnSessionConnected = [this](net::TCustomWSocket* s, uint16_t e) {
         RemoteSessionConnected(s, e);
     };
-    remote.OnDataAvailable = [this](net::TCustomWSocket* s, uint16_t e) { RemoteDataAvailable(s, e); };
-    remote.OnSessionClosed = [this](net::TCustomWSocket* s, uint16_t e) { RemoteSessionClosed(s, e); };
+    remote.OnDataAvailable = [this](net::TCustomWSocket* s, uint16_t e) {
+        RemoteDataAvailable(s, e);
+    };
+    remote.OnSessionClosed = [this](net::TCustomWSocket* s, uint16_t e) {
+        RemoteSessionClosed(s, e);
+    };
     remote.OnBgException = &ProxyCore::BgException;
-    remote.OnDnsLookupDone = [this](net::TCustomWSocket* s, uint16_t e) { RemoteDnsLookupDone(s, e); };
+    remote.OnDnsLookupDone = [this](net::TCustomWSocket* s, uint16_t e) {
+        RemoteDnsLookupDone(s, e);
+    };
     remote.DnsLookup(m_core.View().RemoteAddrText());
 }
 
@@ -256,7 +262,9 @@ bool SessionRelay::ForwardArticle(TClientNntp& c) {
 
 // The 441 line goes to the reader without touching either buffer, so neither
 // a reply being held nor the requests after the POST are lost.
-void SessionRelay::RefusePost(TClientNntp& c) { SendBytes(c, nntp::kPostRefused); }
+void SessionRelay::RefusePost(TClientNntp& c) {
+    SendBytes(c, nntp::kPostRefused);
+}
 
 void SessionRelay::RemoteDataAvailable(net::TCustomWSocket* Sender, uint16_t Error) {
     if (Error != 0) return;

@@ -24,7 +24,7 @@
 namespace sitowiak::util {
 
 class IniFile {
-  public:
+public:
     // Loads `fileName`; a missing or unreadable file gives an empty file.
     explicit IniFile(std::string fileName);
     static IniFile FromText(std::string_view text);
@@ -43,7 +43,7 @@ class IniFile {
     std::string Text() const;
     const std::string& FileName() const { return m_fileName; }
 
-  private:
+private:
     struct KeyLine {
         size_t index;
         std::string_view value;

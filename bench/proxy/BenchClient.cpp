@@ -56,7 +56,7 @@ sockaddr_in Loopback(int port) {
 
 // A blocking connection whose reads wait at most kWaitMs.
 class Link {
-  public:
+public:
     explicit Link(int port) {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in addr = Loopback(port);
@@ -103,7 +103,7 @@ class Link {
         return Send(command) && ReadExactly(scratch, expected.size()) && scratch == expected;
     }
 
-  private:
+private:
     bool WaitReadable() {
         pollfd p{m_fd, POLLIN, 0};
         return m_fd >= 0 && ::poll(&p, 1, kWaitMs) == 1;
@@ -220,7 +220,7 @@ struct Reader {
 };
 
 class ReaderRun {
-  public:
+public:
     ReaderRun(int port, int directPort, int readers, int perReader, size_t size)
         : m_port(port), m_readers(static_cast<size_t>(readers)), m_per(perReader), m_size(size) {
         m_greeting = std::string(kGreeting);
@@ -229,7 +229,7 @@ class ReaderRun {
     }
     int Run();
 
-  private:
+private:
     size_t SeedOf(const Reader& r) const {
         return static_cast<size_t>(r.index * 7 + r.done) % kSeeds;
     }

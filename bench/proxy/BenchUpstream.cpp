@@ -52,12 +52,12 @@ struct Connection {
 };
 
 class Upstream {
-  public:
+public:
     explicit Upstream(const std::string& pattern) : m_pattern(pattern) {}
     int Listen(int port);
     void Run(int seconds);
 
-  private:
+private:
     void AcceptAll();
     void OnReadable(Connection& c);
     void HandleLine(Connection& c, std::string_view line);

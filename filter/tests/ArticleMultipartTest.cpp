@@ -15,17 +15,19 @@ const std::string kLink = std::string("<LINK href=\"http://") + SITOWIAK_STYLE_H
 const std::string kLinkQp = std::string("<LINK href=3D\"http://") + SITOWIAK_STYLE_HOST +
                             "/artykuly.css\" type=3Dtext/css rel=3Dstylesheet>";
 
-const std::string kMixedHeader = "From: a@b\r\nContent-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n";
+const std::string kMixedHeader =
+    "From: a@b\r\nContent-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n";
 
 // --- Quoting ---------------------------------------------------------------
 
 TEST(MultipartQuoting, LeadingPairsOfSpacesBecomeQuoteMarksInTextParts) {
-    const std::string article = kMixedHeader +
-                                "  preamble\r\n"
-                                "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\n"
-                                "  > cytat\r\n    dwa\r\n   trzy\r\n  \r\nno\r\n -- \r\n-- \r\npodpis\r\n"
-                                "--b1\r\nContent-Type: text/html\r\n\r\n  <p>\r\n"
-                                "--b1--\r\n  epilog\r\n.\r\n";
+    const std::string article =
+        kMixedHeader +
+        "  preamble\r\n"
+        "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\n"
+        "  > cytat\r\n    dwa\r\n   trzy\r\n  \r\nno\r\n -- \r\n-- \r\npodpis\r\n"
+        "--b1\r\nContent-Type: text/html\r\n\r\n  <p>\r\n"
+        "--b1--\r\n  epilog\r\n.\r\n";
     EXPECT_EQ(FromServer(article, {}),
               kMixedHeader +
                   "  preamble\r\n"
@@ -36,10 +38,12 @@ TEST(MultipartQuoting, LeadingPairsOfSpacesBecomeQuoteMarksInTextParts) {
 }
 
 TEST(MultipartQuoting, ThePartHeaderIsNotQuoted) {
-    const std::string article = kMixedHeader +
-                                "--b1\r\nContent-Type: text/plain\r\n  X-Folded: y\r\n\r\n  x\r\n--b1--\r\n.\r\n";
+    const std::string article =
+        kMixedHeader +
+        "--b1\r\nContent-Type: text/plain\r\n  X-Folded: y\r\n\r\n  x\r\n--b1--\r\n.\r\n";
     EXPECT_EQ(FromServer(article, {}),
-              kMixedHeader + "--b1\r\nContent-Type: text/plain\r\n  X-Folded: y\r\n\r\n>x\r\n--b1--\r\n.\r\n");
+              kMixedHeader +
+                  "--b1\r\nContent-Type: text/plain\r\n  X-Folded: y\r\n\r\n>x\r\n--b1--\r\n.\r\n");
 }
 
 TEST(MultipartQuoting, ManyQuotedLinesAreRewrittenInOnePass) {
@@ -48,8 +52,11 @@ TEST(MultipartQuoting, ManyQuotedLinesAreRewrittenInOnePass) {
         lines += "    line " + std::to_string(i) + "\r\n";
         quoted += ">>line " + std::to_string(i) + "\r\n";
     }
-    EXPECT_EQ(FromServer(kMixedHeader + "--b1\r\nContent-Type: text/plain\r\n\r\n" + lines + "--b1--\r\n.\r\n", {}),
-              kMixedHeader + "--b1\r\nContent-Type: text/plain\r\n\r\n" + quoted + "--b1--\r\n.\r\n");
+    EXPECT_EQ(
+        FromServer(
+            kMixedHeader + "--b1\r\nContent-Type: text/plain\r\n\r\n" + lines + "--b1--\r\n.\r\n",
+            {}),
+        kMixedHeader + "--b1\r\nContent-Type: text/plain\r\n\r\n" + quoted + "--b1--\r\n.\r\n");
 }
 
 // --- Boundaries ------------------------------------------------------------
@@ -68,15 +75,19 @@ TEST(MultipartBoundary, AnUnquotedBoundaryIsAToken) {
 TEST(MultipartBoundary, TheClosingBoundaryLineIsABoundaryLineToo) {
     ArticleOptions o;
     o.forcedContentType = "text/plain";
-    EXPECT_EQ(FromServer(kMixedHeader + "--b1\r\nContent-Type: image/png\r\n\r\nPNG\r\n--b1--\r\n.\r\n", o),
-              kMixedHeader + "--b1--\r\n.\r\n");
+    EXPECT_EQ(
+        FromServer(kMixedHeader + "--b1\r\nContent-Type: image/png\r\n\r\nPNG\r\n--b1--\r\n.\r\n",
+                   o),
+        kMixedHeader + "--b1--\r\n.\r\n");
 }
 
 TEST(MultipartBoundary, BoundaryLinesCompareWithoutRegardToCase) {
     ArticleOptions o;
     o.forcedContentType = "text/plain";
-    EXPECT_EQ(FromServer(kMixedHeader + "--B1\r\nContent-Type: image/png\r\n\r\nPNG\r\n--b1--\r\n.\r\n", o),
-              kMixedHeader + "--b1--\r\n.\r\n");
+    EXPECT_EQ(
+        FromServer(kMixedHeader + "--B1\r\nContent-Type: image/png\r\n\r\nPNG\r\n--b1--\r\n.\r\n",
+                   o),
+        kMixedHeader + "--b1--\r\n.\r\n");
 }
 
 TEST(MultipartBoundary, AnEmptyQuotedBoundaryMakesEveryDashLineABoundary) {
@@ -94,11 +105,12 @@ TEST(MultipartBoundary, TheBoundaryIsLookedForOnlyInTheContentTypeField) {
     // a "boundary=" in a later header line is not taken.
     ArticleOptions o;
     o.forcedContentType = "text/plain";
-    EXPECT_EQ(FromServer("Content-Type: multipart/mixed\r\nX-A: boundary=\"q\"\r\n\r\n"
-                         "--q\r\nContent-Type: text/plain\r\n\r\nt\r\n--x\r\nbody\r\n--q--\r\n.\r\n",
-                         o),
-              "Content-Type: multipart/mixed\r\nX-A: boundary=\"q\"\r\n\r\n"
-              "--q\r\nContent-Type: text/plain\r\n\r\nt\r\n--q--\r\n.\r\n");
+    EXPECT_EQ(
+        FromServer("Content-Type: multipart/mixed\r\nX-A: boundary=\"q\"\r\n\r\n"
+                   "--q\r\nContent-Type: text/plain\r\n\r\nt\r\n--x\r\nbody\r\n--q--\r\n.\r\n",
+                   o),
+        "Content-Type: multipart/mixed\r\nX-A: boundary=\"q\"\r\n\r\n"
+        "--q\r\nContent-Type: text/plain\r\n\r\nt\r\n--q--\r\n.\r\n");
 }
 
 TEST(MultipartBoundary, NestedMultipartIsOnePart) {
@@ -106,7 +118,8 @@ TEST(MultipartBoundary, NestedMultipartIsOnePart) {
         "--outer\r\nContent-Type: multipart/alternative; boundary=\"inner\"\r\n\r\n"
         "--inner\r\nContent-Type: text/plain\r\n\r\n  x\r\n--inner--\r\n";
     const std::string header = "Content-Type: multipart/mixed; boundary=\"outer\"\r\n\r\n";
-    EXPECT_EQ(FromServer(header + inner + "--outer--\r\n.\r\n", {}), header + inner + "--outer--\r\n.\r\n");
+    EXPECT_EQ(FromServer(header + inner + "--outer--\r\n.\r\n", {}),
+              header + inner + "--outer--\r\n.\r\n");
     ArticleOptions o;
     o.forcedContentType = "text/plain";
     EXPECT_EQ(FromServer(header + inner + "--outer--\r\n.\r\n", o), header + "--outer--\r\n.\r\n");
@@ -140,8 +153,9 @@ TEST(MultipartAlternative, ThePreambleSkipFindsTheBoundaryOnlyAtALineStart) {
     EXPECT_EQ(FromServer(header + "see --a here\r\n  pre\r\n"
                                   "--a\r\nContent-Type: text/plain\r\n\r\n  x\r\n--a--\r\n.\r\n",
                          o),
-              header + "see --a here\r\n  pre\r\n"
-                       "--a\r\nContent-Type: text/plain\r\n\r\n>x\r\n--a--\r\n.\r\n");
+              header +
+                  "see --a here\r\n  pre\r\n"
+                  "--a\r\nContent-Type: text/plain\r\n\r\n>x\r\n--a--\r\n.\r\n");
 }
 
 TEST(MultipartAlternative, ALineThatBeginsWithTheBoundaryIsABoundaryLine) {
@@ -185,17 +199,17 @@ TEST(MultipartAlternative, ThePlainAlternativeIsReencodedWithoutRemoval) {
 TEST(MultipartRemoval, APartWithoutContentTypeIsRemovedWhenATypeIsForced) {
     ArticleOptions o;
     o.forcedContentType = "TEXT/PLAIN";  // compared without regard to case
-    EXPECT_EQ(FromServer(kMixedHeader +
-                             "--b1\r\nContent-Type: text/plain\r\n\r\na\r\n"
-                             "--b1\r\nX-No-Type: 1\r\n\r\nb\r\n"
-                             "--b1\r\nContent-Type: text/html\r\n\r\nc\r\n"
-                             "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nd\r\n"
-                             "--b1--\r\nepilogue\r\n.\r\n",
-                         o),
-              kMixedHeader +
-                  "--b1\r\nContent-Type: text/plain\r\n\r\na\r\n"
-                  "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nd\r\n"
-                  "--b1--\r\nepilogue\r\n.\r\n");
+    EXPECT_EQ(
+        FromServer(kMixedHeader + "--b1\r\nContent-Type: text/plain\r\n\r\na\r\n"
+                                  "--b1\r\nX-No-Type: 1\r\n\r\nb\r\n"
+                                  "--b1\r\nContent-Type: text/html\r\n\r\nc\r\n"
+                                  "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nd\r\n"
+                                  "--b1--\r\nepilogue\r\n.\r\n",
+                   o),
+        kMixedHeader +
+            "--b1\r\nContent-Type: text/plain\r\n\r\na\r\n"
+            "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nd\r\n"
+            "--b1--\r\nepilogue\r\n.\r\n");
 }
 
 TEST(MultipartRemoval, NothingIsRemovedWithoutAForcedType) {
@@ -208,67 +222,73 @@ TEST(MultipartRemoval, NothingIsRemovedWithoutAForcedType) {
 TEST(MultipartRecode, EachTextPartIsReencodedAndRelabelledInItsOwnHeader) {
     ArticleOptions o;
     o.forcedCharset = "utf-8";
-    EXPECT_EQ(FromServer(kMixedHeader +
-                             "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\n\xB1\r\n"
-                             "--b1\r\nContent-Type: text/plain; charset=\"windows-1250\"\r\n\r\n\xB9\r\n"
-                             "--b1\r\nContent-Type: application/octet-stream\r\n\r\n\xB9\r\n"
-                             "--b1--\r\n.\r\n",
-                         o),
-              kMixedHeader +
-                  "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n\xC4\x85\r\n"
-                  "--b1\r\nContent-Type: text/plain; charset=\"utf-8\"\r\n\r\n\xC4\x85\r\n"
-                  "--b1\r\nContent-Type: application/octet-stream\r\n\r\n\xB9\r\n"
-                  "--b1--\r\n.\r\n");
+    EXPECT_EQ(
+        FromServer(kMixedHeader +
+                       "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\n\xB1\r\n"
+                       "--b1\r\nContent-Type: text/plain; charset=\"windows-1250\"\r\n\r\n\xB9\r\n"
+                       "--b1\r\nContent-Type: application/octet-stream\r\n\r\n\xB9\r\n"
+                       "--b1--\r\n.\r\n",
+                   o),
+        kMixedHeader +
+            "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n\xC4\x85\r\n"
+            "--b1\r\nContent-Type: text/plain; charset=\"utf-8\"\r\n\r\n\xC4\x85\r\n"
+            "--b1\r\nContent-Type: application/octet-stream\r\n\r\n\xB9\r\n"
+            "--b1--\r\n.\r\n");
 }
 
 TEST(MultipartRecode, AQuotedPrintablePartIsEncodedAgain) {
     ArticleOptions o;
     o.forcedCharset = "utf-8";
-    EXPECT_EQ(FromServer(kMixedHeader +
-                             "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n"
-                             "Content-Transfer-Encoding: quoted-printable\r\n\r\n=B1=\r\nx\r\n"
-                             "--b1--\r\n.\r\n",
-                         o),
-              kMixedHeader +
-                  "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n"
-                  "Content-Transfer-Encoding: quoted-printable\r\n\r\n=C4=85x\r\n"
-                  "--b1--\r\n.\r\n");
+    EXPECT_EQ(
+        FromServer(kMixedHeader + "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n"
+                                  "Content-Transfer-Encoding: quoted-printable\r\n\r\n=B1=\r\nx\r\n"
+                                  "--b1--\r\n.\r\n",
+                   o),
+        kMixedHeader +
+            "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n"
+            "Content-Transfer-Encoding: quoted-printable\r\n\r\n=C4=85x\r\n"
+            "--b1--\r\n.\r\n");
 }
 
 TEST(MultipartFooter, APostedMultipartArticleGetsTheFooterAtTheEndOfEachTextPart) {
-    EXPECT_EQ(Posted(kMixedHeader +
-                         "--b1\r\nContent-Type: text/plain\r\n\r\n  a\r\n"
-                         "--b1\r\nContent-Type: image/gif\r\n\r\nGIF\r\n"
-                         "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\nb\r\n"
-                         "--b1--\r\n.\r\n",
-                     ""),
-              kMixedHeader +
-                  "--b1\r\nContent-Type: text/plain\r\n\r\n>a\r\n" + Footer() +
-                  "--b1\r\nContent-Type: image/gif\r\n\r\nGIF\r\n"
-                  "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\nb\r\n" + Footer() +
-                  "--b1--\r\n.\r\n");
+    EXPECT_EQ(
+        Posted(kMixedHeader + "--b1\r\nContent-Type: text/plain\r\n\r\n  a\r\n"
+                              "--b1\r\nContent-Type: image/gif\r\n\r\nGIF\r\n"
+                              "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\nb\r\n"
+                              "--b1--\r\n.\r\n",
+               ""),
+        kMixedHeader + "--b1\r\nContent-Type: text/plain\r\n\r\n>a\r\n" + Footer() +
+            "--b1\r\nContent-Type: image/gif\r\n\r\nGIF\r\n"
+            "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\nb\r\n" +
+            Footer() + "--b1--\r\n.\r\n");
 }
 
 TEST(MultipartFooter, TheFooterOfAPartIsInThePartsForcedCharset) {
     ArticleOptions o;
     o.productName = "Sit\xC3\xB3wiak";
-    EXPECT_EQ(Posted(kMixedHeader + "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\nb\r\n--b1--\r\n.\r\n",
-                     "windows-1250", o),
-              kMixedHeader + "--b1\r\nContent-Type: text/plain; charset=windows-1250\r\n\r\nb\r\n" +
-                  Footer("Sit\xF3wiak") + "--b1--\r\n.\r\n");
+    EXPECT_EQ(
+        Posted(
+            kMixedHeader +
+                "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\nb\r\n--b1--\r\n.\r\n",
+            "windows-1250", o),
+        kMixedHeader + "--b1\r\nContent-Type: text/plain; charset=windows-1250\r\n\r\nb\r\n" +
+            Footer("Sit\xF3wiak") + "--b1--\r\n.\r\n");
 }
 
 TEST(MultipartStyle, TheHtmlPartGetsTheLinkInItsOwnTransferEncoding) {
     ArticleOptions o;
     o.addStyle = true;
-    EXPECT_EQ(FromServer(kMixedHeader +
-                             "--b1\r\nContent-Type: text/html\r\n\r\n<STYLE></STYLE>\r\n"
-                             "--b1\r\nContent-Type: text/html\r\nContent-Transfer-Encoding: Quoted-Printable\r\n"
-                             "\r\n<STYLE></STYLE>\r\n--b1--\r\n.\r\n",
-                         o),
-              kMixedHeader + "--b1\r\nContent-Type: text/html\r\n\r\n" + kLink +
-                  "\r\n--b1\r\nContent-Type: text/html\r\nContent-Transfer-Encoding: Quoted-Printable\r\n"
-                  "\r\n" + kLinkQp + "\r\n--b1--\r\n.\r\n");
+    EXPECT_EQ(
+        FromServer(
+            kMixedHeader +
+                "--b1\r\nContent-Type: text/html\r\n\r\n<STYLE></STYLE>\r\n"
+                "--b1\r\nContent-Type: text/html\r\nContent-Transfer-Encoding: Quoted-Printable\r\n"
+                "\r\n<STYLE></STYLE>\r\n--b1--\r\n.\r\n",
+            o),
+        kMixedHeader + "--b1\r\nContent-Type: text/html\r\n\r\n" + kLink +
+            "\r\n--b1\r\nContent-Type: text/html\r\nContent-Transfer-Encoding: Quoted-Printable\r\n"
+            "\r\n" +
+            kLinkQp + "\r\n--b1--\r\n.\r\n");
 }
 
 // --- A part whose header has no empty line ---------------------------------
@@ -278,15 +298,16 @@ TEST(MultipartOpenHeader, APartWithoutHeaderEndIsNotRewrittenButMayBeRemoved) {
     const std::string part2 = "--b1\r\nContent-Type: text/plain\r\n\r\n  y\r\n";
     EXPECT_EQ(Posted(kMixedHeader + part1 + part2 + "--b1--\r\n.\r\n", "utf-8"),
               kMixedHeader + part1 +
-                  "--b1\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n\r\n>y\r\n" + Footer() +
-                  "--b1--\r\n.\r\n");
+                  "--b1\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n\r\n>y\r\n" +
+                  Footer() + "--b1--\r\n.\r\n");
     ArticleOptions o;
     o.forcedContentType = "text/html";
     o.addStyle = true;
-    EXPECT_EQ(FromServer(kMixedHeader + "--b1\r\nContent-Type: text/html\r\n<STYLE></STYLE>\r\n" + part2 +
-                             "--b1--\r\n.\r\n",
-                         o),
-              kMixedHeader + "--b1\r\nContent-Type: text/html\r\n<STYLE></STYLE>\r\n--b1--\r\n.\r\n");
+    EXPECT_EQ(
+        FromServer(kMixedHeader + "--b1\r\nContent-Type: text/html\r\n<STYLE></STYLE>\r\n" + part2 +
+                       "--b1--\r\n.\r\n",
+                   o),
+        kMixedHeader + "--b1\r\nContent-Type: text/html\r\n<STYLE></STYLE>\r\n--b1--\r\n.\r\n");
 }
 
 }  // namespace

@@ -55,10 +55,10 @@ TEST(ArticleRecode, AQuotedCharsetChangesOnlyBetweenTheQuotes) {
 TEST(ArticleRecode, WithoutContentTypeTheBodyIsUsAsciiAndAFieldIsAdded) {
     // 8-bit bytes are invalid in us-ascii: each becomes U+FFFD, which
     // windows-1250 lacks: "?".
-    EXPECT_EQ(FromServer("From: a@b\r\nSubject: test\r\n\r\nZa\xBF\xF3\r\n.\r\n",
-                         Forced("windows-1250")),
-              "From: a@b\r\nSubject: test\r\nContent-Type: text/plain;\r\n"
-              "\tcharset=\"windows-1250\"\r\n\r\nZa??\r\n.\r\n");
+    EXPECT_EQ(
+        FromServer("From: a@b\r\nSubject: test\r\n\r\nZa\xBF\xF3\r\n.\r\n", Forced("windows-1250")),
+        "From: a@b\r\nSubject: test\r\nContent-Type: text/plain;\r\n"
+        "\tcharset=\"windows-1250\"\r\n\r\nZa??\r\n.\r\n");
 }
 
 TEST(ArticleRecode, ContentTypeWithoutASpaceIsNotRecognised) {
@@ -69,7 +69,8 @@ TEST(ArticleRecode, ContentTypeWithoutASpaceIsNotRecognised) {
 }
 
 TEST(ArticleRecode, ContentTypeWithTwoSpacesMatchesNoBranch) {
-    const std::string article = "Content-Type:  text/plain; charset=iso-8859-2\r\n\r\n\xB1\r\n.\r\n";
+    const std::string article =
+        "Content-Type:  text/plain; charset=iso-8859-2\r\n\r\n\xB1\r\n.\r\n";
     ArticleOptions o = Forced("utf-8");
     o.addFooter = true;
     EXPECT_EQ(FromServer(article, o), article);
@@ -101,27 +102,30 @@ TEST(ArticleRecode, AnUnquotedCharsetIsATokenFollowedByParameters) {
 TEST(ArticleRecode, CharsetIsLookedForOnlyInsideTheContentTypeField) {
     // Obvious fault F2: neither a later header line nor the body gives the
     // charset; the field has none, so it is "" (code page 1252: B1 is "±").
-    EXPECT_EQ(FromServer("Content-Type: text/plain\r\nX-Note: charset=iso-8859-2\r\n\r\n"
-                         "\xB1\r\ncharset=iso-8859-2\r\n.\r\n",
-                         Forced("utf-8")),
-              "Content-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\nX-Note: charset=iso-8859-2\r\n\r\n"
-              "\xC2\xB1\r\ncharset=iso-8859-2\r\n.\r\n");
+    EXPECT_EQ(
+        FromServer("Content-Type: text/plain\r\nX-Note: charset=iso-8859-2\r\n\r\n"
+                   "\xB1\r\ncharset=iso-8859-2\r\n.\r\n",
+                   Forced("utf-8")),
+        "Content-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\nX-Note: charset=iso-8859-2\r\n\r\n"
+        "\xC2\xB1\r\ncharset=iso-8859-2\r\n.\r\n");
 }
 
 TEST(ArticleRecode, ContinuationLinesBelongToTheField) {
     // Tab-folded, and space-folded (C1): one
     // field, one charset label after relabelling.
-    EXPECT_EQ(FromServer("Content-Type: text/plain;\r\n\tcharset=\"iso-8859-2\"\r\nSubject: s\r\n\r\n"
-                         "\xB1\r\n.\r\n",
-                         Forced("utf-8")),
-              "Content-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\nSubject: s\r\n\r\n\xC4\x85\r\n.\r\n");
+    EXPECT_EQ(
+        FromServer("Content-Type: text/plain;\r\n\tcharset=\"iso-8859-2\"\r\nSubject: s\r\n\r\n"
+                   "\xB1\r\n.\r\n",
+                   Forced("utf-8")),
+        "Content-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\nSubject: s\r\n\r\n\xC4\x85\r\n.\r\n");
     EXPECT_EQ(FromServer("Content-Type: text/plain;\r\n charset=iso-8859-2\r\nSubject: s\r\n\r\n"
                          "\xB1\r\n.\r\n",
                          Forced("utf-8")),
               "Content-Type: text/plain;\r\n charset=utf-8\r\nSubject: s\r\n\r\n\xC4\x85\r\n.\r\n");
-    EXPECT_EQ(FromServer("Content-Type: text/plain\r\n  ; format=flowed\r\n\r\nab\r\n.\r\n",
-                         Forced("utf-8")),
-              "Content-Type: text/plain\r\n  ; format=flowed;\r\n\tcharset=\"utf-8\"\r\n\r\nab\r\n.\r\n");
+    EXPECT_EQ(
+        FromServer("Content-Type: text/plain\r\n  ; format=flowed\r\n\r\nab\r\n.\r\n",
+                   Forced("utf-8")),
+        "Content-Type: text/plain\r\n  ; format=flowed;\r\n\tcharset=\"utf-8\"\r\n\r\nab\r\n.\r\n");
 }
 
 TEST(ArticleRecode, AQuotedCharsetWithoutItsClosingQuote) {
@@ -141,11 +145,12 @@ TEST(ArticleRecode, AnUnknownCharsetIsReadAs1252) {
 TEST(ArticleRecode, TheLastContentTypeLineCountsButTheFirstIsRelabelled) {
     // The scanner keeps the last "Content-Type: " line; FindField finds the
     // first one, which is the one relabelled.
-    EXPECT_EQ(FromServer("Content-Type: text/html\r\nContent-Type: text/plain; charset=iso-8859-2\r\n"
-                         "\r\n\xB1\r\n.\r\n",
-                         Forced("utf-8")),
-              "Content-Type: text/html;\r\n\tcharset=\"utf-8\"\r\n"
-              "Content-Type: text/plain; charset=iso-8859-2\r\n\r\n\xC4\x85\r\n.\r\n");
+    EXPECT_EQ(
+        FromServer("Content-Type: text/html\r\nContent-Type: text/plain; charset=iso-8859-2\r\n"
+                   "\r\n\xB1\r\n.\r\n",
+                   Forced("utf-8")),
+        "Content-Type: text/html;\r\n\tcharset=\"utf-8\"\r\n"
+        "Content-Type: text/plain; charset=iso-8859-2\r\n\r\n\xC4\x85\r\n.\r\n");
 }
 
 TEST(ArticleRecode, DotStuffedLinesAreConvertedAsTheyStand) {
@@ -184,10 +189,12 @@ TEST(ArticleRecodeEncoded, ABase64BodyIsDecodedConvertedAndEncodedAgain) {
 TEST(ArticleRecodeEncoded, InTheSameCodePageAnEncodedBodyIsOnlyRelabelled) {
     const std::string body = "Za=C5=BC=\r\n a\r\n";
     EXPECT_EQ(Posted("Content-Type: text/plain; charset=iso-8859-2\r\n"
-                     "Content-Transfer-Encoding: quoted-printable\r\n\r\n" + body + ".\r\n",
+                     "Content-Transfer-Encoding: quoted-printable\r\n\r\n" +
+                         body + ".\r\n",
                      "utf-8"),
               "Content-Type: text/plain; charset=utf-8\r\n"
-              "Content-Transfer-Encoding: quoted-printable\r\n\r\n" + body + Footer() + ".\r\n");
+              "Content-Transfer-Encoding: quoted-printable\r\n\r\n" +
+                  body + Footer() + ".\r\n");
 }
 
 TEST(ArticleRecodeEncoded, OtherTransferEncodingsAreConvertedAsRawBytes) {
@@ -201,9 +208,11 @@ TEST(ArticleRecodeEncoded, OtherTransferEncodingsAreConvertedAsRawBytes) {
 // --- Footer ----------------------------------------------------------------
 
 TEST(ArticleFooter, APostedArticleGetsTheFooterBeforeItsTerminatingLine) {
-    EXPECT_EQ(Posted("From: a@b\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\nTekst\r\n.\r\n", ""),
-              "From: a@b\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\nTekst\r\n" + Footer() +
-                  ".\r\n");
+    EXPECT_EQ(
+        Posted("From: a@b\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\nTekst\r\n.\r\n",
+               ""),
+        "From: a@b\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\nTekst\r\n" + Footer() +
+            ".\r\n");
 }
 
 TEST(ArticleFooter, TheFooterIsConvertedIntoTheArticlesCharset) {
@@ -219,7 +228,8 @@ TEST(ArticleFooter, TheFooterIsConvertedIntoTheArticlesCharset) {
 TEST(ArticleFooter, APostedArticleWithAForcedCharsetKeepsItsTextAndChangesItsLabel) {
     ArticleOptions o;
     o.productName = "Sit\xC3\xB3wiak";
-    EXPECT_EQ(Posted("Content-Type: text/plain; charset=iso-8859-2\r\n\r\nZa\xC5\xBC\r\n.\r\n", "utf-8", o),
+    EXPECT_EQ(Posted("Content-Type: text/plain; charset=iso-8859-2\r\n\r\nZa\xC5\xBC\r\n.\r\n",
+                     "utf-8", o),
               "Content-Type: text/plain; charset=utf-8\r\n\r\nZa\xC5\xBC\r\n" +
                   Footer("Sit\xC3\xB3wiak") + ".\r\n");
 }
@@ -227,7 +237,8 @@ TEST(ArticleFooter, APostedArticleWithAForcedCharsetKeepsItsTextAndChangesItsLab
 TEST(ArticleFooter, VersionPartsAboveTwoHundredFiftyFiveKeepTheirLowBits) {
     ArticleOptions o;
     o.productVersion = Version(1, 2, 300, 4);
-    EXPECT_EQ(Posted("\r\nx\r\n.\r\n", "", o), "\r\nx\r\n" + Footer("Sitowiak", "1.02.44.04") + ".\r\n");
+    EXPECT_EQ(Posted("\r\nx\r\n.\r\n", "", o),
+              "\r\nx\r\n" + Footer("Sitowiak", "1.02.44.04") + ".\r\n");
 }
 
 TEST(ArticleFooter, AnArticleFromTheServerNeverGetsTheFooter) {
@@ -256,11 +267,12 @@ TEST(ArticleStyle, TheFirstEmptyStyleElementBecomesTheLink) {
 TEST(ArticleStyle, TheLinkIsQuotedPrintableOnlyInAQuotedPrintableBody) {
     ArticleOptions o;
     o.addStyle = true;
-    EXPECT_EQ(FromServer("Content-Type: text/html\r\nContent-Transfer-Encoding: quoted-printable\r\n"
-                         "\r\n<STYLE></STYLE>\r\n.\r\n",
-                         o),
-              "Content-Type: text/html\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" +
-                  kLinkQp + "\r\n.\r\n");
+    EXPECT_EQ(
+        FromServer("Content-Type: text/html\r\nContent-Transfer-Encoding: quoted-printable\r\n"
+                   "\r\n<STYLE></STYLE>\r\n.\r\n",
+                   o),
+        "Content-Type: text/html\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" + kLinkQp +
+            "\r\n.\r\n");
 }
 
 TEST(ArticleStyle, WithoutTheElementOrWithoutAddStyleNothingChanges) {

@@ -61,7 +61,8 @@ inline std::string Posted(const std::string& article, const std::string& kodowan
     return Rewrite(article, 0, o);
 }
 
-inline std::string Footer(const std::string& name = "Sitowiak", const std::string& version = "5.00.00.48",
+inline std::string Footer(const std::string& name = "Sitowiak",
+                          const std::string& version = "5.00.00.48",
                           const std::string& url = "http://sitowiak.example/") {
     return "-- \r\nPrzefiltrowane przez " + name + " " + version + "\r\n" + url + "\r\n";
 }

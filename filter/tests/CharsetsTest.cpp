@@ -25,9 +25,9 @@ TEST(CodePageOf, UnknownOrEmptyNamesGive1252) {
 
 TEST(CodePageOf, FollowsAnAliasOneStepOnly) {
     const platform::MimeCharset db[] = {
-        {"target", {}, 28592},      {"alias", "target", -1},  {"alias2", "alias", -1},
-        {"no-encoding", {}, -1},    {"to-missing", "nowhere", -1},
-        {"to-no-encoding", "no-encoding", -1},
+        {"target", {}, 28592},         {"alias", "target", -1},
+        {"alias2", "alias", -1},       {"no-encoding", {}, -1},
+        {"to-missing", "nowhere", -1}, {"to-no-encoding", "no-encoding", -1},
     };
     EXPECT_EQ(CodePageOf("alias", db), 28592u);
     EXPECT_EQ(CodePageOf("ALIAS", db), 28592u);

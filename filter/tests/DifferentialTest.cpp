@@ -44,12 +44,36 @@ const char* const kHeaderLines[] = {
 };
 
 const char* const kBodyLines[] = {
-    "text", "  indented", "    twice", "   three", "  ", "", "..dot", ".", "-- ", "--B",
-    "--B--", "--b", "--", "<STYLE></STYLE>", "<p><STYLE></STYLE></p>", "=B1=", "=C4=85 qp",
-    "\xB1\xE6 bytes", "\xC4\x85 utf8", "Content-Type: text/plain", "Content-Type: text/plain; charset=iso-8859-2",
-    "Content-Type: text/html", "Content-Type: image/png",
-    "Content-Transfer-Encoding: quoted-printable", "Content-Transfer-Encoding: base64",
-    "x\ry", "charset=x", "WmG/87PmDQo=", "\x80\x81\x82", " \t ",
+    "text",
+    "  indented",
+    "    twice",
+    "   three",
+    "  ",
+    "",
+    "..dot",
+    ".",
+    "-- ",
+    "--B",
+    "--B--",
+    "--b",
+    "--",
+    "<STYLE></STYLE>",
+    "<p><STYLE></STYLE></p>",
+    "=B1=",
+    "=C4=85 qp",
+    "\xB1\xE6 bytes",
+    "\xC4\x85 utf8",
+    "Content-Type: text/plain",
+    "Content-Type: text/plain; charset=iso-8859-2",
+    "Content-Type: text/html",
+    "Content-Type: image/png",
+    "Content-Transfer-Encoding: quoted-printable",
+    "Content-Transfer-Encoding: base64",
+    "x\ry",
+    "charset=x",
+    "WmG/87PmDQo=",
+    "\x80\x81\x82",
+    " \t ",
 };
 
 std::string Pick(std::mt19937& rng, const char* const* items, size_t count) {
@@ -60,15 +84,20 @@ std::string Article(std::mt19937& rng) {
     std::uniform_int_distribution<int> percent(0, 99);
     std::string a;
     int headers = std::uniform_int_distribution<int>(0, 5)(rng);
-    for (int i = 0; i < headers; ++i) a += Pick(rng, kHeaderLines, std::size(kHeaderLines)) + "\r\n";
+    for (int i = 0; i < headers; ++i)
+        a += Pick(rng, kHeaderLines, std::size(kHeaderLines)) + "\r\n";
     if (percent(rng) < 90) a += "\r\n";
     int lines = std::uniform_int_distribution<int>(0, 40)(rng);
     for (int i = 0; i < lines; ++i) a += Pick(rng, kBodyLines, std::size(kBodyLines)) + "\r\n";
     int end = percent(rng);
-    if (end < 80) a += ".\r\n";
-    else if (end < 85) a += ".";
-    else if (end < 90) a += ".\r\nafter\r\n.\r\n";
-    else if (end < 93) a += "a\0b\r\n.\r\n"s;
+    if (end < 80)
+        a += ".\r\n";
+    else if (end < 85)
+        a += ".";
+    else if (end < 90)
+        a += ".\r\nafter\r\n.\r\n";
+    else if (end < 93)
+        a += "a\0b\r\n.\r\n"s;
     return a;
 }
 
@@ -96,14 +125,15 @@ TEST(Differential, OnePassRewritingEqualsEditingOneStepAtATime) {
         o.addFooter = rng() % 2;
         o.addStyle = rng() % 2;
         if (rng() % 4 == 0) o.productName = "Sit\xC3\xB3wiak";
-        ReferenceInputs in{o.productName, o.productUrl, o.productVersion, o.sourceCharset,
-                           o.forcedCharset, o.forcedContentType, o.addFooter, o.addStyle,
-                           SITOWIAK_STYLE_HOST};
+        ReferenceInputs in{o.productName,   o.productUrl,    o.productVersion,
+                           o.sourceCharset, o.forcedCharset, o.forcedContentType,
+                           o.addFooter,     o.addStyle,      SITOWIAK_STYLE_HOST};
         std::string expected = RunReference(text, start, in);
         ASSERT_EQ(Rewrite(text, start, o), expected)
             << "case " << i << " forced=" << o.forcedCharset << " source=" << o.sourceCharset
-            << " type=" << o.forcedContentType << " footer=" << o.addFooter << " style=" << o.addStyle
-            << "\n" << ::testing::PrintToString(text);
+            << " type=" << o.forcedContentType << " footer=" << o.addFooter
+            << " style=" << o.addStyle << "\n"
+            << ::testing::PrintToString(text);
     }
 }
 

@@ -109,7 +109,8 @@ TEST(DecodeHeaderWords, AdjacentWordsJoinAcrossASplitCharacter) {
 
 TEST(DecodeHeaderWords, SpacesBetweenWordsGoButOtherTextStays) {
     EXPECT_EQ(Decode("=?iso-8859-2?Q?=B1?=   =?utf-8?Q?=C4=87?=").text, u"ąć");
-    EXPECT_EQ(Decode("=?iso-8859-2?Q?=B1?=\t=?iso-8859-2?Q?=B1?=").text, u"ą\tą");  // a tab separates overview fields
+    EXPECT_EQ(Decode("=?iso-8859-2?Q?=B1?=\t=?iso-8859-2?Q?=B1?=").text,
+              u"ą\tą");  // a tab separates overview fields
     EXPECT_EQ(Decode("=?iso-8859-2?Q?=B1?= x =?iso-8859-2?Q?=B1?=").text, u"ą x ą");
     EXPECT_EQ(Decode("=?iso-8859-2?Q?=B1?= =?x?X?y?=").text, u"ą x?X?y?=");  // no word: space stays
     EXPECT_EQ(Decode("a =?iso-8859-2?Q?=B1?= b").text, u"a ą b");
@@ -192,7 +193,10 @@ TEST(DecodeHeaderBWords, BytesOutsideTheAlphabetAreSkippedAndALoneLastCharacterD
 }
 
 TEST(DecodeHeaderBWords, AnEmptyBWordIsAWordAndGivesNothing) {
-    EXPECT_EQ(Decode("a =?utf-8?B?" "?= b").text, u"a  b");  // split: no trigraph
+    EXPECT_EQ(Decode("a =?utf-8?B?"
+                     "?= b")
+                  .text,
+              u"a  b");                                              // split: no trigraph
     EXPECT_EQ(Decode("=?utf-8?B?Y?= =?utf-8?B?YQ==?=").text, u"a");  // spaces between words go
 }
 

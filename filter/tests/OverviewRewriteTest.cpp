@@ -21,9 +21,11 @@ std::string Overview(const std::string& lines, const std::string& forced, bool i
     return out.substr(kStatus.size());
 }
 
-const std::string kQLine = "1\t=?iso-8859-2?Q?Za=BF=F3=B3=E6_g=EA=B6l=B1?=\t=?iso-8859-2?Q?Pl=B1skun?= <p@x>\t"
-                           "Mon, 7 Dec 2026\t<m1@x>\t\t1234\t20\r\n";
-const std::string kRawLine = "2\tRe: Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87\ta@b\tMon\t<m2@x>\t\t10\t1\r\n";
+const std::string kQLine =
+    "1\t=?iso-8859-2?Q?Za=BF=F3=B3=E6_g=EA=B6l=B1?=\t=?iso-8859-2?Q?Pl=B1skun?= <p@x>\t"
+    "Mon, 7 Dec 2026\t<m1@x>\t\t1234\t20\r\n";
+const std::string kRawLine =
+    "2\tRe: Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87\ta@b\tMon\t<m2@x>\t\t10\t1\r\n";
 const std::string kAsciiLine = "3\tHello\ta@b\tMon\t<m3@x>\t\t10\t1\r\n";
 
 TEST(Overview, NothingForcedPassesTheReplyByteForByte) {
@@ -32,7 +34,8 @@ TEST(Overview, NothingForcedPassesTheReplyByteForByte) {
 }
 
 TEST(Overview, IgnoreRawLeavesOutLinesWithRawEightBitBytes) {
-    EXPECT_EQ(Overview(kQLine + kRawLine + kAsciiLine + ".\r\n", "", true), kQLine + kAsciiLine + ".\r\n");
+    EXPECT_EQ(Overview(kQLine + kRawLine + kAsciiLine + ".\r\n", "", true),
+              kQLine + kAsciiLine + ".\r\n");
     // 8-bit bytes only inside an encoded word: kept.
     const std::string inside = "4\t=?utf-8?Q?\xC4\x85?=\r\n";
     EXPECT_EQ(Overview(inside + ".\r\n", "", true), inside + ".\r\n");
@@ -40,20 +43,23 @@ TEST(Overview, IgnoreRawLeavesOutLinesWithRawEightBitBytes) {
 
 TEST(Overview, AForcedCharsetDecodesWordsIntoPlainBytes) {
     EXPECT_EQ(Overview(kQLine + ".\r\n", "windows-1250", false),
-              "1\tZa\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9\tPl\xB9skun <p@x>\tMon, 7 Dec 2026\t<m1@x>\t\t1234\t20\r\n.\r\n");
+              "1\tZa\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9\tPl\xB9skun <p@x>\tMon, 7 Dec "
+              "2026\t<m1@x>\t\t1234\t20\r\n.\r\n");
 }
 
 TEST(Overview, RawTextIsReadAsUtf8AndReencoded) {
     EXPECT_EQ(Overview(kRawLine + ".\r\n", "windows-1250", false),
               "2\tRe: Za\xBF\xF3\xB3\xE6\ta@b\tMon\t<m2@x>\t\t10\t1\r\n.\r\n");
-    EXPECT_EQ(Overview(kRawLine + kAsciiLine + ".\r\n", "windows-1250", true), kAsciiLine + ".\r\n");
+    EXPECT_EQ(Overview(kRawLine + kAsciiLine + ".\r\n", "windows-1250", true),
+              kAsciiLine + ".\r\n");
     // Raw bytes that are not UTF-8 become U+FFFD, "?" in windows-1250.
     EXPECT_EQ(Overview("5\tZa\xBF\r\n.\r\n", "windows-1250", false), "5\tZa?\r\n.\r\n");
     EXPECT_EQ(Overview("5\tZa\xBF\r\n.\r\n", "utf-8", false), "5\tZa\xEF\xBF\xBD\r\n.\r\n");
 }
 
 TEST(Overview, WordsOfDifferentCharsetsMeetInTheForcedOne) {
-    EXPECT_EQ(Overview("6\t=?utf-8?Q?=C4=85?= =?iso-8859-2?Q?=B1?= =?x-unknown?Q?=E9?=\r\n.\r\n", "utf-8", false),
+    EXPECT_EQ(Overview("6\t=?utf-8?Q?=C4=85?= =?iso-8859-2?Q?=B1?= =?x-unknown?Q?=E9?=\r\n.\r\n",
+                       "utf-8", false),
               "6\t\xC4\x85\xC4\x85\xC3\xA9\r\n.\r\n");
 }
 

@@ -42,7 +42,10 @@ public:
             while (line_ + 2 <= Len()) {
                 size_t e = Search(line_, "\r\n");
                 lineEnd_ = e == npos ? Len() : e;
-                if (inHeader_) Header(); else Body();
+                if (inHeader_)
+                    Header();
+                else
+                    Body();
                 line_ = lineEnd_ + 2;
             }
         } catch (...) {
@@ -53,7 +56,9 @@ private:
     static constexpr size_t npos = std::string_view::npos;
     char* D() const { return b_.Data(); }
     size_t Len() const { return static_cast<size_t>(b_.Length()); }
-    std::string_view Text(size_t from) const { return std::string_view(D() + from, std::strlen(D() + from)); }
+    std::string_view Text(size_t from) const {
+        return std::string_view(D() + from, std::strlen(D() + from));
+    }
     static char Low(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
     bool Begins(size_t p, std::string_view x) const {
         for (size_t i = 0; i < x.size(); ++i) {
@@ -74,8 +79,10 @@ private:
         std::memcpy(at, text.data(), text.size());
         for (size_t* p : {&line_, &lineEnd_, &hs_, &bs_, &ct_, &ps_, &phs_, &pbs_, &pct_}) {
             if (*p == npos) continue;
-            if (*p >= b) *p = size_t(ptrdiff_t(*p) + delta);
-            else if (*p > a) *p = std::min(*p, a + text.size());
+            if (*p >= b)
+                *p = size_t(ptrdiff_t(*p) + delta);
+            else if (*p > a)
+                *p = std::min(*p, a + text.size());
         }
     }
     size_t NextField(size_t p) const {
@@ -122,7 +129,10 @@ private:
             if (Dot() && in_.style) Style(hs_, bs_);
         } else if (ct_ == npos || Begins(ct_, "text/plain")) {
             if (!Dot()) return;
-            if (!in_.forced.empty()) { Recode(hs_, bs_, charset_); charset_ = in_.forced; }
+            if (!in_.forced.empty()) {
+                Recode(hs_, bs_, charset_);
+                charset_ = in_.forced;
+            }
             if (in_.footer) Footer(charset_);
         } else if (Begins(ct_, "multipart/")) {
             Multipart();
@@ -131,8 +141,10 @@ private:
     void Multipart() {
         if (!Begins(line_, "--" + boundary_)) {
             if (inPartHeader_) {
-                if (lineEnd_ == line_) { inPartHeader_ = false; pbs_ = lineEnd_ + 2; }
-                else if (Begins(line_, "Content-Type: ")) {
+                if (lineEnd_ == line_) {
+                    inPartHeader_ = false;
+                    pbs_ = lineEnd_ + 2;
+                } else if (Begins(line_, "Content-Type: ")) {
                     pct_ = line_ + 14;
                     pcharset_ = Param(line_, pct_, "charset=").value_or("");
                 }
@@ -148,10 +160,14 @@ private:
             if (pct_ != npos && Begins(pct_, "text/html")) {
                 if (in_.style && body) Style(phs_, pbs_);
             } else if (pct_ != npos && Begins(pct_, "text/plain") && body) {
-                if (!in_.forced.empty()) { Recode(phs_, pbs_, pcharset_); pcharset_ = in_.forced; }
+                if (!in_.forced.empty()) {
+                    Recode(phs_, pbs_, pcharset_);
+                    pcharset_ = in_.forced;
+                }
                 if (in_.footer) Footer(pcharset_);
             }
-            if (!in_.type.empty() && (pct_ == npos || !Begins(pct_, in_.type))) Edit(ps_, line_, "");
+            if (!in_.type.empty() && (pct_ == npos || !Begins(pct_, in_.type)))
+                Edit(ps_, line_, "");
         }
         inPartHeader_ = true;
         pct_ = npos;
@@ -184,7 +200,8 @@ private:
             Edit(bs, line_, ConvertCodePage(body, from, to));
         } else if (from != to) {
             bool qp = te == TransferEncoding::kQuotedPrintable;
-            std::string c = ConvertCodePage(qp ? DecodeQuotedPrintable(body) : DecodeBase64(body), from, to);
+            std::string c =
+                ConvertCodePage(qp ? DecodeQuotedPrintable(body) : DecodeBase64(body), from, to);
             Edit(bs, line_, qp ? EncodeQuotedPrintable(c) : EncodeBase64(c));
         }
         size_t p = FindField(hs, "Content-Type");

@@ -9,7 +9,9 @@
 namespace sitowiak::filter {
 namespace {
 
-std::string Content(const TBuforDyn& b) { return std::string(b.Data(), static_cast<size_t>(b.Length())); }
+std::string Content(const TBuforDyn& b) {
+    return std::string(b.Data(), static_cast<size_t>(b.Length()));
+}
 
 void Fill(TBuforDyn& b, const std::string& text) {
     b.SetLength(static_cast<int32_t>(text.size()));

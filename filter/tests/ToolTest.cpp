@@ -25,11 +25,13 @@ std::string Slurp(const fs::path& p) {
 }
 
 ToolRun Tool(const std::string& args, const std::string& input) {
-    fs::path dir = fs::temp_directory_path() / ("sitowiak-filter-test-" + std::to_string(::getpid()));
+    fs::path dir =
+        fs::temp_directory_path() / ("sitowiak-filter-test-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     std::ofstream(dir / "in", std::ios::binary) << input;
-    std::string command = std::string(SITOWIAK_FILTER_TOOL) + " " + args + " <" + (dir / "in").string() +
-                          " >" + (dir / "out").string() + " 2>" + (dir / "err").string();
+    std::string command = std::string(SITOWIAK_FILTER_TOOL) + " " + args + " <" +
+                          (dir / "in").string() + " >" + (dir / "out").string() + " 2>" +
+                          (dir / "err").string();
     int status = std::system(command.c_str());
     ToolRun r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(dir / "out"), Slurp(dir / "err")};
     fs::remove_all(dir);
@@ -37,34 +39,40 @@ ToolRun Tool(const std::string& args, const std::string& input) {
 }
 
 TEST(SitowiakFilterTool, RewritesAnArticleAfterItsStatusLineWithTheProgramsIdentity) {
-    ToolRun r = Tool("article --status --charset utf-8 --footer",
-                 "220 1 <a@b>\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\n\xB1\r\n.\r\n");
+    ToolRun r =
+        Tool("article --status --charset utf-8 --footer",
+             "220 1 <a@b>\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\n\xB1\r\n.\r\n");
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out,
               "220 1 <a@b>\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n\xC4\x85\r\n"
-              "-- \r\nPrzefiltrowane przez Sitowiak 5.00.00.48\r\nhttps://sitowiak.plaskun.example/\r\n.\r\n");
+              "-- \r\nPrzefiltrowane przez Sitowiak "
+              "5.00.00.48\r\nhttps://sitowiak.plaskun.example/\r\n.\r\n");
 }
 
 TEST(SitowiakFilterTool, WithoutStatusTheArticleStartsAtTheFirstByte) {
     ToolRun r = Tool("article --source-charset=windows-1250 --charset utf-8",
-                 "Subject: s\r\n\r\n\xB9\r\n.\r\n");
+                     "Subject: s\r\n\r\n\xB9\r\n.\r\n");
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "Subject: s\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n\r\n\xC4\x85\r\n.\r\n");
+    EXPECT_EQ(
+        r.out,
+        "Subject: s\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n\r\n\xC4\x85\r\n.\r\n");
 }
 
 TEST(SitowiakFilterTool, RemovesPartsAndInsertsTheStyleLink) {
     ToolRun r = Tool("article --content-type text/html --style",
-                 "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nx\r\n"
-                 "--b\r\nContent-Type: text/html\r\n\r\n<STYLE></STYLE>\r\n--b--\r\n.\r\n");
+                     "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: "
+                     "text/plain\r\n\r\nx\r\n"
+                     "--b\r\nContent-Type: text/html\r\n\r\n<STYLE></STYLE>\r\n--b--\r\n.\r\n");
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, std::string("Content-Type: multipart/mixed; boundary=b\r\n\r\n"
                                  "--b\r\nContent-Type: text/html\r\n\r\n<LINK href=\"http://") +
-                         SITOWIAK_STYLE_HOST + "/artykuly.css\" type=text/css rel=stylesheet>\r\n--b--\r\n.\r\n");
+                         SITOWIAK_STYLE_HOST +
+                         "/artykuly.css\" type=text/css rel=stylesheet>\r\n--b--\r\n.\r\n");
 }
 
 TEST(SitowiakFilterTool, RewritesAnOverviewAfterItsStatusLine) {
     ToolRun r = Tool("overview --charset windows-1250 --ignore-raw",
-                 "224 ok\r\n1\t=?iso-8859-2?Q?=B1?=\r\n2\t\xC4\x85\r\n.\r\n");
+                     "224 ok\r\n1\t=?iso-8859-2?Q?=B1?=\r\n2\t\xC4\x85\r\n.\r\n");
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "224 ok\r\n1\t\xB9\r\n.\r\n");
 }

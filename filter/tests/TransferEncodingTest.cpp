@@ -9,7 +9,7 @@ namespace {
 
 TEST(QuotedPrintable, DecodesEscapesSoftBreaksAndPadding) {
     EXPECT_EQ(DecodeQuotedPrintable("Za=BF=f3 \r\nx=\r\ny\r\n"), "Za\xBF\xF3\r\nxy\r\n");
-    EXPECT_EQ(DecodeQuotedPrintable("a=ZZ=\r\n"), "a=ZZ");  // malformed "=" stays
+    EXPECT_EQ(DecodeQuotedPrintable("a=ZZ=\r\n"), "a=ZZ");           // malformed "=" stays
     EXPECT_EQ(DecodeQuotedPrintable("..x\r\n.\r\n"), ".x\r\n\r\n");  // dot-stuffing undone
 }
 

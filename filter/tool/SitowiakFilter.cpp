@@ -99,14 +99,22 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
             return !inlineValue.has_value();
         };
         bool ok;
-        if (name == "--charset") ok = value(o.charset);
-        else if (article && name == "--source-charset") ok = value(o.sourceCharset);
-        else if (article && name == "--content-type") ok = value(o.contentType);
-        else if (article && name == "--status") ok = flag(o.status);
-        else if (article && name == "--footer") ok = flag(o.footer);
-        else if (article && name == "--style") ok = flag(o.style);
-        else if (!article && name == "--ignore-raw") ok = flag(o.ignoreRaw);
-        else return UsageError("unknown option '" + std::string(args[i]) + "' for " + o.mode);
+        if (name == "--charset")
+            ok = value(o.charset);
+        else if (article && name == "--source-charset")
+            ok = value(o.sourceCharset);
+        else if (article && name == "--content-type")
+            ok = value(o.contentType);
+        else if (article && name == "--status")
+            ok = flag(o.status);
+        else if (article && name == "--footer")
+            ok = flag(o.footer);
+        else if (article && name == "--style")
+            ok = flag(o.style);
+        else if (!article && name == "--ignore-raw")
+            ok = flag(o.ignoreRaw);
+        else
+            return UsageError("unknown option '" + std::string(args[i]) + "' for " + o.mode);
         if (!ok) return UsageError("option '" + std::string(name) + "' is used wrongly");
     }
     return std::nullopt;
@@ -135,7 +143,8 @@ bool ReadInput(TBuforArt& buffer) {
         ssize_t n = read(0, buffer.Data() + used, room);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            std::fprintf(stderr, "sitowiak-filter: reading standard input: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "sitowiak-filter: reading standard input: %s\n",
+                         std::strerror(errno));
             return false;
         }
         if (n == 0) break;
@@ -153,7 +162,8 @@ bool WriteOutput(const TBuforArt& buffer) {
         ssize_t n = write(1, p, left);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            std::fprintf(stderr, "sitowiak-filter: writing standard output: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "sitowiak-filter: writing standard output: %s\n",
+                         std::strerror(errno));
             return false;
         }
         p += n;

@@ -11,9 +11,9 @@
 namespace sitowiak::frame {
 
 struct ProductIdentity {
-    int32_t versionInfoSize = 0;      // size of the raw block, 0 when there is none
-    std::vector<char> versionInfo;    // the raw block
-    uint64_t ProductVersion = 0;      // four 16-bit parts, major in the highest
+    int32_t versionInfoSize = 0;    // size of the raw block, 0 when there is none
+    std::vector<char> versionInfo;  // the raw block
+    uint64_t ProductVersion = 0;    // four 16-bit parts, major in the highest
     std::string ProductName;
     std::string LegalCopyright;
     std::string ProductUrl;

@@ -44,8 +44,7 @@ int RegistryStore::ReadInteger(std::string_view section, std::string_view name,
     return ParseDecimal(*text).value_or(fallback);
 }
 
-bool RegistryStore::ReadBool(std::string_view section, std::string_view name,
-                             bool fallback) const {
+bool RegistryStore::ReadBool(std::string_view section, std::string_view name, bool fallback) const {
     return ReadInteger(section, name, fallback ? 1 : 0) != 0;
 }
 

@@ -16,9 +16,12 @@ public:
     FuzzInput(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
     uint8_t Byte() { return m_pos < m_size ? m_data[m_pos++] : 0; }
     template <size_t N>
-    const char* Choose(const char* const (&items)[N]) { return items[Byte() % N]; }
+    const char* Choose(const char* const (&items)[N]) {
+        return items[Byte() % N];
+    }
     std::string Rest() const {
-        return std::string(reinterpret_cast<const char*>(m_data) + m_pos, m_size - std::min(m_pos, m_size));
+        return std::string(reinterpret_cast<const char*>(m_data) + m_pos,
+                           m_size - std::min(m_pos, m_size));
     }
 
 private:

@@ -17,8 +17,8 @@ using namespace sitowiak;
 constexpr size_t kDifferentialLimit = 8192;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const char* const kCharsets[] = {"", "utf-8", "windows-1250", "iso-8859-2",
-                                            "us-ascii", "iso-2022-jp", "x-unknown", "UTF-7"};
+    static const char* const kCharsets[] = {"",         "utf-8",       "windows-1250", "iso-8859-2",
+                                            "us-ascii", "iso-2022-jp", "x-unknown",    "UTF-7"};
     static const char* const kTypes[] = {"", "text/plain", "text/html", "TEXT/", "multipart/"};
     fuzz::FuzzInput in(data, size);
     uint8_t flags = in.Byte();
@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (text.size() <= kDifferentialLimit) {
         filter::TBuforDyn reference;
         fuzz::Load(reference, text);
-        filter::testing::ReferenceInputs inputs{name, url, version, source, forced, type,
-                                                footer, style, SITOWIAK_STYLE_HOST};
+        filter::testing::ReferenceInputs inputs{
+            name, url, version, source, forced, type, footer, style, SITOWIAK_STYLE_HOST};
         filter::testing::ReferenceRewriter(reference, start, inputs).Run();
         std::string_view a(buffer.Data(), static_cast<size_t>(buffer.Length()));
         std::string_view b(reference.Data(), static_cast<size_t>(reference.Length()));

@@ -20,7 +20,7 @@ using namespace sitowiak::net;
 namespace {
 
 class FuzzLineSocket : public TWSocket {
-  public:
+public:
     void Pump() { ReceiveLoop(0, TWSocketOptions{}); }
     void EndSession() { TriggerSessionClosed(0); }
 };

@@ -55,7 +55,7 @@ TEST(HexDumpTest, OffsetsWrapAfter65536Bytes) {
 }
 
 class LogWindowTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { testing::TestApp(); }
 
     // The log's lines without the date and time of the headers.

@@ -12,7 +12,7 @@ namespace {
 using util::testing::ReadFile;
 
 class ModulePackagesTest : public testing::PackageTest {
-  protected:
+protected:
     std::string Canonical(const char* file) { return std::filesystem::canonical(file).string(); }
 };
 

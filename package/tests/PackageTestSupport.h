@@ -22,7 +22,7 @@ struct Box {
 };
 
 class PackageTest : public ::testing::Test {
-  protected:
+protected:
     PackageTest();
     ~PackageTest() override;
 

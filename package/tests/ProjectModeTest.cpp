@@ -12,7 +12,7 @@ namespace {
 using util::testing::ReadFile;
 
 class ProjectModeTest : public testing::PackageTest {
-  protected:
+protected:
     ProjectModeTest() {
         util::testing::SetWindowsSetting("ProgramFilesDir", m_home.Path("Program Files"));
         m_program = m_home.Path("Program Files/Sitowiak/sitowiak");

@@ -22,7 +22,7 @@ std::string LittleEndian(uint32_t v) {
 }
 
 class PublishModeTest : public testing::PackageTest {
-  protected:
+protected:
     PublishModeTest() : m_tree(m_home.Path("tree/")) {}
 
     bool Publish(const std::string& root, const std::string& file) {

@@ -51,7 +51,8 @@ std::unique_ptr<ByteMap> BuildByteMap(CodePageConverter& from, CodePageConverter
     to.Reset();
     map->asciiIdentity = true;
     for (int b = 0; b < 0x80; ++b)
-        if (map->length[b] != 1 || map->bytes[b][0] != static_cast<char>(b)) map->asciiIdentity = false;
+        if (map->length[b] != 1 || map->bytes[b][0] != static_cast<char>(b))
+            map->asciiIdentity = false;
     return map;
 }
 
@@ -83,7 +84,8 @@ bool IsWellFormedUtf8(std::string_view text) {
         }
         size_t n;
         unsigned char low = 0x80, high = 0xBF;  // range of the second byte
-        if (c >= 0xC2 && c <= 0xDF) n = 2;
+        if (c >= 0xC2 && c <= 0xDF)
+            n = 2;
         else if (c >= 0xE0 && c <= 0xEF) {
             n = 3;
             if (c == 0xE0) low = 0xA0;
@@ -154,9 +156,13 @@ void TranslateBackward(const ByteMap& map, const char* src, size_t n, char* dstE
     }
 }
 
-uint32_t GetACP() { return kCodePageUtf8; }
+uint32_t GetACP() {
+    return kCodePageUtf8;
+}
 
-bool IsValidCodePage(uint32_t codePage) { return CodePageConverter::For(codePage) != nullptr; }
+bool IsValidCodePage(uint32_t codePage) {
+    return CodePageConverter::For(codePage) != nullptr;
+}
 
 bool IsAsciiTransparent(uint32_t codePage) {
     CodePageConverter* converter = CodePageConverter::For(codePage);

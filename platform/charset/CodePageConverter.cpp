@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <array>
-#include <vector>
 #include <unordered_map>
+#include <vector>
 
 namespace sitowiak::platform {
 namespace {
@@ -18,34 +18,33 @@ struct CodePageName {
 
 // Windows code page numbers and the ICU converters that stand for them.
 constexpr auto kCodePages = std::to_array<CodePageName>({
-    {20127, "US-ASCII"},      {65001, "UTF-8"},         {65000, "UTF-7"},
-    {874, "windows-874"},     {1250, "windows-1250"},   {1251, "windows-1251"},
-    {1252, "windows-1252"},   {1253, "windows-1253"},   {1254, "windows-1254"},
-    {1255, "windows-1255"},   {1256, "windows-1256"},   {1257, "windows-1257"},
-    {1258, "windows-1258"},   {28591, "ISO-8859-1"},    {28592, "ISO-8859-2"},
-    {28593, "ISO-8859-3"},    {28594, "ISO-8859-4"},    {28595, "ISO-8859-5"},
-    {28596, "ISO-8859-6"},    {28597, "ISO-8859-7"},    {28598, "ISO-8859-8"},
-    {38598, "ISO-8859-8"},    {28599, "ISO-8859-9"},    {28600, "ISO-8859-10"},
-    {28601, "ISO-8859-11"},   {28603, "ISO-8859-13"},   {28604, "ISO-8859-14"},
-    {28605, "ISO-8859-15"},   {28606, nullptr},         {20866, "KOI8-R"},
-    {21866, "KOI8-U"},        {852, "ibm-852"},         {850, "ibm-850"},
-    {866, "ibm-866"},         {437, "ibm-437"},         {10029, "x-mac-centraleurroman"},
-    {10000, "macintosh"},     {932, "windows-31j"},     {51932, "EUC-JP"},
-    {50220, "ISO-2022-JP"},   {936, "windows-936"},     {950, "windows-950"},
-    {949, "windows-949"},     {51949, "EUC-KR"},        {54936, "GB18030"},
+    {20127, "US-ASCII"},    {65001, "UTF-8"},       {65000, "UTF-7"},
+    {874, "windows-874"},   {1250, "windows-1250"}, {1251, "windows-1251"},
+    {1252, "windows-1252"}, {1253, "windows-1253"}, {1254, "windows-1254"},
+    {1255, "windows-1255"}, {1256, "windows-1256"}, {1257, "windows-1257"},
+    {1258, "windows-1258"}, {28591, "ISO-8859-1"},  {28592, "ISO-8859-2"},
+    {28593, "ISO-8859-3"},  {28594, "ISO-8859-4"},  {28595, "ISO-8859-5"},
+    {28596, "ISO-8859-6"},  {28597, "ISO-8859-7"},  {28598, "ISO-8859-8"},
+    {38598, "ISO-8859-8"},  {28599, "ISO-8859-9"},  {28600, "ISO-8859-10"},
+    {28601, "ISO-8859-11"}, {28603, "ISO-8859-13"}, {28604, "ISO-8859-14"},
+    {28605, "ISO-8859-15"}, {28606, nullptr},       {20866, "KOI8-R"},
+    {21866, "KOI8-U"},      {852, "ibm-852"},       {850, "ibm-850"},
+    {866, "ibm-866"},       {437, "ibm-437"},       {10029, "x-mac-centraleurroman"},
+    {10000, "macintosh"},   {932, "windows-31j"},   {51932, "EUC-JP"},
+    {50220, "ISO-2022-JP"}, {936, "windows-936"},   {950, "windows-950"},
+    {949, "windows-949"},   {51949, "EUC-KR"},      {54936, "GB18030"},
 });
 
 // ISO-8859-16 (latin10), bytes 0xA0-0xFF; 0x00-0x9F map to U+0000-U+009F.
 constexpr std::array<char16_t, 96> kLatin10High = {
-    0x00A0, 0x0104, 0x0105, 0x0141, 0x20AC, 0x201E, 0x0160, 0x00A7, 0x0161, 0x00A9, 0x0218,
-    0x00AB, 0x0179, 0x00AD, 0x017A, 0x017B, 0x00B0, 0x00B1, 0x010C, 0x0142, 0x017D, 0x201D,
-    0x00B6, 0x00B7, 0x017E, 0x010D, 0x0219, 0x00BB, 0x0152, 0x0153, 0x0178, 0x017C, 0x00C0,
-    0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0106, 0x00C6, 0x00C7, 0x00C8, 0x00C9, 0x00CA, 0x00CB,
-    0x00CC, 0x00CD, 0x00CE, 0x00CF, 0x0110, 0x0143, 0x00D2, 0x00D3, 0x00D4, 0x0150, 0x00D6,
-    0x015A, 0x0170, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x0118, 0x021A, 0x00DF, 0x00E0, 0x00E1,
-    0x00E2, 0x0103, 0x00E4, 0x0107, 0x00E6, 0x00E7, 0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x00EC,
-    0x00ED, 0x00EE, 0x00EF, 0x0111, 0x0144, 0x00F2, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x015B,
-    0x0171, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x0119, 0x021B, 0x00FF,
+    0x00A0, 0x0104, 0x0105, 0x0141, 0x20AC, 0x201E, 0x0160, 0x00A7, 0x0161, 0x00A9, 0x0218, 0x00AB,
+    0x0179, 0x00AD, 0x017A, 0x017B, 0x00B0, 0x00B1, 0x010C, 0x0142, 0x017D, 0x201D, 0x00B6, 0x00B7,
+    0x017E, 0x010D, 0x0219, 0x00BB, 0x0152, 0x0153, 0x0178, 0x017C, 0x00C0, 0x00C1, 0x00C2, 0x0102,
+    0x00C4, 0x0106, 0x00C6, 0x00C7, 0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x00CC, 0x00CD, 0x00CE, 0x00CF,
+    0x0110, 0x0143, 0x00D2, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x015A, 0x0170, 0x00D9, 0x00DA, 0x00DB,
+    0x00DC, 0x0118, 0x021A, 0x00DF, 0x00E0, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x0107, 0x00E6, 0x00E7,
+    0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x00EC, 0x00ED, 0x00EE, 0x00EF, 0x0111, 0x0144, 0x00F2, 0x00F3,
+    0x00F4, 0x0151, 0x00F6, 0x015B, 0x0171, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x0119, 0x021B, 0x00FF,
 };
 
 // Every invalid or unassigned input sequence becomes one U+FFFD (ICU's own
@@ -89,8 +88,8 @@ public:
                   bool flush) override {
         UErrorCode error = U_ZERO_ERROR;
         const UChar* source = reinterpret_cast<const UChar*>(src);
-        ucnv_fromUnicode(m_converter, &dst, dstEnd, &source,
-                         reinterpret_cast<const UChar*>(srcEnd), nullptr, flush, &error);
+        ucnv_fromUnicode(m_converter, &dst, dstEnd, &source, reinterpret_cast<const UChar*>(srcEnd),
+                         nullptr, flush, &error);
         src = reinterpret_cast<const char16_t*>(source);
         if (error == U_BUFFER_OVERFLOW_ERROR) return false;
         src = srcEnd;
@@ -127,8 +126,8 @@ public:
 
     bool ToWide(const char*& src, const char* srcEnd, char16_t*& dst, char16_t* dstEnd,
                 bool) override {
-        size_t n = std::min<size_t>(static_cast<size_t>(srcEnd - src),
-                                    static_cast<size_t>(dstEnd - dst));
+        size_t n =
+            std::min<size_t>(static_cast<size_t>(srcEnd - src), static_cast<size_t>(dstEnd - dst));
         for (size_t i = 0; i < n; ++i) dst[i] = m_decode[static_cast<unsigned char>(src[i])];
         src += n;
         dst += n;

@@ -18,8 +18,8 @@ namespace sitowiak::platform {
 
 struct MimeCharset {
     std::string_view Name;
-    std::string_view AliasForCharset;   // empty: the value is missing
-    int64_t InternetEncoding = -1;      // -1: the value is missing
+    std::string_view AliasForCharset;  // empty: the value is missing
+    int64_t InternetEncoding = -1;     // -1: the value is missing
 };
 
 // The built-in table, in no particular order.

@@ -12,7 +12,9 @@
 namespace sitowiak::platform {
 namespace {
 
-std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string ErrnoText(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
 
 bool WriteAll(int fd, std::string_view data) {
     while (!data.empty()) {
@@ -66,7 +68,7 @@ bool WriteFileAtomically(const std::filesystem::path& file, std::string_view con
         return false;
     }
     // Keep the permissions of the file being replaced.
-    struct stat st{};
+    struct stat st {};
     if (::stat(file.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
     bool ok = WriteAll(fd, content);
     if (!ok && error) *error = ErrnoText("write");

@@ -15,7 +15,9 @@ std::filesystem::path HiveFile(RegRoot root) {
     return ConfigFolder() / (root == RegRoot::kCurrentUser ? "user.reg" : "system.reg");
 }
 
-RegistryHive OpenHive(RegRoot root) { return RegistryHive(HiveFile(root)); }
+RegistryHive OpenHive(RegRoot root) {
+    return RegistryHive(HiveFile(root));
+}
 
 std::string FullKeyPath(RegRoot root, std::string_view keyPath) {
     std::string full = root == RegRoot::kCurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";

@@ -7,12 +7,12 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <algorithm>
-#include <cctype>
 #include <iterator>
 #include <mutex>
 #include <sstream>
@@ -66,11 +66,20 @@ size_t ParseQuoted(std::string_view s, size_t pos, std::string& out) {
         }
         if (++i == s.size()) return std::string_view::npos;
         switch (s[i]) {
-            case '\\': out += '\\'; break;
-            case '"': out += '"'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            default: return std::string_view::npos;
+            case '\\':
+                out += '\\';
+                break;
+            case '"':
+                out += '"';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            default:
+                return std::string_view::npos;
         }
     }
     return std::string_view::npos;
@@ -80,11 +89,20 @@ void AppendQuoted(std::string& out, std::string_view text) {
     out += '"';
     for (char c : text) {
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '"': out += "\\\""; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            default: out += c;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out += c;
         }
     }
     out += '"';
@@ -186,7 +204,8 @@ void AppendValueData(std::string& out, const RegValue& value) {
 }
 
 std::string_view TrimRight(std::string_view s) {
-    while (!s.empty() && (s.back() == '\r' || s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    while (!s.empty() && (s.back() == '\r' || s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -226,11 +245,14 @@ uint32_t RegValue::AsDword() const {
 
 bool RegNamesEqual(std::string_view a, std::string_view b) {
     if (a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-            return x == y || ((x | 0x20) == (y | 0x20) && std::isalpha(static_cast<unsigned char>(x)));
+            return x == y ||
+                   ((x | 0x20) == (y | 0x20) && std::isalpha(static_cast<unsigned char>(x)));
         }))
         return true;
-    auto ua = icu::UnicodeString::fromUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())));
-    auto ub = icu::UnicodeString::fromUTF8(icu::StringPiece(b.data(), static_cast<int32_t>(b.size())));
+    auto ua =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())));
+    auto ub =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(b.data(), static_cast<int32_t>(b.size())));
     return ua.caseCompare(ub, U_FOLD_CASE_DEFAULT) == 0;
 }
 
@@ -277,7 +299,8 @@ std::optional<RegistryContent> RegistryContent::Parse(std::string_view text, std
             data.pop_back();
             if (++n == lines.size()) return fail(n - 1, "hex list cut short");
             std::string_view more = TrimRight(lines[n]);
-            while (!more.empty() && (more.front() == ' ' || more.front() == '\t')) more.remove_prefix(1);
+            while (!more.empty() && (more.front() == ' ' || more.front() == '\t'))
+                more.remove_prefix(1);
             data += more;
         }
         RegValue value;
@@ -383,9 +406,13 @@ std::optional<RegValue> RegistryHive::ReadValue(std::string_view key, std::strin
     return *v;
 }
 
-bool RegistryHive::KeyExists(std::string_view key) const { return Load(LOCK_SH).KeyExists(key); }
+bool RegistryHive::KeyExists(std::string_view key) const {
+    return Load(LOCK_SH).KeyExists(key);
+}
 
-RegistryContent RegistryHive::Snapshot() const { return Load(LOCK_SH); }
+RegistryContent RegistryHive::Snapshot() const {
+    return Load(LOCK_SH);
+}
 
 bool RegistryHive::WriteValue(std::string_view key, std::string_view name, const RegValue& value) {
     return Modify([&](RegistryContent& c) { c.SetValue(key, name, value); });

@@ -105,7 +105,8 @@ uint32_t GetFileVersionInfoSize(const std::filesystem::path& file) {
     return data ? static_cast<uint32_t>(data->size()) : 0;
 }
 
-bool GetFileVersionInfo(const std::filesystem::path& file, uint32_t size, std::vector<char>& block) {
+bool GetFileVersionInfo(const std::filesystem::path& file, uint32_t size,
+                        std::vector<char>& block) {
     std::optional<std::string> data = ReadSection(file);
     if (!data || size == 0) return false;
     block.assign(data->begin(), data->begin() + std::min<size_t>(size, data->size()));
@@ -116,13 +117,14 @@ std::optional<FixedFileInfo> VerQueryFixed(std::string_view block) {
     if (!block.starts_with(kMagic)) return std::nullopt;
     FixedFileInfo info;
     bool any = false;
-    ForEachEntry(block, [&](std::string_view section, std::string_view key, std::string_view value) {
-        if (!section.empty()) return;
-        if (key == "FileVersion")
-            any |= ParseVersionText(value, info.fileVersionMS, info.fileVersionLS);
-        else if (key == "ProductVersion")
-            any |= ParseVersionText(value, info.productVersionMS, info.productVersionLS);
-    });
+    ForEachEntry(
+        block, [&](std::string_view section, std::string_view key, std::string_view value) {
+            if (!section.empty()) return;
+            if (key == "FileVersion")
+                any |= ParseVersionText(value, info.fileVersionMS, info.fileVersionLS);
+            else if (key == "ProductVersion")
+                any |= ParseVersionText(value, info.productVersionMS, info.productVersionLS);
+        });
     if (!any) return std::nullopt;
     return info;
 }
@@ -130,12 +132,14 @@ std::optional<FixedFileInfo> VerQueryFixed(std::string_view block) {
 std::vector<uint32_t> VerQueryTranslations(std::string_view block) {
     std::vector<uint32_t> out;
     if (!block.starts_with(kMagic)) return out;
-    ForEachEntry(block, [&](std::string_view section, std::string_view key, std::string_view value) {
-        if (!section.empty() || key != "Translation") return;
-        unsigned lang = 0, cp = 0;
-        std::string text(value);
-        if (std::sscanf(text.c_str(), "%4x %4x", &lang, &cp) == 2) out.push_back((cp << 16) | lang);
-    });
+    ForEachEntry(block,
+                 [&](std::string_view section, std::string_view key, std::string_view value) {
+                     if (!section.empty() || key != "Translation") return;
+                     unsigned lang = 0, cp = 0;
+                     std::string text(value);
+                     if (std::sscanf(text.c_str(), "%4x %4x", &lang, &cp) == 2)
+                         out.push_back((cp << 16) | lang);
+                 });
     return out;
 }
 
@@ -147,7 +151,8 @@ std::optional<std::string> VerQueryString(std::string_view block, std::string_vi
     if (slash == std::string_view::npos) return std::nullopt;
     std::string_view table = path.substr(0, slash), name = path.substr(slash + 1);
     std::optional<std::string> found;
-    ForEachEntry(block, [&](std::string_view section, std::string_view key, std::string_view value) {
+    ForEachEntry(block, [&](std::string_view section, std::string_view key,
+                            std::string_view value) {
         if (!found && !section.empty() && RegNamesEqual(section, table) && RegNamesEqual(key, name))
             found = std::string(value);
     });

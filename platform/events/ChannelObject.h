@@ -12,7 +12,7 @@ namespace sitowiak::platform {
 
 class ChannelObject : public QObject {
     Q_OBJECT
-  public:
+public:
     ChannelObject(SocketChannel::MessageHandler onMessage, SocketChannel::ReadyHandler onReady);
     ~ChannelObject() override;
 
@@ -30,10 +30,10 @@ class ChannelObject : public QObject {
     // Readiness of the watched descriptor (from the reactor).
     void Ready(bool writable, bool hangup);
 
-  protected:
+protected:
     bool event(QEvent* e) override;
 
-  private:
+private:
     void LeaveHandler();
 
     SocketChannel::MessageHandler m_onMessage;

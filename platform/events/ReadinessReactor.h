@@ -17,7 +17,7 @@ class ChannelObject;
 
 class ReadinessReactor : public QObject {
     Q_OBJECT
-  public:
+public:
     // The reactor of the application's thread, made on first use (owned by
     // the application object); nullptr without an application.
     static ReadinessReactor* Instance();
@@ -29,7 +29,7 @@ class ReadinessReactor : public QObject {
     void Watch(ChannelObject* channel, std::uint64_t& token, int& watchedFd, int fd, bool read,
                bool write);
 
-  private:
+private:
     explicit ReadinessReactor(QObject* parent);
     void Dispatch();
 

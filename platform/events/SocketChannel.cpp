@@ -14,7 +14,7 @@ namespace sitowiak::platform {
 namespace {
 
 class MessageEvent : public QEvent {
-  public:
+public:
     explicit MessageEvent(const ChannelMessage& m)
         : QEvent(ChannelObject::MessageEventType()), message(m) {}
     ChannelMessage message;

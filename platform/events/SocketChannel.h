@@ -30,17 +30,17 @@ class ChannelObject;
 // Thread-safe posting end of a channel. Posting after the channel has been
 // destroyed does nothing and returns false.
 class ChannelMailbox {
-  public:
+public:
     bool Post(const ChannelMessage& message);
 
-  private:
+private:
     friend class SocketChannel;
     struct State;
     std::shared_ptr<State> m_state;
 };
 
 class SocketChannel {
-  public:
+public:
     using MessageHandler = std::function<void(const ChannelMessage&)>;
     // fd, true for "writable" or false for "readable", and whether the
     // peer's end or an error is (also) signalled; without it a readable
@@ -68,7 +68,7 @@ class SocketChannel {
     // The same, but waits for an event when none is pending.
     static bool WaitForEvents();
 
-  private:
+private:
     ChannelObject* m_object;
     ChannelMailbox m_mailbox;
 };

@@ -15,38 +15,55 @@ MessageBoxHook& Hook() {
 
 std::vector<int> Buttons(unsigned flags) {
     switch (flags & 0xF) {
-        case MB_OKCANCEL: return {IDOK, IDCANCEL};
-        case MB_YESNOCANCEL: return {IDYES, IDNO, IDCANCEL};
-        case MB_YESNO: return {IDYES, IDNO};
-        default: return {IDOK};
+        case MB_OKCANCEL:
+            return {IDOK, IDCANCEL};
+        case MB_YESNOCANCEL:
+            return {IDYES, IDNO, IDCANCEL};
+        case MB_YESNO:
+            return {IDYES, IDNO};
+        default:
+            return {IDOK};
     }
 }
 
 QMessageBox::StandardButton ToQt(int id) {
     switch (id) {
-        case IDCANCEL: return QMessageBox::Cancel;
-        case IDYES: return QMessageBox::Yes;
-        case IDNO: return QMessageBox::No;
-        default: return QMessageBox::Ok;
+        case IDCANCEL:
+            return QMessageBox::Cancel;
+        case IDYES:
+            return QMessageBox::Yes;
+        case IDNO:
+            return QMessageBox::No;
+        default:
+            return QMessageBox::Ok;
     }
 }
 
 int FromQt(int button) {
     switch (button) {
-        case QMessageBox::Cancel: return IDCANCEL;
-        case QMessageBox::Yes: return IDYES;
-        case QMessageBox::No: return IDNO;
-        default: return IDOK;
+        case QMessageBox::Cancel:
+            return IDCANCEL;
+        case QMessageBox::Yes:
+            return IDYES;
+        case QMessageBox::No:
+            return IDNO;
+        default:
+            return IDOK;
     }
 }
 
 QMessageBox::Icon Icon(unsigned flags) {
     switch (flags & 0xF0) {
-        case MB_ICONERROR: return QMessageBox::Critical;
-        case MB_ICONQUESTION: return QMessageBox::Question;
-        case MB_ICONWARNING: return QMessageBox::Warning;
-        case MB_ICONINFORMATION: return QMessageBox::Information;
-        default: return QMessageBox::NoIcon;
+        case MB_ICONERROR:
+            return QMessageBox::Critical;
+        case MB_ICONQUESTION:
+            return QMessageBox::Question;
+        case MB_ICONWARNING:
+            return QMessageBox::Warning;
+        case MB_ICONINFORMATION:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
     }
 }
 
@@ -79,6 +96,8 @@ int MessageBox(const std::string& text, const std::string& caption, unsigned fla
     return FromQt(box.exec());
 }
 
-void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
+void SetMessageBoxHook(MessageBoxHook hook) {
+    Hook() = std::move(hook);
+}
 
 }  // namespace sitowiak::platform

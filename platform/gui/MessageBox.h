@@ -35,8 +35,8 @@ int DefaultButton(unsigned flags);
 // True when boxes can appear on a screen (a QApplication on a real platform).
 bool HasDisplay();
 
-using MessageBoxHook = std::function<int(const std::string& text, const std::string& caption,
-                                         unsigned flags)>;
+using MessageBoxHook =
+    std::function<int(const std::string& text, const std::string& caption, unsigned flags)>;
 // Replaces every box until reset with nullptr.
 void SetMessageBoxHook(MessageBoxHook hook);
 

@@ -12,13 +12,13 @@ class QApplication;
 namespace sitowiak::proxy {
 
 class ModeApplication {
-  public:
+public:
     ModeApplication(int argc, char** argv);
     ~ModeApplication();
     ModeApplication(const ModeApplication&) = delete;
     ModeApplication& operator=(const ModeApplication&) = delete;
 
-  private:
+private:
     int m_argc;  // QApplication keeps a reference to it
     std::unique_ptr<QApplication> m_app;
 };

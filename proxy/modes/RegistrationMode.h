@@ -18,7 +18,7 @@ namespace sitowiak::proxy {
 inline constexpr int kPlatformWindowsNt = 2;
 
 class RegistrationMode {
-  public:
+public:
     explicit RegistrationMode(std::string programFile, int platformId = kPlatformWindowsNt);
 
     // Registers, shows the outcome, then starts the second copy whatever the
@@ -29,7 +29,7 @@ class RegistrationMode {
     std::string ProgramFileName() const;
     std::string AutostartArgument() const;
 
-  private:
+private:
     bool CreateAutostartEntry() const;
     bool WriteRunServicesValue() const;
     void ReportOutcome(bool success) const;

@@ -39,7 +39,9 @@ TEST(HostPattern, Lists) {
     EXPECT_FALSE(MatchPatternList("127.0.0.1", ""));
     EXPECT_TRUE(MatchPatternList("127.0.0.1", "*.example;127.0.0.1;localhost"));
     EXPECT_FALSE(MatchPatternList("127.0.0.2", "*.example;127.0.0.1;localhost"));
-    EXPECT_TRUE(MatchPatternList("1.2.3.4", "x;"  "*"));
+    EXPECT_TRUE(MatchPatternList("1.2.3.4",
+                                 "x;"
+                                 "*"));
 }
 
 TEST(HostPattern, AgreesWithTheRecursiveDefinitionOnRandomInputs) {

@@ -17,7 +17,9 @@ PeerConnection::PeerConnection(int fd) : m_fd(fd) {
     ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
-PeerConnection::~PeerConnection() { Close(); }
+PeerConnection::~PeerConnection() {
+    Close();
+}
 
 std::unique_ptr<PeerConnection> PeerConnection::ConnectTo(int port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -1,8 +1,8 @@
 #include "RelayHarness.h"
 
 #include <netinet/in.h>
-#include <cstring>
 #include <sys/socket.h>
+#include <cstring>
 
 namespace sitowiak::testing {
 

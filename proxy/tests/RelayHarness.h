@@ -89,14 +89,17 @@ protected:
             auto connection = PeerConnection::ConnectTo(port);
             return script(*connection);
         });
-        PumpUntil([&] { return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
-                  timeoutMs);
+        PumpUntil(
+            [&] { return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+            timeoutMs);
         return future.get();
     }
 
     // Runs the event loop until `done` or the time is up; false on time-out.
     bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
-    void Pump(int ms) { PumpUntil([] { return false; }, ms); }
+    void Pump(int ms) {
+        PumpUntil([] { return false; }, ms);
+    }
 
     // The reply the filter gives for `reply` offline, as the relay must send it.
     std::string RewrittenArticle(const std::string& reply);

@@ -10,7 +10,7 @@
 namespace sitowiak::util::testing {
 
 class TempHome {
-  public:
+public:
     TempHome();
     ~TempHome();
     TempHome(const TempHome&) = delete;
@@ -22,7 +22,7 @@ class TempHome {
     // Sets a variable for the object's lifetime.
     void SetEnv(const std::string& name, const std::string& value);
 
-  private:
+private:
     std::string m_root;
     std::map<std::string, std::optional<std::string>> m_saved;
 };

@@ -15,7 +15,7 @@ QString U(const char* text) {
 }
 
 class FrameMenuTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { testing::TestApp(); }
     testing::TempConfig m_config;
 };

@@ -19,7 +19,9 @@ std::string Encode(uint32_t cp, std::u16string_view text) {
     return out;
 }
 
-TEST(CodePage, TheAnsiCodePageIsUtf8) { EXPECT_EQ(GetACP(), 65001u); }
+TEST(CodePage, TheAnsiCodePageIsUtf8) {
+    EXPECT_EQ(GetACP(), 65001u);
+}
 
 TEST(CodePage, DecodesPolishLettersOfTheCommonCodePages) {
     EXPECT_EQ(Decode(28592, "\xB1\xE6\xEA\xB3\xF1\xF3\xB6\xBC\xBF"), u"ąćęłńóśźż");
@@ -39,15 +41,24 @@ TEST(CodePage, EncodesIntoTheTargetCodePage) {
 TEST(CodePage, InvalidInputBytesBecomeReplacementCharacters) {
     // Invalid UTF-8: a lone continuation byte, an 8-bit byte of another code
     // page, an overlong form; each maximal ill-formed subpart is one U+FFFD.
-    EXPECT_EQ(Decode(65001, "a\x80" "b"), u"a\uFFFDb");
+    EXPECT_EQ(Decode(65001,
+                     "a\x80"
+                     "b"),
+              u"a\uFFFDb");
     EXPECT_EQ(Decode(65001, "\xB1\xE6"), u"\uFFFD\uFFFD");
     EXPECT_EQ(Decode(65001, "\xC0\xAF"), u"\uFFFD\uFFFD");
     // A multibyte sequence cut off by the end of the text.
     EXPECT_EQ(Decode(65001, "x\xC4"), u"x\uFFFD");
     EXPECT_EQ(Decode(65001, "x\xE2\x82"), u"x\uFFFD");
     // A byte that ISO-8859-3 leaves unassigned; an 8-bit byte in US-ASCII.
-    EXPECT_EQ(Decode(28593, "a\xA5" "b"), u"a\uFFFDb");
-    EXPECT_EQ(Decode(20127, "a\xE9" "b"), u"a\uFFFDb");
+    EXPECT_EQ(Decode(28593,
+                     "a\xA5"
+                     "b"),
+              u"a\uFFFDb");
+    EXPECT_EQ(Decode(20127,
+                     "a\xE9"
+                     "b"),
+              u"a\uFFFDb");
     // A truncated double-byte character of Shift_JIS.
     EXPECT_EQ(Decode(932, "a\x82"), u"a\uFFFD");
 }
@@ -170,7 +181,8 @@ TEST(CodePage, ByteMapsAreDecodingThenEncoding) {
             for (int b = 0; b < 256; ++b) {
                 std::string byte(1, static_cast<char>(b));
                 std::string expected = Encode(to, Decode(from, byte));
-                EXPECT_EQ(std::string(map->bytes[b], map->length[b]), expected) << from << " " << to << " " << b;
+                EXPECT_EQ(std::string(map->bytes[b], map->length[b]), expected)
+                    << from << " " << to << " " << b;
             }
         }
     EXPECT_EQ(SingleByteMap(65001, 1250), nullptr);  // UTF-8 is not single-byte
@@ -209,16 +221,30 @@ TEST(CodePage, TranslationInPlaceMatchesConversionForAnyMixOfRuns) {
 }
 
 TEST(CodePage, WellFormedUtf8ConvertsToItself) {
-    const char* good[] = {"", "abc", "Za\xC5\xBC\xC3\xB3", "\xEF\xBF\xBF", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF",
-                          "\xE0\xA0\x80", "\xED\x9F\xBF"};
+    const char* good[] = {"",
+                          "abc",
+                          "Za\xC5\xBC\xC3\xB3",
+                          "\xEF\xBF\xBF",
+                          "\xF0\x9F\x98\x80",
+                          "\xF4\x8F\xBF\xBF",
+                          "\xE0\xA0\x80",
+                          "\xED\x9F\xBF"};
     for (const char* g : good) {
         EXPECT_TRUE(IsWellFormedUtf8(g)) << g;
         std::string out;
         AppendConverted(65001, 65001, g, out);
         EXPECT_EQ(out, g);
     }
-    const char* bad[] = {"\x80", "\xC0\xAF", "\xC1\xBF", "\xE0\x9F\xBF", "\xED\xA0\x80",
-                         "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xC4", "abcdefgh\xE2\x82", "\xFF"};
+    const char* bad[] = {"\x80",
+                         "\xC0\xAF",
+                         "\xC1\xBF",
+                         "\xE0\x9F\xBF",
+                         "\xED\xA0\x80",
+                         "\xF4\x90\x80\x80",
+                         "\xF5\x80\x80\x80",
+                         "\xC4",
+                         "abcdefgh\xE2\x82",
+                         "\xFF"};
     for (const char* b : bad) {
         EXPECT_FALSE(IsWellFormedUtf8(b)) << b;
         std::string out;

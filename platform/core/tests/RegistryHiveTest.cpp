@@ -93,8 +93,9 @@ TEST_F(HiveTest, WritingOneValueKeepsOtherProgramsKeysAndHexValues) {
 // A string or number given as a hex list (as some exports write them) stays
 // bytes: it is written back as the same hex list and never read as text.
 TEST_F(HiveTest, StringsGivenAsHexListsStayBytes) {
-    WriteRaw("Windows Registry Editor Version 5.00\n[K]\n\"S\"=hex(1):82,00,00,00\n"
-             "\"D\"=hex(4):01\n");
+    WriteRaw(
+        "Windows Registry Editor Version 5.00\n[K]\n\"S\"=hex(1):82,00,00,00\n"
+        "\"D\"=hex(4):01\n");
     RegistryHive hive(m_file);
     ASSERT_TRUE(hive.WriteValue("K", "Other", RegValue::String("x")));
     EXPECT_FALSE(hive.ReadValue("K", "S")->IsString());
@@ -112,7 +113,8 @@ TEST_F(HiveTest, DamagedFilesAreKeptAsideReportedAndReplacedByDefaults) {
         "Windows Registry Editor Version 5.00\n[K]\n\"A\"=\"truncated",
         "Windows Registry Editor Version 5.00\n[K]\n\"A\"=hex:01,\\\n",
         "Windows Registry Editor Version 5.00\n\"A\"=\"outside a key\"\n",
-        "\x7f" "ELF\x02\x01\x01\0\0\0\xff\xfe binary garbage",
+        "\x7f"
+        "ELF\x02\x01\x01\0\0\0\xff\xfe binary garbage",
         "Windows Registry Editor Version 5.00\n[K]\n\"A\"=dword:12\n",
     };
     for (const char* text : damaged) {

@@ -9,7 +9,9 @@
 namespace sitowiak::platform {
 namespace {
 
-std::filesystem::path SelfPath() { return std::filesystem::read_symlink("/proc/self/exe"); }
+std::filesystem::path SelfPath() {
+    return std::filesystem::read_symlink("/proc/self/exe");
+}
 
 TEST(VersionBlock, TheTestProgramCarriesTheProductsBlock) {
     uint32_t size = GetFileVersionInfoSize(SelfPath());
@@ -37,7 +39,11 @@ TEST(VersionBlock, FilesWithoutABlockHaveNoVersionInformation) {
     int fd = mkstemp(pattern);
     ASSERT_GE(fd, 0);
     // A truncated ELF header and plain text must both read as "no block".
-    ASSERT_EQ(write(fd, "\x7f" "ELF\x02\x01\x01", 7), 7);
+    ASSERT_EQ(write(fd,
+                    "\x7f"
+                    "ELF\x02\x01\x01",
+                    7),
+              7);
     close(fd);
     EXPECT_EQ(GetFileVersionInfoSize(pattern), 0u);
     std::ofstream(pattern) << "SITOWIAK-VERSIONINFO 1\nProductName=fake\n";

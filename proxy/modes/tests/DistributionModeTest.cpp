@@ -26,7 +26,7 @@ TEST_F(DistributionModeTest, AFailedFileEndsWithTheTransferError) {
 
 // The modes as the program's entry runs them, in a process of their own.
 class ModesDriverTest : public package::testing::PackageTest {
-  protected:
+protected:
     ModesDriverTest() : m_driver(m_home.Path("Program Dir/driver")) {
         std::filesystem::copy_file(SITOWIAK_MODES_DRIVER, m_driver);
         m_home.SetEnv("PATH", std::string(SITOWIAK_TOOL_FOLDER) + ":/usr/bin:/bin");

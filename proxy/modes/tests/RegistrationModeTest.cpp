@@ -14,7 +14,7 @@ using util::testing::ReadFile;
 
 // The "program" is a script that records how it was started.
 class RegistrationModeTest : public package::testing::PackageTest {
-  protected:
+protected:
     RegistrationModeTest()
         : m_folder(m_home.Path("Mój Program Dir/")), m_copy(m_folder + "sitowiak") {
         util::testing::WriteScript(m_copy, "printf '%s|' \"$@\" > \"$(dirname \"$0\")/started\"");
