@@ -2,4 +2,4 @@
 # run.sh BUILD_DIR: runs the socket benchmarks of a -DSITOWIAK_BENCH=ON build
 # and prints their ratios.
 set -euo pipefail
-"${1:-build-bench}/bench/bench_net" "${@:2}"
+"${1:-build}/bench/bench_net" "${@:2}"

@@ -8,7 +8,7 @@
 # reply is checked byte for byte; a wrong byte, a lost connection or a
 # reader error makes the exit status 1. Nothing here is a timed assertion:
 # the figures are printed for a reader to judge. --data DIR also writes the
-# throughput-by-size tables that docs/plot-relay.sh draws.
+# throughput-by-size tables that docs/perf/plot.sh draws.
 # Installs nothing: socat and haproxy must be there.
 set -euo pipefail
 build=$(cd "${1:?usage: run.sh BUILD_DIR [--rounds N] [--data DIR]}" && pwd)
