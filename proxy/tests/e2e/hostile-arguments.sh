@@ -7,7 +7,15 @@
 set -uo pipefail
 build=$(cd "$1" && pwd)
 work=$(mktemp -d /tmp/sitowiak-args.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+# The registration mode starts a second copy of the program; those copies
+# (found by their settings folder) end with the test.
+stop_copies() {
+    for p in $(pgrep -x sitowiak); do
+        grep -qzx "XDG_CONFIG_HOME=$work/config" "/proc/$p/environ" 2>/dev/null && kill -TERM "$p"
+    done
+    return 0
+}
+trap 'stop_copies; sleep 0.5; rm -rf "$work"' EXIT
 mkdir -p "$work/config/sitowiak"
 # Not listening, so that no port is needed.
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Pl\xc4\x85skun\\Sitowiak\\Parametry]\r\n"Aktywne"="0"\r\n' \
