@@ -56,14 +56,18 @@ bool Wire::Drip(std::string_view bytes, int pauseUs) {
     return true;
 }
 
+ssize_t Wire::ReceiveBefore(Clock::time_point deadline, char* buf, size_t size) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return kTimedOut;
+    pollfd p{m_fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return kTimedOut;
+    return ::recv(m_fd, buf, size, 0);
+}
+
 bool Wire::ReadSome(Clock::time_point deadline) {
     if (m_fd < 0) return false;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
-    pollfd p{m_fd, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
     char buf[kReadChunk];
-    ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+    ssize_t n = ReceiveBefore(deadline, buf, sizeof buf);
     if (n <= 0) return false;
     m_pending.append(buf, static_cast<size_t>(n));
     return true;
@@ -117,12 +121,9 @@ bool Wire::WaitForEnd(Clock::time_point deadline, size_t& stray) {
     stray = m_pending.size();
     m_pending.clear();
     while (m_fd >= 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return false;
-        pollfd p{m_fd, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
         char buf[kReadChunk];
-        ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+        ssize_t n = ReceiveBefore(deadline, buf, sizeof buf);
+        if (n == kTimedOut) return false;
         if (n <= 0) return true;
         stray += static_cast<size_t>(n);
     }

@@ -64,6 +64,10 @@ public:
 private:
     // Reads what is there (waiting until the deadline): false at end/error.
     bool ReadSome(Clock::time_point deadline);
+    // One recv that waits at most until `deadline`: its result, or
+    // kTimedOut when nothing came in time.
+    static constexpr ssize_t kTimedOut = -2;
+    ssize_t ReceiveBefore(Clock::time_point deadline, char* buf, size_t size);
 
     int m_fd = -1;
     std::string m_pending;
