@@ -241,11 +241,6 @@ bool SessionRelay::ForwardArticle(TClientNntp& c) {
             return false;
         }
         end = found + nntp::kTerminator.size();
-    } else if (c.m_fullRead && content.size() < kPassOnBatch &&
-               net::winsock::BytesWaiting(c.RemoteSocket->Handle()) > 0) {
-        // More of this burst already waits and is read in this same pass of
-        // the socket's receive loop: it goes to the reader together with it.
-        return false;
     }
     std::string tail = SplitTail(request, end);
     const auto& id = m_core.Identity();
@@ -317,6 +312,11 @@ bool SessionRelay::DeliverResponse(TClientNntp& c) {
             return false;
         }
         end = found + nntp::kTerminator.size();
+    } else if (c.m_fullRead && content.size() < kPassOnBatch &&
+               net::winsock::BytesWaiting(c.RemoteSocket->Handle()) > 0) {
+        // More of this burst already waits and is read in this same pass of
+        // the socket's receive loop: it goes to the reader together with it.
+        return false;
     }
     std::string tail = end < content.size() ? SplitTail(response, end) : std::string();
     if (held) RewriteHeld(c);
