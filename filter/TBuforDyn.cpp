@@ -21,24 +21,31 @@ void TBuforDyn::SetLength(int32_t n) {
     if (n < 0 || n > std::numeric_limits<int32_t>::max() - ReserveSize() - 1)
         throw std::bad_alloc();
     size_t needed = static_cast<size_t>(n) + ReserveSize() + 1;
-    size_t blockSize = m_blockSize;
     if (needed > m_blockSize)
-        blockSize = std::max(needed, m_blockSize + m_blockSize / 2);
+        ResizeBlock(needed, false);
     else if (needed < m_blockSize / 4)
-        blockSize = needed;
-    if (blockSize != m_blockSize) {
-        void* block = std::realloc(m_data, blockSize);
-        if (block == nullptr && blockSize > needed)
-            block = std::realloc(m_data, blockSize = needed);
-        if (block != nullptr) {
-            m_data = static_cast<char*>(block);
-            m_blockSize = blockSize;
-        } else if (needed > m_blockSize) {
-            throw std::bad_alloc();
-        }
-        // A failed shrink leaves the larger block, which still serves.
-    }
+        ResizeBlock(needed, true);
     m_capacity = n + ReserveSize();
+}
+
+void TBuforDyn::Reserve(int32_t n) {
+    if (n <= ReserveSize()) return;
+    if (n > std::numeric_limits<int32_t>::max() - Capacity() - 1) throw std::bad_alloc();
+    size_t needed = static_cast<size_t>(Length()) + static_cast<size_t>(n) + ReserveSize() + 1;
+    if (needed > m_blockSize) ResizeBlock(needed, false);
+}
+
+void TBuforDyn::ResizeBlock(size_t needed, bool exact) {
+    size_t blockSize = exact ? needed : std::max(needed, m_blockSize + m_blockSize / 2);
+    void* block = std::realloc(m_data, blockSize);
+    if (block == nullptr && blockSize > needed) block = std::realloc(m_data, blockSize = needed);
+    if (block != nullptr) {
+        m_data = static_cast<char*>(block);
+        m_blockSize = blockSize;
+    } else if (needed > m_blockSize) {
+        throw std::bad_alloc();
+    }
+    // A failed shrink leaves the larger block, which still serves.
 }
 
 char* TBuforDyn::Grow(int32_t n) {

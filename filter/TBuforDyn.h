@@ -47,6 +47,11 @@ public:
     void SetLength(int32_t n);
     // SetLength(Length + n), then Data[Length] := 0. Returns Data. May move Data.
     char* Grow(int32_t n);
+    // Widens the spare room to at least n bytes (the length stays), so that
+    // a read of up to n bytes can land behind the content and Grow(count)
+    // then keeps the block where it is. Grows the block as SetLength does;
+    // may move Data. Throws std::bad_alloc (buffer unchanged).
+    void Reserve(int32_t n);
     // Replaces the stretch [a, b) of the content by (b - a) + n bytes: moves
     // the content from b to the end by n bytes and changes the length by n.
     // With n > 0 the n bytes at b .. b+n-1 are undefined until the caller
@@ -55,6 +60,10 @@ public:
     char* ResizeGap(char* a, char* b, int32_t n);
 
 private:
+    // Gives the block at least `needed` bytes, growing by at least half of
+    // it; `exact` makes the block exactly that size (shrinking).
+    void ResizeBlock(size_t needed, bool exact);
+
     int32_t m_capacity = 0;
     char* m_data = nullptr;
     size_t m_blockSize = 0;  // bytes allocated, at least Capacity + 1

@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "net/TBuffer.h"
@@ -17,9 +18,24 @@ namespace {
 
 using filter::TBuforArt;
 
-// Each read takes at most the buffer's spare room, straight behind the content.
+// A burst from the news server is read in reads of this size, gathered up to
+// this much in one pass and sent to the reader in one go.
+constexpr int32_t kBurstRead = 64 * 1024;
+
+// Reads straight into the buffer's spare room behind the content: the
+// plain reserve, or a room widened to `room` bytes. Sets `filled` when the
+// read took all the room it had (more is then likely to wait).
+int ReadInto(net::TCustomWSocket& socket, TBuforArt& buffer, int32_t room, bool& filled) {
+    room = std::max(room, TBuforArt::ReserveSize());
+    buffer.Reserve(room);
+    int count = socket.Receive(buffer.Data() + buffer.Length(), room);
+    filled = count == room;
+    return count;
+}
+
 int ReadInto(net::TCustomWSocket& socket, TBuforArt& buffer) {
-    return socket.Receive(buffer.Data() + buffer.Length(), TBuforArt::ReserveSize());
+    bool filled;
+    return ReadInto(socket, buffer, 0, filled);
 }
 
 std::string_view Content(TBuforArt& buffer) {
@@ -67,11 +83,6 @@ void Append(TBuforArt& buffer, std::string_view bytes) {
 void SendAtOnce(net::TCustomWSocket& socket) {
     net::winsock::SetSockOptInt(socket.Handle(), IPPROTO_TCP, TCP_NODELAY, 1);
 }
-
-// Bytes passed on as they come are gathered up to this much while more of
-// the same burst is already waiting on the server's connection, instead of
-// one send per read of 2048 bytes.
-constexpr size_t kPassOnBatch = 64 * 1024;
 
 // The send queue writes blocks of this size, one send each.
 constexpr size_t kSendBlock = net::TBuffer::kDefaultBufSize;
@@ -261,19 +272,32 @@ void SessionRelay::RefusePost(TClientNntp& c) {
     SendBytes(c, nntp::kPostRefused);
 }
 
+// Reads what the news server sent, then delivers it. While reads fill
+// their room, the same pass reads on (in widened reads) until the socket is
+// empty or kBurstRead bytes are in, so a burst goes to the reader in large
+// sends; the socket's receive loop calls again while more waits.
 void SessionRelay::RemoteDataAvailable(net::TCustomWSocket* Sender, uint16_t Error) {
     if (Error != 0) return;
     TClientNntp& c = OwnerOf(Sender);
     TBuforArt& response = *c.ResponseBuffer;
-    size_t oldLength = static_cast<size_t>(response.Length());
-    int count = ReadInto(*Sender, response);
-    if (count <= 0) {
+    const size_t oldLength = static_cast<size_t>(response.Length());
+    int32_t room = c.m_fullRead ? kBurstRead : 0;
+    bool filled = false;
+    for (;;) {
+        int count = ReadInto(*Sender, response, room, filled);
+        if (count <= 0) {
+            filled = false;
+            break;
+        }
+        response.Grow(count);
+        if (!filled || static_cast<size_t>(response.Length()) - oldLength >= kBurstRead) break;
+        room = kBurstRead;
+    }
+    c.m_fullRead = filled;
+    if (static_cast<size_t>(response.Length()) == oldLength) {
         Cork(c, false);
         return;
     }
-    // A short read emptied the socket; after a full one more is likely.
-    c.m_fullRead = count == TBuforArt::ReserveSize();
-    response.Grow(count);
     Log(c, "Odpowiedzi", Content(response).substr(oldLength));
     ProcessResponses(c);
     // Bytes still queued for the reader keep the cork on: they leave in
@@ -312,11 +336,6 @@ bool SessionRelay::DeliverResponse(TClientNntp& c) {
             return false;
         }
         end = found + nntp::kTerminator.size();
-    } else if (c.m_fullRead && content.size() < kPassOnBatch &&
-               net::winsock::BytesWaiting(c.RemoteSocket->Handle()) > 0) {
-        // More of this burst already waits and is read in this same pass of
-        // the socket's receive loop: it goes to the reader together with it.
-        return false;
     }
     std::string tail = end < content.size() ? SplitTail(response, end) : std::string();
     if (held) RewriteHeld(c);

@@ -45,7 +45,7 @@ public:
     // The reader connection holds partial segments while a burst from the
     // server is being passed on (see SessionRelay).
     bool m_corked = false;
-    // The last read from the server filled the buffer's whole reserve.
+    // The last read from the server filled its room: more of a burst waits.
     bool m_fullRead = false;
     // The news server is not read until the reader has taken its queue.
     bool m_serverHeldBack = false;

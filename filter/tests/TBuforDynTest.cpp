@@ -55,6 +55,18 @@ TEST(TBuforDyn, ASocketReadLandsInTheReserve) {
     EXPECT_EQ(b.Data()[8], '\0');
 }
 
+TEST(TBuforDyn, AWidenedRoomTakesALargeReadWithoutMoving) {
+    TBuforDyn b;
+    Fill(b, "abc");
+    b.Reserve(65536);
+    EXPECT_EQ(Content(b), "abc");
+    char* data = b.Data();
+    std::memset(data + 3, 'z', 65536);  // what a large Receive would do
+    EXPECT_EQ(b.Grow(65536), data);
+    EXPECT_EQ(Content(b), "abc" + std::string(65536, 'z'));
+    EXPECT_EQ(b.Data()[b.Length()], '\0');
+}
+
 TEST(TBuforDyn, ResizeGapOpensRoomAndLeavesItToTheCaller) {
     TBuforDyn b;
     Fill(b, "abcdef");
