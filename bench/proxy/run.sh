@@ -11,6 +11,7 @@
 # throughput-by-size tables that docs/perf/plot.sh draws.
 # Installs nothing: socat and haproxy must be there.
 set -euo pipefail
+source "$(dirname "$0")/relay-config.sh"
 build=$(cd "${1:?usage: run.sh BUILD_DIR [--rounds N] [--data DIR]}" && pwd)
 shift
 rounds=5
@@ -49,9 +50,7 @@ pids+=($!)
 upstream_pid=$!
 for _ in $(seq 100); do [ -s "$work/upstream.port" ] && break; sleep 0.05; done
 up_port=$(head -1 "$work/upstream.port")
-# Three free ports below the kernel's range for outgoing connections, so no
-# connection of another program can be holding one of them.
-port_free() { [ -z "$(ss -Htan "( sport = :$1 )" 2>/dev/null)" ]; }
+# Three free ports below the kernel's range for outgoing connections.
 for _ in $(seq 50); do
     base=$((20000 + RANDOM % 12000))
     port_free $base && port_free $((base + 1)) && port_free $((base + 2)) && break
@@ -80,23 +79,7 @@ haproxy -db -f "$work/haproxy.cfg" >"$work/haproxy.log" 2>&1 &
 pids+=($!)
 haproxy_pid=$!
 
-mkdir -p "$work/config/sitowiak"
-cat >"$work/config/sitowiak/user.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry]
-"LocalPort"="$sitowiak_port"
-"RemotePort"="$up_port"
-"Address"="127.0.0.1"
-"Aktywne"="1"
-"Kodowanie"=""
-"Zawartosc"=""
-"Style"="0"
-"Logowanie"="0"
-"IgnorowanieBlednych"="0"
-"ReadAccess"="*"
-"WriteAccess"="127.0.0.1"
-REG
+write_relay_config "$work/config" "$sitowiak_port" "$up_port"
 env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$work/config" \
     "$build/sitowiak" >"$work/sitowiak.log" 2>&1 &
 pids+=($!)

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# profile.sh BUILD_DIR VERB SIZE COUNT [perf report options...]: profiles
+# the relay alone. Starts the bench upstream and Sitowiak (no rewriting
+# option set), records the relay with perf while one reader fetches COUNT
+# replies of `VERB SIZE` through it, prints the reader's result line and
+# the perf report (default: --no-children --sort symbol -g none).
+# Installs nothing: perf must be there (scripts/setup.sh --bench).
+set -euo pipefail
+source "$(dirname "$0")/relay-config.sh"
+build=$(cd "${1:?usage: profile.sh BUILD_DIR VERB SIZE COUNT [report options]}" && pwd)
+verb=${2:?verb}
+size=${3:?size}
+count=${4:?count}
+shift 4
+report=("$@")
+[ ${#report[@]} -gt 0 ] || report=(--no-children --sort symbol -g none)
+command -v perf >/dev/null || { echo "missing perf (apt-get install linux-perf)"; exit 1; }
+
+work=$(mktemp -d /tmp/sitowiak-profile.XXXXXX)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+"$build/bench/bench_proxy_upstream" 0 600 >"$work/upstream.port" &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$work/upstream.port" ] && break; sleep 0.05; done
+up_port=$(head -1 "$work/upstream.port")
+for _ in $(seq 50); do
+    port=$((20000 + RANDOM % 12000))
+    port_free $port && break
+done
+write_relay_config "$work/config" "$port" "$up_port"
+env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$work/config" \
+    "$build/sitowiak" >"$work/sitowiak.log" 2>&1 &
+sitowiak_pid=$!
+pids+=($sitowiak_pid)
+for _ in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+    sleep 0.05
+done
+
+perf record -F 1999 -g -o "$work/perf.data" -p "$sitowiak_pid" >/dev/null 2>&1 &
+perf_pid=$!
+sleep 0.5
+"$build/bench/bench_proxy_client" throughput "$port" "$verb" "$size" "$count"
+kill -INT "$perf_pid"
+wait "$perf_pid" || true
+perf report -i "$work/perf.data" --stdio "${report[@]}" 2>/dev/null | grep -v '^#' | grep . | head -40
