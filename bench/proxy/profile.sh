@@ -6,7 +6,7 @@
 # the perf report (default: --no-children --sort symbol -g none).
 # Installs nothing: perf must be there (scripts/setup.sh --bench).
 set -euo pipefail
-source "$(dirname "$0")/relay-config.sh"
+source "$(dirname "$0")/common.sh"
 build=$(cd "${1:?usage: profile.sh BUILD_DIR VERB SIZE COUNT [report options]}" && pwd)
 verb=${2:?verb}
 size=${3:?size}
@@ -16,14 +16,7 @@ report=("$@")
 [ ${#report[@]} -gt 0 ] || report=(--no-children --sort symbol -g none)
 command -v perf >/dev/null || { echo "missing perf (apt-get install linux-perf)"; exit 1; }
 
-work=$(mktemp -d /tmp/sitowiak-profile.XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+begin_scratch sitowiak-profile
 
 "$build/bench/bench_proxy_upstream" 0 600 >"$work/upstream.port" &
 pids+=($!)

@@ -11,7 +11,7 @@
 # throughput-by-size tables that docs/perf/plot.sh draws.
 # Installs nothing: socat and haproxy must be there.
 set -euo pipefail
-source "$(dirname "$0")/relay-config.sh"
+source "$(dirname "$0")/common.sh"
 build=$(cd "${1:?usage: run.sh BUILD_DIR [--rounds N] [--data DIR]}" && pwd)
 shift
 rounds=5
@@ -34,14 +34,7 @@ for tool in socat haproxy taskset ss; do command -v $tool >/dev/null || missing=
 
 # 500 readers need about a thousand descriptors in each relay.
 ulimit -n "$(ulimit -Hn)"
-work=$(mktemp -d /tmp/sitowiak-bench.XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+begin_scratch sitowiak-bench
 
 # --- the four paths -------------------------------------------------------
 # The upstream stops by itself after 15 minutes should this script be killed.

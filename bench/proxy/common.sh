@@ -1,4 +1,17 @@
 # Sourced by the relay bench scripts.
+
+# Makes the scratch folder $work; when the script ends, every process whose
+# id is in $pids is stopped and the folder removed.
+begin_scratch() {
+    work=$(mktemp -d "/tmp/$1.XXXXXX")
+    pids=()
+    trap end_scratch EXIT
+}
+end_scratch() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
 # write_relay_config CONFIG_HOME LOCAL_PORT UPSTREAM_PORT: the stored
 # settings of a Sitowiak that relays LOCAL_PORT to 127.0.0.1:UPSTREAM_PORT
 # with no rewriting option set and logging off.
