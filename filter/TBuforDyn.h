@@ -7,8 +7,8 @@
 //   |<---- Length ----->|<-- ReserveSize() --->|     |
 //   |<-------------- Capacity ---------------->|
 //
-// A socket read places up to ReserveSize() bytes straight into the spare
-// room at Data()+Length() and then calls Grow(count). Grow and ResizeGap
+// A socket read places up to ReserveSize() bytes (up to n after Reserve(n))
+// straight into the spare room at Data()+Length() and then calls Grow(count). Grow and ResizeGap
 // write a NUL at Data()[Length()], so the content can be searched as a
 // NUL-terminated text; SetLength alone does not.
 //

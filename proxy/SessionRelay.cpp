@@ -88,12 +88,13 @@ void SendAtOnce(net::TCustomWSocket& socket) {
 constexpr size_t kSendBlock = net::TBuffer::kDefaultBufSize;
 
 // While a burst from the server is passed on, the reader connection is
-// corked: the sends of one pass (a read of at most 2048 bytes each, queued
-// in blocks of 1514) fill whole segments instead of each leaving as a small
-// packet. The cork goes on only when something is sent and more is likely
-// to follow (the last read was full, or the bytes take several blocks), and
-// comes off as soon as the server has nothing more waiting and the queue
-// is empty, which sends what is held at once.
+// corked: the sends of one pass (up to 64 KB each, and what the network
+// does not take at once queued in blocks of 1514) fill whole segments
+// instead of each leaving as a small packet. The cork goes on only when
+// something is sent and more is likely to follow (the last read was full,
+// or the bytes take several blocks), and comes off as soon as the server
+// has nothing more waiting and the queue is empty, which sends what is held
+// at once.
 void Cork(TClientNntp& c, bool on) {
     if (c.m_corked == on) return;
     c.m_corked = on;
