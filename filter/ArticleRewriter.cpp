@@ -9,8 +9,8 @@
 #include <optional>
 
 #include "Charsets.h"
-#include "frame/identity/ProductIdentity.h"
 #include "platform/charset/CodePage.h"
+#include "platform/core/ProductIdentity.h"
 
 #ifndef SITOWIAK_STYLE_HOST
 #define SITOWIAK_STYLE_HOST "sitowiak.plaskun.example"
@@ -370,7 +370,7 @@ void ArticleRewriter::InsertStyleLink(size_t hs, size_t bs) {
 // The footer goes before the current line, in the body's charset.
 void ArticleRewriter::AppendFooter(const std::string& charset) {
     std::string footer = std::string(kFooterIntro) + m_in.ProductName + " " +
-                         frame::FormatProductVersion(m_in.ProductVersion) + "\r\n" +
+                         platform::FormatProductVersion(m_in.ProductVersion) + "\r\n" +
                          m_in.ProductUrl + "\r\n";
     m_text.Replace(m_line, m_line, ConvertFromAnsi(footer, CodePageOf(charset)));
 }

@@ -10,8 +10,8 @@
 #include "platform/gui/Display.h"
 #include "platform/gui/MessageBox.h"
 #include "platform/gui/QuitSignals.h"
-#include "proxy/CommandLineStep.h"
-#include "proxy/TFormaBezdokumentowaPozycjonowanaStopkaNiusowa.h"
+#include "proxy/window/CommandLineStep.h"
+#include "proxy/window/TFormaBezdokumentowaPozycjonowanaStopkaNiusowa.h"
 
 using namespace sitowiak;
 
@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
     // would end in failed accepts at a few hundred readers.
     platform::RaiseOpenFileLimit();
     platform::SelectPlatformForDisplay();
+    platform::QuietEnvironmentNotes();
     // Only the program's name goes to Qt: its own options (-platform and the
     // like) are not the program's, and a wrong one would abort the process.
     int qtArgc = 1;
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
     // The log window outlives the main window, whose destruction may still
     // write entries while it closes the connections.
     auto mainWindow = std::make_unique<proxy::TFormaBezdokumentowaPozycjonowanaStopkaNiusowa>();
+    platform::SetMessageBoxOwner(mainWindow.get());
     log::TLog log;
     mainWindow->Core().SetLog(&log);
     frame::TFormaStandardowa hiddenStandard;
@@ -44,6 +46,9 @@ int main(int argc, char** argv) {
     platform::QuitSignals quitSignals(mainWindow.get());
     mainWindow->show();
     int code = app.exec();
-    mainWindow.reset();  // stores the settings
-    return code;
+    // Closing the window stored the settings; a failed store has been
+    // reported and ends the program with code 1.
+    bool stored = mainWindow->SettingsStored();
+    mainWindow.reset();
+    return stored ? code : 1;
 }

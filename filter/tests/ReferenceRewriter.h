@@ -16,7 +16,7 @@
 #include "filter/Charsets.h"
 #include "filter/TBuforDyn.h"
 #include "filter/TransferEncoding.h"
-#include "frame/identity/ProductIdentity.h"
+#include "platform/core/ProductIdentity.h"
 
 namespace sitowiak::filter::testing {
 
@@ -238,7 +238,7 @@ private:
     }
     void Footer(const std::string& cs) {
         std::string f = "-- \r\nPrzefiltrowane przez " + in_.name + " " +
-                        frame::FormatProductVersion(in_.version) + "\r\n" + in_.url + "\r\n";
+                        platform::FormatProductVersion(in_.version) + "\r\n" + in_.url + "\r\n";
         Edit(line_, line_, ConvertFromAnsi(f, CodePageOf(cs)));
     }
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "filter/TBuforArt.h"
-#include "frame/identity/ProductIdentity.h"
+#include "platform/core/ProductIdentity.h"
 
 namespace {
 
@@ -188,8 +188,8 @@ int main(int argc, char** argv) {
         TBuforArt buffer;
         if (!ReadInput(buffer)) return kExitIo;
         if (o.mode == "article") {
-            sitowiak::frame::ProductIdentity id;
-            sitowiak::frame::ReadVersionInfo(sitowiak::frame::ProgramFile(), id);
+            sitowiak::platform::ProductIdentity id;
+            sitowiak::platform::ReadVersionInfo(sitowiak::platform::ProgramFile(), id);
             size_t start = o.status ? AfterStatusLine(buffer) : 0;
             buffer.RewriteArticle(start, id.ProductName, id.ProductUrl, id.ProductVersion,
                                   o.sourceCharset, o.charset, o.contentType, o.footer, o.style);

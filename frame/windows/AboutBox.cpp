@@ -13,16 +13,17 @@ QString Q(const std::string& s) {
 
 }  // namespace
 
-std::string AboutTitle(const ProductIdentity& identity) {
+std::string AboutTitle(const platform::ProductIdentity& identity) {
     return "O programie " + identity.ProductName + "...";
 }
 
-std::string AboutText(const ProductIdentity& identity) {
-    return identity.ProductName + " wersja " + FormatProductVersion(identity.ProductVersion) +
-           "\n" + identity.LegalCopyright;
+std::string AboutText(const platform::ProductIdentity& identity) {
+    return identity.ProductName + " wersja " +
+           platform::FormatProductVersion(identity.ProductVersion) + "\n" + identity.LegalCopyright;
 }
 
-std::unique_ptr<QMessageBox> CreateAboutBox(QWidget* owner, const ProductIdentity& identity) {
+std::unique_ptr<QMessageBox> CreateAboutBox(QWidget* owner,
+                                            const platform::ProductIdentity& identity) {
     auto box = std::make_unique<QMessageBox>(owner);
     box->setWindowTitle(Q(AboutTitle(identity)));
     box->setTextFormat(Qt::PlainText);
@@ -33,7 +34,7 @@ std::unique_ptr<QMessageBox> CreateAboutBox(QWidget* owner, const ProductIdentit
     return box;
 }
 
-void ShowAboutBox(QWidget* owner, const ProductIdentity& identity) {
+void ShowAboutBox(QWidget* owner, const platform::ProductIdentity& identity) {
     if (!platform::HasDisplay()) {
         platform::MessageBox(AboutText(identity), AboutTitle(identity), platform::MB_OK);
         return;

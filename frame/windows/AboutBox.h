@@ -7,19 +7,20 @@
 #include <memory>
 #include <string>
 
-#include "frame/identity/ProductIdentity.h"
+#include "platform/core/ProductIdentity.h"
 
 namespace sitowiak::frame {
 
-std::string AboutTitle(const ProductIdentity& identity);
+std::string AboutTitle(const platform::ProductIdentity& identity);
 // "<name> wersja 5.00.00.48", a line feed, then the copyright line.
-std::string AboutText(const ProductIdentity& identity);
+std::string AboutText(const platform::ProductIdentity& identity);
 
 // The box, not yet shown, owned by `owner`.
-std::unique_ptr<QMessageBox> CreateAboutBox(QWidget* owner, const ProductIdentity& identity);
+std::unique_ptr<QMessageBox> CreateAboutBox(QWidget* owner,
+                                            const platform::ProductIdentity& identity);
 
 // Shows the box and waits for it to be closed. Without a display the title
 // and text go to standard error, like every other box.
-void ShowAboutBox(QWidget* owner, const ProductIdentity& identity);
+void ShowAboutBox(QWidget* owner, const platform::ProductIdentity& identity);
 
 }  // namespace sitowiak::frame

@@ -29,10 +29,11 @@ std::string TelephoneTarget() {
 
 bool OpenOrReport(const std::string& target, std::string_view sentence,
                   std::string_view productName) {
-    if (ShellOpen(target)) return true;
     std::string text = std::string(sentence) + " Możliwe, że brak odpowiedniego programu.";
     std::string caption = std::string(productName) + " - Błąd";
-    platform::MessageBox(text, caption, platform::MB_OK);
+    auto report = [text, caption] { platform::MessageBox(text, caption, platform::MB_OK); };
+    if (ShellOpen(target, report)) return true;
+    report();
     return false;
 }
 

@@ -1,6 +1,8 @@
 #include "ShellOpen.h"
 
 #include <QDesktopServices>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QString>
 #include <QUrl>
 
@@ -22,10 +24,34 @@ QUrl ToUrl(const std::string& target) {
 
 }  // namespace
 
-bool ShellOpen(const std::string& target) {
+bool ShellOpen(const std::string& target, std::function<void()> onLaterFailure) {
     if (Opener()) return Opener()(target);
     QUrl url = ToUrl(target);
-    return url.isValid() && QDesktopServices::openUrl(url);
+    if (!url.isValid()) return false;
+    // xdg-open is run here rather than through QDesktopServices, which
+    // reports only that it started: the exit code tells whether any program
+    // took the target (xdg-open exits 3 when none is found, 4 when the
+    // program failed).
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty()) return QDesktopServices::openUrl(url);
+    auto* process = new QProcess;
+    process->setProgram(opener);
+    process->setArguments({url.toString(QUrl::FullyEncoded)});
+    process->setStandardOutputFile(QProcess::nullDevice());
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, onLaterFailure](int code, QProcess::ExitStatus status) {
+                         process->deleteLater();
+                         if ((code != 0 || status != QProcess::NormalExit) && onLaterFailure)
+                             onLaterFailure();
+                     });
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [process, onLaterFailure](QProcess::ProcessError error) {
+                         if (error != QProcess::FailedToStart) return;
+                         process->deleteLater();
+                         if (onLaterFailure) onLaterFailure();
+                     });
+    process->start();
+    return true;
 }
 
 void SetShellOpener(ShellOpener opener) {

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "frame/identity/RegistryStore.h"
 #include "frame/windows/TFormaStandardowa.h"
+#include "platform/core/RegistryStore.h"
 
 namespace sitowiak::frame {
 
@@ -15,10 +15,10 @@ public:
     explicit TFormaBezdokumentowa(QWidget* parent = nullptr);
     ~TFormaBezdokumentowa() override;
 
-    frame::RegistryStore& RegistryStore() { return *m_registryStore; }
+    platform::RegistryStore& RegistryStore() { return *m_registryStore; }
 
 private:
-    std::unique_ptr<frame::RegistryStore> m_registryStore;
+    std::unique_ptr<platform::RegistryStore> m_registryStore;
 };
 
 }  // namespace sitowiak::frame

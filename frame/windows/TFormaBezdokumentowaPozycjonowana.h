@@ -25,10 +25,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // Writes the placement; inside a RegistryStore::Batch it joins that write.
+    void SavePlacement();
 
 private:
     void RestorePlacement();
-    void SavePlacement();
     void TrackNormalBounds();
 
     QRect m_normalBounds;

@@ -60,7 +60,7 @@ TFormaStandardowa::~TFormaStandardowa() {
 }
 
 void TFormaStandardowa::FormCreate() {
-    ReadVersionInfo(ProgramFile(), m_identity);
+    platform::ReadVersionInfo(platform::ProgramFile(), m_identity);
     QString title = Q(ProductName());
     QApplication::setApplicationName(title);
     setWindowTitle(title);
@@ -129,7 +129,7 @@ void TFormaStandardowa::CreateToolbar() {
 }
 
 void TFormaStandardowa::FindHelpFile() {
-    m_help = HelpConnection::Find(ProgramFile(), LanguageAbbreviation(QLocale()));
+    m_help = HelpConnection::Find(platform::ProgramFile(), LanguageAbbreviation(QLocale()));
     Contents1->setEnabled(m_help.Kind() != HelpKind::hkNone);
 }
 

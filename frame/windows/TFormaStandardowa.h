@@ -14,9 +14,9 @@
 #include <QMenu>
 #include <QToolBar>
 
-#include "frame/identity/ProductIdentity.h"
 #include "frame/windows/HelpConnection.h"
 #include "frame/windows/TStatusBar.h"
+#include "platform/core/ProductIdentity.h"
 
 namespace sitowiak::frame {
 
@@ -26,7 +26,7 @@ public:
     explicit TFormaStandardowa(QWidget* parent = nullptr);
     ~TFormaStandardowa() override;
 
-    const ProductIdentity& Identity() const { return m_identity; }
+    const platform::ProductIdentity& Identity() const { return m_identity; }
     const std::string& ProductName() const { return m_identity.ProductName; }
     const std::string& ProductUrl() const { return m_identity.ProductUrl; }
     const std::string& LegalCopyright() const { return m_identity.LegalCopyright; }
@@ -84,7 +84,7 @@ private:
     void FindHelpFile();
     bool HelpCommand(unsigned command);
 
-    ProductIdentity m_identity;
+    platform::ProductIdentity m_identity;
     HelpConnection m_help;
 };
 

@@ -19,7 +19,7 @@ std::function<QSize()>& ScreenSource() {
 
 }  // namespace
 
-WindowPlacement ReadPlacement(const RegistryStore& store) {
+WindowPlacement ReadPlacement(const platform::RegistryStore& store) {
     WindowPlacement p;
     p.height = store.ReadInteger(kPlacementSection, kHeight, p.height);
     p.width = store.ReadInteger(kPlacementSection, kWidth, p.width);
@@ -29,7 +29,7 @@ WindowPlacement ReadPlacement(const RegistryStore& store) {
     return p;
 }
 
-bool WritePlacement(RegistryStore& store, const WindowPlacement& p) {
+bool WritePlacement(platform::RegistryStore& store, const WindowPlacement& p) {
     return store.WriteInteger(kPlacementSection, kState, p.state) &&
            store.WriteInteger(kPlacementSection, kHeight, p.height) &&
            store.WriteInteger(kPlacementSection, kWidth, p.width) &&

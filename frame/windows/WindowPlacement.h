@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "frame/identity/RegistryStore.h"
+#include "platform/core/RegistryStore.h"
 
 namespace sitowiak::frame {
 
@@ -25,11 +25,11 @@ struct WindowPlacement {
 inline constexpr char kPlacementSection[] = "StareRozmiary";
 
 // Each value that is missing or not a decimal integer takes its default.
-WindowPlacement ReadPlacement(const RegistryStore& store);
+WindowPlacement ReadPlacement(const platform::RegistryStore& store);
 
 // Writes the state, then height, width, left and top. Stops at the first
 // write that fails and returns false.
-bool WritePlacement(RegistryStore& store, const WindowPlacement& placement);
+bool WritePlacement(platform::RegistryStore& store, const WindowPlacement& placement);
 
 // Pulls the window back so that its bottom and right edges lie on the
 // screen, then raises a negative top or left to 0. A window larger than the

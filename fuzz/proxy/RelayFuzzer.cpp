@@ -26,8 +26,8 @@
 #include <memory>
 #include <string>
 
-#include "proxy/ProxyCore.h"
-#include "proxy/TClient.h"
+#include "proxy/core/ProxyCore.h"
+#include "proxy/core/TClient.h"
 
 namespace {
 
@@ -42,15 +42,6 @@ constexpr int kPumpsPerRecord = 4;
 
 class View : public proxy::ProxyView {
 public:
-    std::string remotePort, writeAccess = "127.0.0.1";
-    bool style = false, ignoreRaw = false;
-    std::string LocalPortText() const override { return "0"; }
-    std::string RemotePortText() const override { return remotePort; }
-    std::string RemoteAddrText() const override { return "127.0.0.1"; }
-    std::string ReadAccessText() const override { return "*"; }
-    std::string WriteAccessText() const override { return writeAccess; }
-    bool StyleChecked() const override { return style; }
-    bool IgnorowanieBlednychChecked() const override { return ignoreRaw; }
     void SetListenCaption(const std::string&) override {}
     void SetAddressEditsEnabled(bool) override {}
     void SetStatusPanel(int, const std::string&) override {}
@@ -100,7 +91,7 @@ void Drain(int fd) {
 struct Rig {
     View view;
     Log log;
-    frame::ProductIdentity identity;
+    platform::ProductIdentity identity;
     std::unique_ptr<proxy::ProxyCore> core;
     int upstreamListen = -1, proxyPort = 0;
 
@@ -114,8 +105,11 @@ struct Rig {
         identity.ProductVersion = (5ull << 48) | 48;
         int upstreamPort = 0;
         upstreamListen = ListenOnLoopback(&upstreamPort);
-        view.remotePort = std::to_string(upstreamPort);
         core = std::make_unique<proxy::ProxyCore>(view, identity);
+        proxy::ProxySettings& s = core->Settings();
+        s.LocalPort = "0";
+        s.RemotePort = std::to_string(upstreamPort);
+        s.Address = "127.0.0.1";
         core->SetLog(&log);
         core->SetListening(true);
         sockaddr_in sin{};
@@ -127,13 +121,14 @@ struct Rig {
     void Configure(uint8_t s) {
         static const char* const kCharsets[] = {"", "utf-8", "windows-1250", "us-ascii"};
         static const char* const kTypes[] = {"", "text/plain", "text/html", ""};
-        core->Kodowanie = kCharsets[s & 3];
-        core->Zawartosc = kTypes[(s >> 2) & 3];
-        view.style = s & 0x10;
-        view.ignoreRaw = s & 0x20;
-        core->Logowanie = s & 0x40;
+        proxy::ProxySettings& v = core->Settings();
+        v.Kodowanie = kCharsets[s & 3];
+        v.Zawartosc = kTypes[(s >> 2) & 3];
+        v.Style = s & 0x10;
+        v.IgnorowanieBlednych = s & 0x20;
+        v.Logowanie = s & 0x40;
         log.lineMode = s & 0x40;
-        view.writeAccess = s & 0x80 ? "127.0.0.1" : "10.*";
+        v.WriteAccess = s & 0x80 ? "127.0.0.1" : "10.*";
     }
 
     static void Pump() { QCoreApplication::processEvents(QEventLoop::AllEvents); }

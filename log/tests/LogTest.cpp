@@ -7,7 +7,7 @@
 
 #include "log/HexDump.h"
 #include "log/TLog.h"
-#include "proxy/tests/TestApp.h"
+#include "tests/support/TestApp.h"
 
 // A control character in the log makes Qt ask fontconfig for a fallback
 // font; fontconfig keeps that answer until the process ends, which the leak

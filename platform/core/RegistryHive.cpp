@@ -418,6 +418,12 @@ bool RegistryHive::WriteValue(std::string_view key, std::string_view name, const
     return Modify([&](RegistryContent& c) { c.SetValue(key, name, value); });
 }
 
+bool RegistryHive::WriteValues(const std::vector<std::pair<std::string, RegNamedValue>>& values) {
+    return Modify([&](RegistryContent& content) {
+        for (const auto& [key, named] : values) content.SetValue(key, named.name, named.value);
+    });
+}
+
 bool RegistryHive::CreateKey(std::string_view key) {
     return Modify([&](RegistryContent& c) { c.CreateKey(key); });
 }

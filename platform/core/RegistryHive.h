@@ -108,6 +108,9 @@ public:
     // They return false when the file could not be written (and report why
     // through the damage reporter's channel).
     bool WriteValue(std::string_view key, std::string_view name, const RegValue& value);
+    // Several values, each under its own key, in one locked write: a crash
+    // leaves either all of them or none.
+    bool WriteValues(const std::vector<std::pair<std::string, RegNamedValue>>& values);
     bool CreateKey(std::string_view key);
     bool DeleteValue(std::string_view key, std::string_view name);
 

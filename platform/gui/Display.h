@@ -9,4 +9,9 @@ namespace sitowiak::platform {
 // Returns true when it selected the offscreen platform.
 bool SelectPlatformForDisplay();
 
+// Keeps Qt's notes about the environment that say nothing to a user of the
+// program off standard error (no runtime folder, an offscreen platform that
+// ignores window hints); every other message of Qt passes as before.
+void QuietEnvironmentNotes();
+
 }  // namespace sitowiak::platform

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 
 #include <cstdio>
 
@@ -11,6 +12,17 @@ namespace {
 MessageBoxHook& Hook() {
     static MessageBoxHook hook;
     return hook;
+}
+
+bool g_toStandardError = false;
+QPointer<QWidget> g_owner;
+
+// The window a box belongs to: the one in front (a modal box first), else
+// the program's main window.
+QWidget* OwnerWindow() {
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    if (QWidget* active = QApplication::activeWindow()) return active;
+    return g_owner.data();
 }
 
 std::vector<int> Buttons(unsigned flags) {
@@ -83,17 +95,28 @@ bool HasDisplay() {
 
 int MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
     if (Hook()) return Hook()(text, caption, flags);
-    if (!HasDisplay()) {
+    if (!HasDisplay() || g_toStandardError) {
         std::fprintf(stderr, "%s\n%s\n", caption.c_str(), text.c_str());
         std::fflush(stderr);
         return DefaultButton(flags);
     }
-    QMessageBox box(Icon(flags), QString::fromStdString(caption), QString::fromStdString(text));
+    // Owned by its window: centred over it, kept in front of it, and a dialog,
+    // so no minimise button.
+    QMessageBox box(Icon(flags), QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::NoButton, OwnerWindow());
     QMessageBox::StandardButtons buttons;
     for (int id : Buttons(flags)) buttons |= ToQt(id);
     box.setStandardButtons(buttons);
     box.setDefaultButton(ToQt(DefaultButton(flags)));
     return FromQt(box.exec());
+}
+
+void SendMessagesToStandardError() {
+    g_toStandardError = true;
+}
+
+void SetMessageBoxOwner(QWidget* window) {
+    g_owner = window;
 }
 
 void SetMessageBoxHook(MessageBoxHook hook) {

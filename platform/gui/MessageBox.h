@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+class QWidget;
+
 namespace sitowiak::platform {
 
 // Buttons, icons and default button, with the Windows values.
@@ -34,6 +36,13 @@ int DefaultButton(unsigned flags);
 
 // True when boxes can appear on a screen (a QApplication on a real platform).
 bool HasDisplay();
+
+// From now on every box goes to standard error, as without a display: the
+// program is ending on a signal and nobody may be there to answer.
+void SendMessagesToStandardError();
+
+// The window that owns boxes raised while no window of the program is active.
+void SetMessageBoxOwner(QWidget* window);
 
 using MessageBoxHook =
     std::function<int(const std::string& text, const std::string& caption, unsigned flags)>;

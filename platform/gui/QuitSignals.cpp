@@ -1,5 +1,7 @@
 #include "QuitSignals.h"
 
+#include "platform/gui/MessageBox.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -42,6 +44,10 @@ void QuitSignals::OnSignal() {
     char buf[64];
     while (::read(g_pipe[0], buf, sizeof buf) > 0) {
     }
+    // Whatever closing still has to say goes to standard error: at logout
+    // or under a service manager nobody answers a box, and the process must
+    // end.
+    SendMessagesToStandardError();
     if (m_window) m_window->close();
 }
 

@@ -5,7 +5,7 @@
 #include <QToolButton>
 
 #include "frame/windows/TFormaStandardowa.h"
-#include "proxy/tests/TestApp.h"
+#include "tests/support/TestApp.h"
 
 namespace sitowiak::frame {
 namespace {

@@ -9,7 +9,7 @@
 #include "frame/windows/ShellOpen.h"
 #include "frame/windows/TFormaStandardowa.h"
 #include "platform/gui/MessageBox.h"
-#include "proxy/tests/TestApp.h"
+#include "tests/support/TestApp.h"
 
 namespace sitowiak::frame {
 namespace {
@@ -119,7 +119,7 @@ TEST_F(HelpAndContactTest, FailedOpeningsShowTheirBoxesExceptTheTelephone) {
 }
 
 TEST_F(HelpAndContactTest, AboutBoxTexts) {
-    ProductIdentity identity;
+    platform::ProductIdentity identity;
     identity.ProductName = "Sitowiak";
     identity.LegalCopyright = "Copyright (c) Pląskun";
     identity.ProductVersion = (uint64_t{5} << 48) | 48;
@@ -129,7 +129,7 @@ TEST_F(HelpAndContactTest, AboutBoxTexts) {
     EXPECT_EQ(box->windowTitle(), QString::fromUtf8("O programie Sitowiak..."));
     EXPECT_EQ(box->text(), QString::fromUtf8("Sitowiak wersja 5.00.00.48\nCopyright (c) Pląskun"));
 
-    EXPECT_EQ(AboutText(ProductIdentity{}), " wersja 0.00.00.00\n");
+    EXPECT_EQ(AboutText(platform::ProductIdentity{}), " wersja 0.00.00.00\n");
 }
 
 }  // namespace

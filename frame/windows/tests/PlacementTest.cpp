@@ -2,7 +2,7 @@
 
 #include "frame/windows/TFormaBezdokumentowaPozycjonowana.h"
 #include "platform/core/RegistryHive.h"
-#include "proxy/tests/TestApp.h"
+#include "tests/support/TestApp.h"
 
 namespace sitowiak::frame {
 namespace {

@@ -1,0 +1,21 @@
+// What the proxy core shows in the main window: the listen button's caption,
+// whether the address edits may change, and the status bar. The window
+// implements it; tests use a plain object.
+#pragma once
+
+#include <string>
+
+namespace sitowiak::proxy {
+
+class ProxyView {
+public:
+    virtual ~ProxyView() = default;
+
+    virtual void SetListenCaption(const std::string& caption) = 0;
+    // The local port, news server port and address edits.
+    virtual void SetAddressEditsEnabled(bool enabled) = 0;
+    // Status bar panel 1 (connection count) or 3 (a reader's address).
+    virtual void SetStatusPanel(int index, const std::string& text) = 0;
+};
+
+}  // namespace sitowiak::proxy

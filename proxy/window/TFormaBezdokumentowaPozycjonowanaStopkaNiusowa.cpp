@@ -1,0 +1,286 @@
+#include "TFormaBezdokumentowaPozycjonowanaStopkaNiusowa.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+
+#include <limits>
+
+#include "platform/gui/MessageBox.h"
+#include "proxy/core/ProxySettings.h"
+
+namespace sitowiak::proxy {
+namespace {
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+std::string S(const QString& s) {
+    return s.toStdString();
+}
+
+// The right and bottom edges of the controls plus the 16-pixel margin they
+// keep on the left and top.
+constexpr QSize kClientMinimum(168 + 169 + 16, 344 + 17 + 16);
+
+// The positions are in pixels for a sans-serif font 11 pixels high with
+// Arial's widths; the controls use such a font whatever the desktop's
+// default, so their texts fit. Without Liberation Sans the next narrowest
+// installed family serves.
+QFont DesignFont(QFont font) {
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                      QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans Condensed"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setPixelSize(11);
+    return font;
+}
+
+// A check box keeps its design width unless its caption needs more.
+QCheckBox* AddCheck(QWidget* parent, const char* caption, QRect geometry) {
+    auto* check = new QCheckBox(QString::fromUtf8(caption), parent);
+    geometry.setWidth(std::max(geometry.width(), check->sizeHint().width()));
+    check->setGeometry(geometry);
+    return check;
+}
+
+// Design geometry of the controls, in pixels.
+// Labels size themselves to their caption, at the design position.
+QLabel* AddLabel(QWidget* parent, const char* caption, QPoint position, QWidget* buddy) {
+    auto* label = new QLabel(QString::fromUtf8(caption), parent);
+    label->move(position);
+    label->adjustSize();
+    label->setBuddy(buddy);
+    return label;
+}
+
+QLineEdit* AddEdit(QWidget* parent, const char* name, QRect geometry) {
+    auto* edit = new QLineEdit(QStringLiteral("?"), parent);
+    // Lists of patterns may be long; nothing stored is ever cut to fit.
+    edit->setMaxLength(std::numeric_limits<int>::max());
+    edit->setObjectName(QLatin1String(name));
+    edit->setGeometry(geometry);
+    return edit;
+}
+
+QComboBox* AddCombo(QWidget* parent, const char* name, QRect geometry,
+                    std::initializer_list<const char*> items) {
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName(QLatin1String(name));
+    combo->setEditable(true);
+    // A typed value is the forced value, never a new item of the fixed list.
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    for (const char* item : items) combo->addItem(QString::fromUtf8(item));
+    combo->setEditText(QStringLiteral("?"));
+    combo->setGeometry(geometry);
+    return combo;
+}
+
+// Puts a stored forced value into its combo box: the value itself when not
+// empty (also one that is not among the items), else the first item.
+void ShowForcedValue(QComboBox* combo, const std::string& value) {
+    QSignalBlocker block(combo);
+    if (value.empty())
+        combo->setCurrentIndex(0);
+    else
+        combo->setEditText(Q(value));
+}
+
+// A combo's forced value: empty when its first item is selected, else its text.
+std::string ForcedValue(const QComboBox* combo) {
+    bool firstItem = combo->currentIndex() == 0 && combo->currentText() == combo->itemText(0);
+    return firstItem ? std::string() : S(combo->currentText());
+}
+
+}  // namespace
+
+TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::TFormaBezdokumentowaPozycjonowanaStopkaNiusowa(
+    QWidget* parent)
+    : TFormaBezdokumentowaPozycjonowana(parent),
+      m_core(std::make_unique<ProxyCore>(*this, Identity())) {
+    // The entry for a reader that leaves is written in the window's own
+    // colour rather than a connection's. The face colour itself would be
+    // invisible on the log's face-coloured background, so its dark shade.
+    m_core->WindowColor = palette().color(QPalette::Dark).rgb() & 0xFFFFFFu;
+    CreateControls();
+    CreateStatusPanels();
+    FormCreate();
+    // Edits show the start of their text, as a long write list has it.
+    for (QLineEdit* edit : {LocalPort_, RemotePort, RemoteAddr, ReadAccessEd, WriteAccessEd})
+        edit->setCursorPosition(0);
+}
+
+TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::~TFormaBezdokumentowaPozycjonowanaStopkaNiusowa() {
+    FormDestroy();
+}
+
+// The controls at their design positions. The window's size comes from the
+// placement memory; the client area never gets smaller than the controls
+// need, so a first run's default size shows all of them.
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateControls() {
+    FileMenu->setTitle(QStringLiteral("&Filtr"));
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
+    client->setFont(DesignFont(client->font()));
+    Bevel1 = new frame::TBevel(client, 152);
+
+    LocalPort_ = AddEdit(client, "LocalPort_", {16, 56, 73, 21});
+    ListenBtn = new QPushButton(QString::fromUtf8(kCaptionListen), client);
+    ListenBtn->setObjectName(QStringLiteral("ListenBtn"));
+    ListenBtn->setGeometry(16, 104, 75, 21);
+    ReadAccessEd = AddEdit(client, "ReadAccessEd", {16, 160, 121, 21});
+    WriteAccessEd = AddEdit(client, "WriteAccessEd", {16, 216, 121, 21});
+    KodowanieCB = AddCombo(client, "KodowanieCB", {16, 264, 121, 21},
+                           {settings::kNieWymuszaj, "utf-8", "windows-1250", "us-ascii"});
+    ZawartoscCB = AddCombo(client, "ZawartoscCB", {16, 312, 121, 21},
+                           {settings::kNieWymuszaj, "text/plain", "text/html"});
+    StyleCB = AddCheck(client, "Dodawanie styli Html", {16, 344, 121, 17});
+    RemoteAddr = AddEdit(client, "RemoteAddr", {168, 56, 121, 21});
+    RemotePort = AddEdit(client, "RemotePort", {168, 104, 75, 21});
+    IgnorowanieBlednychCB = AddCheck(client, "Ignorowanie nagłówków Utf-8", {168, 144, 169, 17});
+
+    AddLabel(client, "Port żądań", {16, 40}, LocalPort_);
+    AddLabel(client, "Czytanie", {16, 144}, ReadAccessEd);
+    AddLabel(client, "Wysyłanie", {16, 200}, WriteAccessEd);
+    AddLabel(client, "Kodowanie", {16, 248}, KodowanieCB);
+    AddLabel(client, "Zawartość", {16, 296}, ZawartoscCB);
+    AddLabel(client, "Adres celu", {168, 40}, RemoteAddr);
+    AddLabel(client, "Port", {168, 88}, RemotePort);
+
+    client->setMinimumSize(kClientMinimum);
+    QWidget* order[] = {LocalPort_,  ListenBtn,    RemotePort,
+                        RemoteAddr,  ReadAccessEd, WriteAccessEd,
+                        ZawartoscCB, KodowanieCB,  IgnorowanieBlednychCB,
+                        StyleCB};
+    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+
+    connect(ListenBtn, &QPushButton::clicked, this, [this] { ListenBtnClick(); });
+}
+
+// Four centred panels: a caption, the connection count, a caption, and a
+// reader's address, which reaches to the right edge.
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateStatusPanels() {
+    const char* texts[] = {"Połączeń", "0", "Z", ""};
+    const int widths[] = {65, 25, 35, 50};
+    StatusBar1->SetSimplePanel(false);
+    for (int i = 0; i < 4; ++i) {
+        StatusPanels[static_cast<size_t>(i)] =
+            StatusBar1->AddPanel(widths[i], i % 2 == 1, QString::fromUtf8(texts[i]), i == 3);
+    }
+}
+
+// Loads the settings, shows them and starts listening when "Aktywne" says
+// so. A failure to start listening is reported; the settings stay loaded, so
+// they are stored back unchanged.
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::FormCreate() {
+    m_core->LoadSettings(RegistryStore());
+    ShowSettings();
+    ConnectWriteThrough();
+    try {
+        SetListening(m_core->Settings().Aktywne);
+    } catch (const std::exception& error) {
+        ShowListenFailure(error);
+    }
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ShowSettings() {
+    const ProxySettings& v = m_core->Settings();
+    LocalPort_->setText(Q(v.LocalPort));
+    RemotePort->setText(Q(v.RemotePort));
+    RemoteAddr->setText(Q(v.Address));
+    ShowForcedValue(KodowanieCB, v.Kodowanie);
+    StyleCB->setChecked(v.Style);
+    ShowForcedValue(ZawartoscCB, v.Zawartosc);
+    ReadAccessEd->setText(Q(v.ReadAccess));
+    WriteAccessEd->setText(Q(v.WriteAccess));
+    IgnorowanieBlednychCB->setChecked(v.IgnorowanieBlednych);
+}
+
+// Every change the user makes goes into the core's settings at once, so the
+// next reader and the next start of listening see it. Only the user's edits
+// write: showing a value never changes it.
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ConnectWriteThrough() {
+    auto bindEdit = [this](QLineEdit* edit, std::string ProxySettings::*field) {
+        connect(edit, &QLineEdit::textEdited, this,
+                [this, field](const QString& text) { m_core->Settings().*field = S(text); });
+    };
+    bindEdit(LocalPort_, &ProxySettings::LocalPort);
+    bindEdit(RemotePort, &ProxySettings::RemotePort);
+    bindEdit(RemoteAddr, &ProxySettings::Address);
+    bindEdit(ReadAccessEd, &ProxySettings::ReadAccess);
+    bindEdit(WriteAccessEd, &ProxySettings::WriteAccess);
+    connect(StyleCB, &QCheckBox::toggled, this, [this](bool on) { m_core->Settings().Style = on; });
+    connect(IgnorowanieBlednychCB, &QCheckBox::toggled, this,
+            [this](bool on) { m_core->Settings().IgnorowanieBlednych = on; });
+    connect(KodowanieCB, &QComboBox::currentTextChanged, this, [this] { KodowanieCBChange(); });
+    connect(ZawartoscCB, &QComboBox::currentTextChanged, this, [this] { ZawartoscCBChange(); });
+}
+
+// Stores the settings unless closing the window already has.
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::FormDestroy() {
+    if (!m_stored) StoreAll(false);
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::StoreAll(bool withPlacement) {
+    platform::RegistryStore::Batch batch(RegistryStore());
+    if (withPlacement) SavePlacement();
+    m_core->StoreSettings(RegistryStore());
+    m_stored = true;
+    // A failed write has been reported by the hive, once, with its reason.
+    if (!batch.Commit()) m_storeFailed = true;
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::SetListening(bool on) {
+    m_core->SetListening(on);
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ListenBtnClick() {
+    try {
+        SetListening(!m_core->Listening());
+    } catch (const std::exception& error) {
+        ShowListenFailure(error);
+    }
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::KodowanieCBChange() {
+    m_core->Settings().Kodowanie = ForcedValue(KodowanieCB);
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ZawartoscCBChange() {
+    m_core->Settings().Zawartosc = ForcedValue(ZawartoscCB);
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::SetListenCaption(const std::string& caption) {
+    ListenBtn->setText(Q(caption));
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::SetAddressEditsEnabled(bool enabled) {
+    LocalPort_->setEnabled(enabled);
+    RemotePort->setEnabled(enabled);
+    RemoteAddr->setEnabled(enabled);
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::SetStatusPanel(int index,
+                                                                    const std::string& text) {
+    if (index >= 0 && index < 4) StatusPanels[static_cast<size_t>(index)]->setText(Q(text));
+}
+
+// Closing the main window stores its placement and every setting in one
+// write, and ends the program even while other windows exist.
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::closeEvent(QCloseEvent* event) {
+    TFormaBezdokumentowa::closeEvent(event);
+    if (!event->isAccepted()) return;
+    StoreAll(true);
+    QCoreApplication::quit();
+}
+
+void ShowListenFailure(const std::exception& error) {
+    platform::MessageBox(ListenFailureText(error.what(), platform::ProgramFile().string()),
+                         QApplication::applicationName().toStdString(),
+                         platform::MB_OK | platform::MB_ICONERROR);
+}
+
+void ShowException(const std::exception& error) {
+    platform::MessageBox(error.what(), QApplication::applicationName().toStdString(),
+                         platform::MB_OK | platform::MB_ICONERROR);
+}
+
+}  // namespace sitowiak::proxy

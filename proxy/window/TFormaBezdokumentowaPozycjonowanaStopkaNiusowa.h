@@ -1,0 +1,83 @@
+// The proxy's main window: the settings as plain controls, the button that
+// starts and stops listening, and the connection count in the status bar.
+// It is a thin view over ProxyCore; its creation loads the settings and its
+// destruction stores them.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <array>
+#include <memory>
+
+#include "frame/windows/TBevel.h"
+#include "frame/windows/TFormaBezdokumentowaPozycjonowana.h"
+#include "proxy/core/ProxyCore.h"
+#include "proxy/core/ProxyView.h"
+
+namespace sitowiak::proxy {
+
+class TFormaBezdokumentowaPozycjonowanaStopkaNiusowa
+    : public frame::TFormaBezdokumentowaPozycjonowana,
+      public ProxyView {
+    Q_OBJECT
+public:
+    explicit TFormaBezdokumentowaPozycjonowanaStopkaNiusowa(QWidget* parent = nullptr);
+    ~TFormaBezdokumentowaPozycjonowanaStopkaNiusowa() override;
+
+    ProxyCore& Core() { return *m_core; }
+    // False when the settings could not be stored at close; the program then
+    // ends with exit code 1.
+    bool SettingsStored() const { return m_storeFailed == false; }
+    void SetListening(bool on);
+    void ListenBtnClick();
+    void KodowanieCBChange();
+    void ZawartoscCBChange();
+
+    // ProxyView
+    void SetListenCaption(const std::string& caption) override;
+    void SetAddressEditsEnabled(bool enabled) override;
+    void SetStatusPanel(int index, const std::string& text) override;
+
+    QLineEdit* LocalPort_ = nullptr;
+    QLineEdit* RemotePort = nullptr;
+    QLineEdit* RemoteAddr = nullptr;
+    QPushButton* ListenBtn = nullptr;
+    QLineEdit* ReadAccessEd = nullptr;
+    QLineEdit* WriteAccessEd = nullptr;
+    QComboBox* KodowanieCB = nullptr;
+    QComboBox* ZawartoscCB = nullptr;
+    QCheckBox* StyleCB = nullptr;
+    QCheckBox* IgnorowanieBlednychCB = nullptr;
+    frame::TBevel* Bevel1 = nullptr;
+    std::array<QLabel*, 4> StatusPanels{};
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateControls();
+    void CreateStatusPanels();
+    void FormCreate();
+    void FormDestroy();
+    void ShowSettings();
+    void ConnectWriteThrough();
+    // Stores the placement and every setting in one write of the hive.
+    void StoreAll(bool withPlacement);
+
+    std::unique_ptr<ProxyCore> m_core;
+    bool m_stored = false;
+    bool m_storeFailed = false;
+};
+
+// Shows an exception the way the application reports errors: a box with the
+// application's title as caption and the error icon.
+void ShowException(const std::exception& error);
+// The same for a failure to start listening, with advice on ports below 1024.
+void ShowListenFailure(const std::exception& error);
+
+}  // namespace sitowiak::proxy

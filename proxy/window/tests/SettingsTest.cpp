@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/core/FileUtil.h"
+#include "platform/core/RegistryHive.h"
+#include "proxy/window/TFormaBezdokumentowaPozycjonowanaStopkaNiusowa.h"
+#include "tests/support/TestApp.h"
+
+namespace sitowiak::proxy {
+namespace {
+
+using MainWindow = TFormaBezdokumentowaPozycjonowanaStopkaNiusowa;
+constexpr const char* kParams = "HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry";
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override { testing::TestApp(); }
+    std::optional<std::string> Stored(const char* name) {
+        auto v = platform::RegistryHive(m_config.UserHive()).ReadValue(kParams, name);
+        if (!v) return std::nullopt;
+        return v->data;
+    }
+    std::string Text(QLineEdit* e) { return e->text().toStdString(); }
+
+    testing::TempConfig m_config;
+};
+
+TEST_F(SettingsTest, AFirstRunUsesTheDefaultsAndStoresTenValues) {
+    {
+        MainWindow window;
+        EXPECT_EQ(Text(window.LocalPort_), "888");
+        EXPECT_EQ(Text(window.RemotePort), "nntp");
+        EXPECT_EQ(Text(window.RemoteAddr), "news.gmane.io");
+        EXPECT_TRUE(window.Core().Listening());
+        EXPECT_EQ(window.ListenBtn->text().toStdString(), "Przerwij");
+        EXPECT_FALSE(window.LocalPort_->isEnabled());
+        EXPECT_EQ(window.KodowanieCB->currentText().toStdString(), "<nie wymuszaj>");
+        EXPECT_EQ(window.ZawartoscCB->currentText().toStdString(), "<nie wymuszaj>");
+        EXPECT_EQ(window.Core().Settings().Kodowanie, "");
+        EXPECT_TRUE(window.StyleCB->isChecked());
+        EXPECT_TRUE(window.IgnorowanieBlednychCB->isChecked());
+        EXPECT_FALSE(window.Core().Settings().Logowanie);
+        EXPECT_EQ(Text(window.ReadAccessEd), "*");
+        EXPECT_TRUE(Text(window.WriteAccessEd).ends_with(";127.0.0.1;localhost"));
+        // No control keeps the design-time placeholder.
+        for (QLineEdit* e : window.findChildren<QLineEdit*>()) EXPECT_NE(Text(e), "?");
+    }
+    EXPECT_EQ(Stored("LocalPort"), "888");
+    EXPECT_EQ(Stored("RemotePort"), "nntp");
+    EXPECT_EQ(Stored("Address"), "news.gmane.io");
+    EXPECT_EQ(Stored("Aktywne"), "1");
+    EXPECT_EQ(Stored("Kodowanie"), "");
+    EXPECT_EQ(Stored("Style"), "1");
+    EXPECT_EQ(Stored("Zawartosc"), "");
+    EXPECT_EQ(Stored("ReadAccess"), "*");
+    EXPECT_EQ(Stored("IgnorowanieBlednych"), "1");
+    EXPECT_TRUE(Stored("WriteAccess"));
+    EXPECT_FALSE(Stored("Logowanie"));
+}
+
+TEST_F(SettingsTest, HandEditedValuesAreReadAndARunThatChangesNothingKeepsThem) {
+    std::filesystem::create_directories(m_config.UserHive().parent_path());
+    const std::string original =
+        "Windows Registry Editor Version 5.00\n\n"
+        "[HKEY_CURRENT_USER\\Software\\Another\\Program]\n\"Keep\"=\"me\"\n\n"
+        "[HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry]\n"
+        "\"Aktywne\"=\"2\"\n\"Kodowanie\"=\"x-mac-ce\"\n\"Zawartosc\"=\"text/html\"\n"
+        "\"Logowanie\"=\"1\"\n\"Style\"=\"0\"\n\"LocalPort\"=\"1119\"\n";
+    std::ofstream(m_config.UserHive()) << original;
+    {
+        MainWindow window;
+        EXPECT_TRUE(window.Core().Listening());
+        EXPECT_EQ(window.Core().Settings().Kodowanie, "x-mac-ce");
+        EXPECT_EQ(window.KodowanieCB->currentText().toStdString(), "x-mac-ce");
+        EXPECT_EQ(window.Core().Settings().Zawartosc, "text/html");
+        EXPECT_EQ(window.ZawartoscCB->currentText().toStdString(), "text/html");
+        EXPECT_TRUE(window.Core().Settings().Logowanie);
+        EXPECT_FALSE(window.StyleCB->isChecked());
+        EXPECT_EQ(Text(window.LocalPort_), "1119");
+    }
+    EXPECT_EQ(Stored("Aktywne"), "1");
+    EXPECT_EQ(Stored("Kodowanie"), "x-mac-ce");
+    EXPECT_EQ(Stored("Zawartosc"), "text/html");
+    EXPECT_EQ(Stored("Logowanie"), "1");
+    EXPECT_EQ(Stored("Style"), "0");
+    EXPECT_EQ(Stored("LocalPort"), "1119");
+    auto other = platform::RegistryHive(m_config.UserHive())
+                     .ReadValue("HKEY_CURRENT_USER\\Software\\Another\\Program", "Keep");
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->data, "me");
+}
+
+TEST_F(SettingsTest, ComboChoicesBecomeTheForcedValues) {
+    {
+        MainWindow window;
+        window.KodowanieCB->setCurrentIndex(1);
+        EXPECT_EQ(window.Core().Settings().Kodowanie, "utf-8");
+        window.KodowanieCB->setCurrentIndex(0);
+        EXPECT_EQ(window.Core().Settings().Kodowanie, "");
+        window.KodowanieCB->setEditText(QStringLiteral("x-mac-ce"));
+        EXPECT_EQ(window.Core().Settings().Kodowanie, "x-mac-ce");
+        window.ZawartoscCB->setCurrentIndex(2);
+        EXPECT_EQ(window.Core().Settings().Zawartosc, "text/html");
+    }
+    EXPECT_EQ(Stored("Kodowanie"), "x-mac-ce");
+    EXPECT_EQ(Stored("Zawartosc"), "text/html");
+}
+
+TEST_F(SettingsTest, AktywneZeroStartsWithoutListeningAndTheButtonToggles) {
+    platform::RegistryHive(m_config.UserHive())
+        .WriteValue(kParams, "Aktywne", platform::RegValue::String("0"));
+    MainWindow window;
+    EXPECT_FALSE(window.Core().Listening());
+    EXPECT_EQ(window.ListenBtn->text().toStdString(), "Nasłuchuj");
+    EXPECT_TRUE(window.RemoteAddr->isEnabled());
+    window.ListenBtn->click();
+    EXPECT_TRUE(window.Core().Listening());
+    EXPECT_FALSE(window.RemotePort->isEnabled());
+}
+
+}  // namespace
+}  // namespace sitowiak::proxy
