@@ -6,13 +6,11 @@
 
 namespace sitowiak::proxy {
 
-bool CommandLineStep(int argc, char** argv) {
+std::optional<int> CommandLineStep(int argc, char** argv) {
     const char* first = argc > 1 ? argv[1] : "";
-    bool distribution = std::strcmp(first, kModeDistribution) == 0;
-    bool registration = std::strcmp(first, kModeRegistration) == 0;
-    if (distribution) RunDistributionMode(argc, argv);
-    if (registration) RunRegistrationMode(argc, argv);
-    return distribution || registration;
+    if (std::strcmp(first, kModeDistribution) == 0) return RunDistributionMode(argc, argv);
+    if (std::strcmp(first, kModeRegistration) == 0) return RunRegistrationMode(argc, argv);
+    return std::nullopt;
 }
 
 }  // namespace sitowiak::proxy

@@ -1,13 +1,15 @@
 // The first step of the program: the first command-line argument alone, and
-// exactly as written, chooses a special mode. Returns true when the process
-// is to end now (a special mode ran); every other argument means normal mode.
+// exactly as written, chooses a special mode. Returns the exit code when the
+// process is to end now (a special mode ran); nullopt means normal mode.
 #pragma once
+
+#include <optional>
 
 namespace sitowiak::proxy {
 
 inline constexpr char kModeDistribution[] = "-nainternet";
 inline constexpr char kModeRegistration[] = "-zarejestruj";
 
-bool CommandLineStep(int argc, char** argv);
+std::optional<int> CommandLineStep(int argc, char** argv);
 
 }  // namespace sitowiak::proxy
