@@ -61,15 +61,6 @@ TEST_F(FileUtilTest, NewFilesFollowTheUmaskReplacedFilesKeepTheirMode) {
     ASSERT_TRUE(WriteFileAtomically(file, "new", nullptr, kPrivateFileMode));
     EXPECT_EQ(ModeOf(file), 0640u);
     EXPECT_EQ(ReadWholeFile(file), "new");
-
-    // A part file left in the way is never reused.
-    fs::path part = m_dir / "kept.part";
-    int fd = CreateReplacementFor(file, part, kUsualFileMode);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    EXPECT_EQ(ModeOf(part), 0640u);
-    EXPECT_EQ(CreateReplacementFor(file, part, kUsualFileMode), -1);
-    EXPECT_EQ(errno, EEXIST);
 }
 
 }  // namespace

@@ -74,16 +74,6 @@ TEST_F(RegistrationModeTest, AnEntryThatCannotBeWrittenIsReportedAndTheCopyStill
     }
 }
 
-// The registry method keeps its own message.
-TEST_F(RegistrationModeTest, ARunServicesValueThatCannotBeWrittenKeepsItsMessage) {
-    std::filesystem::create_directories(
-        platform::HiveFile(platform::RegRoot::kLocalMachine).string() + "/in the way");
-    EXPECT_EQ(RunAndCollect(1), "-d" + m_folder + "|");
-    ASSERT_FALSE(BoxTexts().empty());
-    EXPECT_EQ(BoxTexts()[BoxTexts().size() - 2],
-              "Błąd|Błąd podczas modyfikacji rejestru.\rZgłoś go producentowi!");
-}
-
 TEST_F(RegistrationModeTest, OtherPlatformsUseTheRunServicesValue) {
     EXPECT_EQ(RunAndCollect(1), "-d" + m_folder + "|");
     using platform::RegRoot;
