@@ -71,8 +71,8 @@ void Deflate(int in, int out) {
 }
 
 bool IsSameFile(int fd, const std::string& path) {
-    struct stat opened {
-    }, named{};
+    struct stat opened {};
+    struct stat named {};
     return ::fstat(fd, &opened) == 0 && ::stat(path.c_str(), &named) == 0 &&
            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
