@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "package/TBelkaPostepu.h"
+#include "platform/core/FileUtil.h"
 
 namespace sitowiak::package {
 namespace {
@@ -39,7 +40,9 @@ std::string ContentCopier::CopyToPart(const std::string& source, int32_t size,
         return "";
     }
     std::string part = target + ".part-" + std::to_string(::getpid());
-    int out = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ::unlink(part.c_str());  // left by an earlier run that had this pid
+    // The content file keeps its permissions; a new one gets the usual ones.
+    int out = platform::CreateReplacementFor(target, part, platform::kUsualFileMode);
     if (out < 0) {
         ::close(in);
         return "";

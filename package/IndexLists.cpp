@@ -47,12 +47,10 @@ bool SaveList(const std::string& file, const Lines& lines) {
 
 bool AddListLine(const std::string& temp, const std::string& root, const std::string& listName,
                  const std::string& line) {
-    std::string mirror = MirrorPath(temp, root + listName);
-    if (Contains(LoadList(mirror), line)) return true;
     Lines lines = LoadList(root + listName);
     if (Contains(lines, line)) return true;
     lines.push_back(line);
-    return SaveList(root + listName, lines) && SaveList(mirror, lines);
+    return SaveList(root + listName, lines) && SaveList(MirrorPath(temp, root + listName), lines);
 }
 
 }  // namespace sitowiak::package

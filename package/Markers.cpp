@@ -1,5 +1,7 @@
 #include "Markers.h"
 
+#include <utility>
+
 #include "platform/core/FileUtil.h"
 
 namespace sitowiak::package {
@@ -38,6 +40,20 @@ util::FileVersionHalves ReadVersionMarker(const std::string& contentFile) {
 int32_t ReadDateMarker(const std::string& contentFile) {
     std::string bytes = ReadMarker(contentFile, kDateMarker, 4);
     return bytes.empty() ? -1 : static_cast<int32_t>(FromLittleEndian(bytes, 0));
+}
+
+int32_t ReadLengthMarker(const std::string& contentFile) {
+    std::string bytes = ReadMarker(contentFile, kLengthMarker, 4);
+    return bytes.empty() ? -1 : static_cast<int32_t>(FromLittleEndian(bytes, 0));
+}
+
+bool SameVersionAndDate(const std::string& contentFile, const std::string& otherContentFile) {
+    for (auto [suffix, size] :
+         {std::pair{kVersionMarker, size_t{8}}, std::pair{kDateMarker, size_t{4}}}) {
+        std::string bytes = ReadMarker(contentFile, suffix, size);
+        if (bytes.empty() || bytes != ReadMarker(otherContentFile, suffix, size)) return false;
+    }
+    return true;
 }
 
 bool WriteLengthMarker(const std::string& contentFile, int32_t size) {

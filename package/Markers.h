@@ -21,6 +21,11 @@ inline constexpr char kDateMarker[] = ".data";
 util::FileVersionHalves ReadVersionMarker(const std::string& contentFile);
 // -1 when the marker is missing or not 4 bytes long.
 int32_t ReadDateMarker(const std::string& contentFile);
+// -1 when the marker is missing, not 4 bytes long or holds no 32-bit size.
+int32_t ReadLengthMarker(const std::string& contentFile);
+// True when both content files have version and date markers of the right
+// length and each pair is the same byte for byte.
+bool SameVersionAndDate(const std::string& contentFile, const std::string& otherContentFile);
 
 bool WriteLengthMarker(const std::string& contentFile, int32_t size);
 bool WriteVersionMarker(const std::string& contentFile, util::FileVersionHalves version);

@@ -51,7 +51,7 @@ bool PublishMode::Publish(const std::string& source) {
 bool PublishMode::PublishGuarded(const SourceFacts& source, const std::string& dest,
                                  const std::string& aux) {
     try {
-        bool upToDate = IsUpToDate(source, aux);
+        bool upToDate = IsUpToDate(source, aux) && TreeHoldsMirrored(source, dest, aux);
         if (source.date == -1) {
             Warn("Nie można pobrać daty z pliku źródłowego " + Quoted(source.file));
             return false;
@@ -66,6 +66,18 @@ bool PublishMode::IsUpToDate(const SourceFacts& source, const std::string& aux) 
     if (!source.version.IsZero())
         return util::CompareVersions(ReadVersionMarker(aux + source.content), source.version) >= 0;
     return ReadDateMarker(aux + source.content) >= source.date;
+}
+
+// The mirror may outlive the tree (deleted, replaced, copied only in part),
+// so an up-to-date file counts as published only when the tree still has its
+// content, as long as its length marker says, and version and date markers
+// equal to the mirror's.
+bool PublishMode::TreeHoldsMirrored(const SourceFacts& source, const std::string& dest,
+                                    const std::string& aux) const {
+    std::string content = dest + source.content;
+    int32_t length = ReadLengthMarker(content);
+    return length >= 0 && util::FileSize(content) == length &&
+           SameVersionAndDate(content, aux + source.content);
 }
 
 bool PublishMode::Send(const SourceFacts& source, const std::string& dest, const std::string& aux) {

@@ -8,10 +8,11 @@
 //
 // The auxiliary folder (MirrorPath of the destination) mirrors the
 // version and date markers and the lists; a file whose mirrored marker shows
-// it up to date is not copied again. The mirror is written last, so a run
-// that is interrupted anywhere copies the file again next time; the tree's
-// length marker is removed before its content is replaced, so the tree never
-// pairs new content with an old length.
+// it up to date is not copied again, as long as the tree still holds what the
+// mirror describes (its content with matching markers). The mirror is
+// written last, so a run that is interrupted anywhere copies the file again
+// next time; the tree's length marker is removed before its content is
+// replaced, so the tree never pairs new content with an old length.
 #pragma once
 
 #include <memory>
@@ -45,6 +46,8 @@ private:
 
     bool PublishGuarded(const SourceFacts& source, const std::string& dest, const std::string& aux);
     bool IsUpToDate(const SourceFacts& source, const std::string& aux) const;
+    bool TreeHoldsMirrored(const SourceFacts& source, const std::string& dest,
+                           const std::string& aux) const;
     bool Send(const SourceFacts& source, const std::string& dest, const std::string& aux);
     std::string Compress(const std::string& source);
     bool Install(const std::string& part, const SourceFacts& source, const std::string& dest,

@@ -16,7 +16,7 @@
 using namespace sitowiak;
 
 int main(int argc, char** argv) {
-    if (proxy::CommandLineStep(argc, argv)) return 0;
+    if (std::optional<int> code = proxy::CommandLineStep(argc, argv)) return *code;
 
     // Every reader takes two descriptors; the default soft limit of 1024
     // would end in failed accepts at a few hundred readers.

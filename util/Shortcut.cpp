@@ -1,5 +1,7 @@
 #include "Shortcut.h"
 
+#include <filesystem>
+
 #include "platform/core/FileUtil.h"
 #include "util/Folders.h"
 
@@ -47,6 +49,13 @@ std::string FolderOf(const std::string& file) {
     return slash == std::string::npos ? "" : file.substr(0, slash + 1);
 }
 
+// Why a folder that ForceFolders could not make is missing.
+std::string FolderFailure(const std::string& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    return ec ? ec.message() : "not a folder";
+}
+
 }  // namespace
 
 std::vector<std::string> SplitCommandLine(const std::string& text) {
@@ -80,11 +89,19 @@ std::string DesktopEntryText(const std::string& target, const std::string& argum
 }
 
 bool CreateShortcut(void* owner, int folder, const std::string& target,
-                    const std::string& arguments, const std::string& name) {
+                    const std::string& arguments, const std::string& name, std::string* error) {
     std::string place = GetSpecialFolder(owner, folder);
-    if (place.empty() || !ForceFolders(place)) return false;
     std::string file = WithTrailingSeparator(place) + name + ".desktop";
-    return platform::WriteFileAtomically(file, DesktopEntryText(target, arguments, name), nullptr);
+    std::string reason;
+    if (place.empty())
+        reason = "no folder " + std::to_string(folder) + " on this system";
+    else if (!ForceFolders(place))
+        reason = "cannot create the folder: " + FolderFailure(place);
+    else if (platform::WriteFileAtomically(file, DesktopEntryText(target, arguments, name),
+                                           &reason))
+        return true;
+    if (error) *error = file + ": " + reason;
+    return false;
 }
 
 }  // namespace sitowiak::util

@@ -17,9 +17,11 @@ namespace sitowiak::util {
 // (created when missing), replacing an older one atomically. `arguments` is
 // command-line text as on Windows: words separated by spaces, double quotes
 // group a word and are removed. Returns false when the folder has no
-// counterpart or the entry could not be written.
+// counterpart or the entry could not be written; then *error (when given)
+// names the entry's file and the reason, "FILE: reason".
 bool CreateShortcut(void* owner, int folder, const std::string& target,
-                    const std::string& arguments, const std::string& name);
+                    const std::string& arguments, const std::string& name,
+                    std::string* error = nullptr);
 
 // The text of the desktop entry CreateShortcut writes.
 std::string DesktopEntryText(const std::string& target, const std::string& arguments,

@@ -1,9 +1,12 @@
 // compress SOURCE TARGET: writes the gzip form (RFC 1952, zlib's best
 // compression) of SOURCE to TARGET, so "gunzip -c TARGET" gives SOURCE back.
 // TARGET is replaced atomically: it holds either its old content or the
-// whole compressed form, never a part. On failure a message goes to standard
-// error and the exit code is 1 (2 for a wrong command line).
+// whole compressed form, never a part. A TARGET that is SOURCE itself (under
+// any name) is refused, since it would replace the file with its own gzip
+// form. On failure a message goes to standard error and the exit code is 1
+// (2 for a wrong command line).
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -67,9 +70,20 @@ void Deflate(int in, int out) {
     deflateEnd(&zs);
 }
 
+bool IsSameFile(int fd, const std::string& path) {
+    struct stat opened {};
+    struct stat named {};
+    return ::fstat(fd, &opened) == 0 && ::stat(path.c_str(), &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
 void Compress(const std::string& source, const std::string& target) {
     int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) throw Failure{"cannot open the source: " + std::string(std::strerror(errno))};
+    if (IsSameFile(in, target)) {
+        ::close(in);
+        throw Failure{"the target is the source"};
+    }
     std::string part = target + ".compress-" + std::to_string(::getpid());
     int out = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (out < 0) {

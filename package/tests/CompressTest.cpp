@@ -1,3 +1,5 @@
+#include <filesystem>
+
 #include "package/tests/PackageTestSupport.h"
 #include "util/FileFacts.h"
 #include "util/Process.h"
@@ -35,6 +37,14 @@ TEST(Compress, FailuresLeaveTheTargetAsItWas) {
     EXPECT_EQ(ReadFile(home.Path("out")), "old");
     EXPECT_EQ(RunCompress({home.Path("out"), home.Path("no/such/dir/out")}), 1);
     EXPECT_EQ(RunCompress({home.Path("out")}), 2);
+
+    // The source as its own target, by its name or through other names.
+    std::filesystem::create_hard_link(home.Path("out"), home.Path("link"));
+    std::filesystem::create_symlink(home.Path("out"), home.Path("symlink"));
+    for (const char* target : {"out", "link", "symlink", "./out"}) {
+        EXPECT_EQ(RunCompress({home.Path("out"), home.Path(target)}), 1) << target;
+        EXPECT_EQ(ReadFile(home.Path("out")), "old") << target;
+    }
 }
 
 }  // namespace

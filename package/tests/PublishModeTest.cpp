@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <filesystem>
+#include <functional>
 
 #include "package/PackageBuilder.h"
 #include "package/TBelkaPostepu.h"
@@ -90,14 +91,46 @@ TEST_F(PublishModeTest, WithoutTheAuxiliaryFolderEverythingIsCopiedAgainButListe
 TEST_F(PublishModeTest, AFileWhoseVersionWentDownIsNotCopied) {
     ASSERT_TRUE(Publish(m_tree, m_program));
     std::string content = Content(m_tree, m_program);
-    WriteFile(content, "published earlier");
-    // The mirror remembers a higher version than the file now has.
-    WriteFile(Aux(m_tree, m_program) + ".wersja", LittleEndian(0x00060000) + LittleEndian(0));
+    // The tree and its mirror remember a higher version than the file now has.
+    std::string higher = LittleEndian(0x00060000) + LittleEndian(0);
+    WriteFile(content + ".wersja", higher);
+    WriteFile(Aux(m_tree, m_program) + ".wersja", higher);
+    long long written = testing::ModifiedNs(content);
     ASSERT_TRUE(Publish(m_tree, m_program));
-    EXPECT_EQ(ReadFile(content), "published earlier");
+    EXPECT_EQ(testing::ModifiedNs(content), written);
+    EXPECT_EQ(ReadFile(content + ".wersja"), higher);
     WriteFile(Aux(m_tree, m_program) + ".wersja", LittleEndian(0x00050000) + LittleEndian(0x2F));
     ASSERT_TRUE(Publish(m_tree, m_program));
-    EXPECT_EQ(testing::Gunzip(content), ReadFile(m_program));
+    EXPECT_EQ(ReadFile(content + ".wersja"), LittleEndian(0x00050000) + LittleEndian(0x30));
+}
+
+// The mirror in the temp folder may outlive the tree, or the tree may be
+// damaged behind its back: every run must still end with a complete tree,
+// each listed file with its content and markers.
+TEST_F(PublishModeTest, TheTreeIsRebuiltWhateverHappenedToItSinceTheMirrorWasWritten) {
+    ASSERT_TRUE(Publish(m_tree, m_program));
+    const auto complete = testing::Snapshot(m_tree);
+    ASSERT_EQ(complete.size(), 6u);  // content, three markers, two lists
+    std::string content = Content(m_tree, m_program);
+    auto removeTree = [&] { std::filesystem::remove_all(m_tree); };
+    auto removeMirror = [&] { std::filesystem::remove_all(m_home.Path("TMPDIR") + m_tree); };
+    const std::vector<std::vector<std::function<void()>>> sequences = {
+        {removeTree},
+        {removeMirror, [] {}, removeTree},
+        {[&] { WriteFile(content, "cut short"); }},
+        {[&] { std::filesystem::remove(content + ".dlugosc"); }},
+        {[&] { std::filesystem::remove(content + ".data"); }},
+        {[&] { WriteFile(content + ".wersja", LittleEndian(0x00050000) + LittleEndian(0x2F)); }},
+        {[&] { std::filesystem::remove(m_tree + "start.start"); }},
+    };
+    for (size_t i = 0; i < sequences.size(); ++i) {
+        for (const auto& step : sequences[i]) {
+            step();
+            ASSERT_TRUE(Publish(m_tree, m_program)) << i;
+        }
+        EXPECT_EQ(testing::Snapshot(m_tree), complete) << i;
+    }
+    EXPECT_TRUE(m_boxes.empty());
 }
 
 TEST_F(PublishModeTest, AFileWithoutVersionIsJudgedByItsDate) {

@@ -57,19 +57,27 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& file) {
     return content;
 }
 
+int CreateReplacementFor(const std::filesystem::path& file, const std::filesystem::path& part,
+                         unsigned newFileMode) {
+    int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                    static_cast<mode_t>(newFileMode));
+    // A file system without permissions (a FAT stick, some shares) refuses
+    // the change; the file is still good to write.
+    struct stat st {};
+    if (fd >= 0 && ::stat(file.c_str(), &st) == 0) (void)::fchmod(fd, st.st_mode & 07777);
+    return fd;
+}
+
 bool WriteFileAtomically(const std::filesystem::path& file, std::string_view content,
-                         std::string* error) {
+                         std::string* error, unsigned newFileMode) {
     static std::atomic<unsigned> counter{0};
     std::filesystem::path tmp = file;
     tmp += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    int fd = CreateReplacementFor(file, tmp, newFileMode);
     if (fd < 0) {
         if (error) *error = ErrnoText("open");
         return false;
     }
-    // Keep the permissions of the file being replaced.
-    struct stat st {};
-    if (::stat(file.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
     bool ok = WriteAll(fd, content);
     if (!ok && error) *error = ErrnoText("write");
     if (ok && ::fsync(fd) != 0) {

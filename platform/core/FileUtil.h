@@ -9,15 +9,27 @@
 
 namespace sitowiak::platform {
 
+// Permissions for a file the helpers create; the process's umask applies.
+inline constexpr unsigned kUsualFileMode = 0666;    // what any program's new file gets
+inline constexpr unsigned kPrivateFileMode = 0600;  // readable by the owner only
+
 // The whole file, or nullopt when it does not exist or cannot be read.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& file);
 
+// Creates `part` (it must not exist yet) for writing, to be renamed over
+// `file` later: it gets the permissions of `file` when that exists, so a
+// replacement keeps them, and `newFileMode` under the umask otherwise.
+// Returns the open descriptor, or -1 with errno set.
+int CreateReplacementFor(const std::filesystem::path& file, const std::filesystem::path& part,
+                         unsigned newFileMode);
+
 // Replaces `file` with `content` so that a reader sees either the old or the
 // new file, never a part: writes "file.tmp-PID-N" in the same folder, syncs
-// it, renames it over `file` and syncs the folder. On failure nothing is left
-// behind, `file` is unchanged and *error says why.
+// it, renames it over `file` and syncs the folder. Permissions as
+// CreateReplacementFor gives them. On failure nothing is left behind, `file`
+// is unchanged and *error says why.
 bool WriteFileAtomically(const std::filesystem::path& file, std::string_view content,
-                         std::string* error);
+                         std::string* error, unsigned newFileMode = kUsualFileMode);
 
 // Renames `file` to the first free name "file<suffix>-N" (N = 1, 2, ...) and
 // returns it, or an empty path when the rename failed.

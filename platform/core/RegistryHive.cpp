@@ -461,7 +461,8 @@ bool RegistryHive::Modify(const std::function<void(RegistryContent&)>& change) {
     RegistryContent content = LoadUnlocked();
     change(content);
     std::string error;
-    if (!WriteFileAtomically(m_file, content.Serialize(), &error)) {
+    // Settings are the user's own: a new hive is readable by its owner only.
+    if (!WriteFileAtomically(m_file, content.Serialize(), &error, kPrivateFileMode)) {
         Report("Nie można zapisać ustawień w pliku " + m_file.string() + ": " + error);
         return false;
     }

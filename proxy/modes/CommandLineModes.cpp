@@ -7,16 +7,17 @@
 
 namespace sitowiak::proxy {
 
-void RunDistributionMode(int argc, char** argv) {
+int RunDistributionMode(int argc, char** argv) {
     // Taken before the application object, which may edit argv.
     package::PackageContext context = DistributionContext(argc, argv);
     ModeApplication application(argc, argv);
-    RunDistribution(context);
+    return RunDistribution(context) ? 0 : 1;
 }
 
-void RunRegistrationMode(int argc, char** argv) {
+int RunRegistrationMode(int argc, char** argv) {
     ModeApplication application(argc, argv);
     RegistrationMode(util::ModulePath(nullptr)).Run();
+    return 0;
 }
 
 }  // namespace sitowiak::proxy

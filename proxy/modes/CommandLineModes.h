@@ -1,11 +1,14 @@
 // The two install-time modes chosen by the first command-line argument:
 // "-nainternet" (distribution) and "-zarejestruj" (autostart registration).
-// Neither creates a window; the caller ends the process after them.
+// Neither creates a window; the caller ends the process after them with the
+// exit code they return.
 #pragma once
 
 namespace sitowiak::proxy {
 
-void RunDistributionMode(int argc, char** argv);
-void RunRegistrationMode(int argc, char** argv);
+// 1 when any file failed, so that a release script can tell; 0 otherwise.
+int RunDistributionMode(int argc, char** argv);
+// 0: the outcome is told in message boxes only.
+int RunRegistrationMode(int argc, char** argv);
 
 }  // namespace sitowiak::proxy

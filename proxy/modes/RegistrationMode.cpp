@@ -30,17 +30,18 @@ std::string RegistrationMode::AutostartArgument() const {
 }
 
 pid_t RegistrationMode::Run() {
-    bool success =
-        m_platformId == kPlatformWindowsNt ? CreateAutostartEntry() : WriteRunServicesValue();
-    ReportOutcome(success);
+    std::string entryError;
+    bool success = m_platformId == kPlatformWindowsNt ? CreateAutostartEntry(&entryError)
+                                                      : WriteRunServicesValue();
+    ReportOutcome(success, entryError);
     return StartSecondCopy();
 }
 
 // An entry that cannot be written makes the registration fail, so the user
 // learns that the program will not start with the session.
-bool RegistrationMode::CreateAutostartEntry() const {
+bool RegistrationMode::CreateAutostartEntry(std::string* error) const {
     return util::CreateShortcut(nullptr, util::CSIDL_STARTUP, m_programFile, AutostartArgument(),
-                                kProductName);
+                                kProductName, error);
 }
 
 bool RegistrationMode::WriteRunServicesValue() const {
@@ -51,10 +52,14 @@ bool RegistrationMode::WriteRunServicesValue() const {
                     ProgramFileName(), platform::RegValue::String(command));
 }
 
-void RegistrationMode::ReportOutcome(bool success) const {
+// Without a registry the failure is a file the user can mend: the box keeps
+// its first line and names the entry and the reason on the next.
+void RegistrationMode::ReportOutcome(bool success, const std::string& entryError) const {
     using namespace platform;
     if (!success) {
-        MessageBox("Błąd podczas modyfikacji rejestru.\rZgłoś go producentowi!", "Błąd", MB_OK);
+        MessageBox(entryError.empty() ? "Błąd podczas modyfikacji rejestru.\rZgłoś go producentowi!"
+                                      : "Błąd podczas modyfikacji rejestru.\n" + entryError,
+                   "Błąd", MB_OK);
         MessageBox("Któregoś z komponentów nie udało się zarejestrować. Rejestracja wstrzymana !",
                    "Błąd rejestracji", MB_OK | MB_ICONERROR);
         return;

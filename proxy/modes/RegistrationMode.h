@@ -30,9 +30,9 @@ public:
     std::string AutostartArgument() const;
 
 private:
-    bool CreateAutostartEntry() const;
+    bool CreateAutostartEntry(std::string* error) const;
     bool WriteRunServicesValue() const;
-    void ReportOutcome(bool success) const;
+    void ReportOutcome(bool success, const std::string& entryError) const;
     pid_t StartSecondCopy() const;
 
     std::string m_programFile;

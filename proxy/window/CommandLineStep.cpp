@@ -45,11 +45,11 @@ std::string VersionText(uint64_t v) {
 
 }  // namespace
 
-bool CommandLineStep(int argc, char** argv) {
+std::optional<int> CommandLineStep(int argc, char** argv) {
     const char* first = argc > 1 ? argv[1] : "";
     if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0) {
         std::fputs(kHelp, stdout);
-        return true;
+        return 0;
     }
     if (std::strcmp(first, "--version") == 0) {
         platform::ProductIdentity identity;
@@ -57,13 +57,11 @@ bool CommandLineStep(int argc, char** argv) {
         std::printf("%s %s\n",
                     identity.ProductName.empty() ? "Sitowiak" : identity.ProductName.c_str(),
                     VersionText(identity.ProductVersion).c_str());
-        return true;
+        return 0;
     }
-    bool distribution = std::strcmp(first, kModeDistribution) == 0;
-    bool registration = std::strcmp(first, kModeRegistration) == 0;
-    if (distribution) RunDistributionMode(argc, argv);
-    if (registration) RunRegistrationMode(argc, argv);
-    return distribution || registration;
+    if (std::strcmp(first, kModeDistribution) == 0) return RunDistributionMode(argc, argv);
+    if (std::strcmp(first, kModeRegistration) == 0) return RunRegistrationMode(argc, argv);
+    return std::nullopt;
 }
 
 }  // namespace sitowiak::proxy

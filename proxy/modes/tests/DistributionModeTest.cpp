@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <utility>
 
 #include "package/tests/PackageTestSupport.h"
 #include "platform/gui/MessageBox.h"
@@ -36,12 +37,14 @@ protected:
         m_home.SetEnv("WAYLAND_DISPLAY", "");
     }
 
-    // Runs the driver through the shell and returns its standard error.
-    std::string Run(const std::string& arguments) {
+    // Runs the driver through the shell under `umask`, expects `exitCode`
+    // and returns its standard error.
+    std::string Run(const std::string& arguments, int exitCode = 0,
+                    const std::string& umask = "022") {
         std::string err = m_home.Path("stderr");
-        pid_t pid = util::StartProgram("/bin/sh",
-                                       {"-c", "\"$0\" " + arguments + " 2>\"$1\"", m_driver, err});
-        EXPECT_EQ(util::WaitForProgram(pid), 0);
+        std::string command = "umask " + umask + "; \"$0\" " + arguments + " 2>\"$1\"";
+        pid_t pid = util::StartProgram("/bin/sh", {"-c", command, m_driver, err});
+        EXPECT_EQ(util::WaitForProgram(pid), exitCode) << arguments;
         return ReadFile(err);
     }
 
@@ -59,6 +62,44 @@ TEST_F(ModesDriverTest, DistributionFillsTheTreeOnceAndProjectModeWritesTheIwz) 
 
     Run("-nainternet is");
     EXPECT_EQ(ReadFile(m_driver + ".iwz").rfind("[InstallShield Wizard]\r\n", 0), 0u);
+}
+
+// A tree is published for others to read (a web server, another account),
+// and a release script learns from the exit code whether it is complete.
+TEST_F(ModesDriverTest, TheTreeIsReadableByOthersAndAFailedRunExitsWith1) {
+    for (auto [umask, mode] : {std::pair{"022", 0644u}, std::pair{"077", 0600u}}) {
+        std::string tree = m_home.Path("tree" + std::string(umask) + "/");
+        std::filesystem::remove(m_driver + ".iwz");
+        Run("-nainternet '" + tree + "'", 0, umask);
+        Run("-nainternet is", 0, umask);
+        auto files = package::testing::Snapshot(tree);
+        files[m_driver + ".iwz"];
+        EXPECT_EQ(files.size(), 7u);
+        for (const auto& [file, content] : files) {
+            std::string path = file.starts_with("/") ? file : tree + file;
+            EXPECT_EQ(std::filesystem::status(path).permissions(),
+                      static_cast<std::filesystem::perms>(mode))
+                << umask << " " << path;
+        }
+    }
+
+    std::string tree = m_home.Path("tree/");
+    std::string compressor = m_home.Path("Program Dir/compress");  // found before PATH's
+    util::testing::WriteScript(compressor, "exit 1");
+    std::string err = Run("-nainternet '" + tree + "'", 1);
+    EXPECT_NE(err.find("Ostrzeżenie\nNie można skompresować pliku źródłowego \"" + m_driver +
+                       "\"\nOstrzeżenie\nNie można skopiować pliku " + m_driver +
+                       " (driver)\nBłąd transferu\nPrzynajmniej jednego z plików nie udało się "
+                       "wysłać. Instalacja wstrzymana !\n"),
+              std::string::npos)
+        << err;
+    std::filesystem::remove(compressor);
+    util::testing::WriteFile(m_home.Path("blocked"), "a file where the tree should be");
+    err = Run("-nainternet '" + m_home.Path("blocked/") + "'", 1);
+    EXPECT_NE(err.find("Błąd transferu\n"), std::string::npos) << err;
+    err = Run("-nainternet '" + tree + "'");  // Qt may still add notes of its own
+    EXPECT_EQ(err.find("Ostrzeżenie"), std::string::npos) << err;
+    EXPECT_EQ(err.find("Błąd transferu"), std::string::npos) << err;
 }
 
 TEST_F(ModesDriverTest, RegistrationReportsOnStandardErrorAndStartsTheProxy) {

@@ -9,14 +9,10 @@
 #include "proxy/modes/CommandLineModes.h"
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "-nainternet") == 0) {
-        sitowiak::proxy::RunDistributionMode(argc, argv);
-        return 0;
-    }
-    if (argc > 1 && std::strcmp(argv[1], "-zarejestruj") == 0) {
-        sitowiak::proxy::RunRegistrationMode(argc, argv);
-        return 0;
-    }
+    if (argc > 1 && std::strcmp(argv[1], "-nainternet") == 0)
+        return sitowiak::proxy::RunDistributionMode(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "-zarejestruj") == 0)
+        return sitowiak::proxy::RunRegistrationMode(argc, argv);
     if (const char* log = std::getenv("SITOWIAK_DRIVER_LOG")) {
         std::ofstream out(log, std::ios::app);
         out << "normal";

@@ -1,4 +1,6 @@
 #include <filesystem>
+#include <functional>
+#include <utility>
 
 #include "package/tests/PackageTestSupport.h"
 #include "platform/core/Registry.h"
@@ -45,16 +47,31 @@ TEST_F(RegistrationModeTest, AFolderWithSpacesStaysOneQuotedArgument) {
     EXPECT_FALSE(std::filesystem::exists(platform::HiveFile(platform::RegRoot::kLocalMachine)));
 }
 
+// Without a registry the failure is a file the user can mend: the box names
+// it and the reason under the line the documentation knows.
 TEST_F(RegistrationModeTest, AnEntryThatCannotBeWrittenIsReportedAndTheCopyStillStarts) {
-    util::testing::WriteFile(m_home.Path("XDG_CONFIG_HOME/autostart"), "in the way");
-    EXPECT_EQ(RunAndCollect(), "-d" + m_folder + "|");
-    EXPECT_EQ(BoxTexts(),
-              (std::vector<std::string>{
-                  "Błąd|Błąd podczas modyfikacji rejestru.\rZgłoś go producentowi!",
-                  "Błąd rejestracji|Któregoś z komponentów nie udało się zarejestrować. "
-                  "Rejestracja wstrzymana !"}));
-    EXPECT_EQ(m_boxes[0].flags, platform::MB_OK);
-    EXPECT_EQ(m_boxes[1].flags, platform::MB_OK | platform::MB_ICONERROR);
+    std::string folder = m_home.Path("XDG_CONFIG_HOME/autostart");
+    std::string entry = folder + "/Sitowiak.desktop";
+    const std::vector<std::pair<std::function<void()>, std::string>> obstacles = {
+        {[&] { util::testing::WriteFile(folder, "in the way"); },
+         entry + ": cannot create the folder: Not a directory"},
+        {[&] { std::filesystem::create_directories(entry + "/in the way"); },
+         entry + ": rename: Is a directory"},
+        {[&] { m_home.SetEnv("XDG_CONFIG_HOME", ""), m_home.SetEnv("HOME", ""); },
+         "Sitowiak.desktop: no folder 7 on this system"},
+    };
+    for (const auto& [obstacle, reason] : obstacles) {
+        std::filesystem::remove_all(folder);
+        obstacle();
+        m_boxes.clear();
+        EXPECT_EQ(RunAndCollect(), "-d" + m_folder + "|");
+        EXPECT_EQ(BoxTexts(),
+                  (std::vector<std::string>{"Błąd|Błąd podczas modyfikacji rejestru.\n" + reason,
+                                            "Błąd rejestracji|Któregoś z komponentów nie udało się "
+                                            "zarejestrować. Rejestracja wstrzymana !"}));
+        EXPECT_EQ(m_boxes[0].flags, platform::MB_OK);
+        EXPECT_EQ(m_boxes[1].flags, platform::MB_OK | platform::MB_ICONERROR);
+    }
 }
 
 TEST_F(RegistrationModeTest, OtherPlatformsUseTheRunServicesValue) {

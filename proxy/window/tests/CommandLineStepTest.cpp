@@ -9,7 +9,7 @@ bool Step(std::vector<std::string> args) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    return CommandLineStep(static_cast<int>(args.size()), argv.data());
+    return CommandLineStep(static_cast<int>(args.size()), argv.data()).has_value();
 }
 
 // Only the first argument, compared exactly, selects a special mode.
