@@ -37,7 +37,6 @@ int main(int argc, char** argv) {
     // The log window outlives the main window, whose destruction may still
     // write entries while it closes the connections.
     auto mainWindow = std::make_unique<proxy::TFormaBezdokumentowaPozycjonowanaStopkaNiusowa>();
-    platform::SetMessageBoxOwner(mainWindow.get());
     log::TLog log;
     mainWindow->Core().SetLog(&log);
     frame::TFormaStandardowa hiddenStandard;

@@ -1,6 +1,8 @@
 #include "TFormaBezdokumentowaPozycjonowana.h"
 
 #include <QCloseEvent>
+#include <QTimer>
+#include <QWindow>
 
 #include "platform/gui/MessageBox.h"
 
@@ -60,13 +62,42 @@ void TFormaBezdokumentowaPozycjonowana::TrackNormalBounds() {
         m_normalBounds = QRect(pos(), size());
 }
 
+void TFormaBezdokumentowaPozycjonowana::showEvent(QShowEvent* event) {
+    TFormaBezdokumentowa::showEvent(event);
+    // The window manager frames the window some moments after it is shown,
+    // and Qt learns the frame's size without a move event: look a few times.
+    for (int ms : {50, 200, 500, 1000})
+        QTimer::singleShot(ms, this, [this] { KeepFrameOnScreen(); });
+}
+
+void TFormaBezdokumentowaPozycjonowana::KeepFrameOnScreen() {
+    if (m_frameChecked || !isVisible() || windowState() != Qt::WindowNoState) return;
+    QWindow* window = windowHandle();
+    if (!window) return;
+    const QMargins margins = window->frameMargins();
+    if (margins.isNull()) return;  // not framed yet, or never will be
+    m_frameChecked = true;
+    const QRect frame = window->frameGeometry();
+    WindowPlacement p;
+    p.left = frame.x();
+    p.top = frame.y();
+    p.width = frame.width();
+    p.height = frame.height();
+    p = ClampToScreen(p, PrimaryScreenSize());
+    // The window's own position moves the client area; the frame follows.
+    if (p.left != frame.x() || p.top != frame.y())
+        window->setPosition(window->position() + QPoint(p.left - frame.x(), p.top - frame.y()));
+}
+
 void TFormaBezdokumentowaPozycjonowana::moveEvent(QMoveEvent* event) {
     TFormaBezdokumentowa::moveEvent(event);
+    KeepFrameOnScreen();
     TrackNormalBounds();
 }
 
 void TFormaBezdokumentowaPozycjonowana::resizeEvent(QResizeEvent* event) {
     TFormaBezdokumentowa::resizeEvent(event);
+    KeepFrameOnScreen();
     TrackNormalBounds();
 }
 

@@ -25,14 +25,21 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     // Writes the placement; inside a RegistryStore::Batch it joins that write.
     void SavePlacement();
 
 private:
     void RestorePlacement();
     void TrackNormalBounds();
+    // The stored position is the frame's. Before the window manager has
+    // framed the window its frame is not known, and the window may land with
+    // its title bar above the screen or, being larger than stored, past the
+    // bottom; so once the frame is there it is pulled onto the screen.
+    void KeepFrameOnScreen();
 
     QRect m_normalBounds;
+    bool m_frameChecked = false;
 };
 
 }  // namespace sitowiak::frame

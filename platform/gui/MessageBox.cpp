@@ -104,6 +104,8 @@ int MessageBox(const std::string& text, const std::string& caption, unsigned fla
     // so no minimise button.
     QMessageBox box(Icon(flags), QString::fromStdString(caption), QString::fromStdString(text),
                     QMessageBox::NoButton, OwnerWindow());
+    box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                       Qt::WindowCloseButtonHint);
     QMessageBox::StandardButtons buttons;
     for (int id : Buttons(flags)) buttons |= ToQt(id);
     box.setStandardButtons(buttons);

@@ -100,6 +100,8 @@ TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::TFormaBezdokumentowaPozycjonowan
     // colour rather than a connection's. The face colour itself would be
     // invisible on the log's face-coloured background, so its dark shade.
     m_core->WindowColor = palette().color(QPalette::Dark).rgb() & 0xFFFFFFu;
+    // Boxes raised while loading (a port that cannot be used) belong here.
+    platform::SetMessageBoxOwner(this);
     CreateControls();
     CreateStatusPanels();
     FormCreate();
