@@ -23,7 +23,13 @@ case "${1:-}" in
     --only) shift; packages=("$@") ;;
 esac
 
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+# installed PKG: PKG is installed, or (for a virtual package such as
+# libnet-perl, which perl provides) an installed package provides it.
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed' && return 0
+    dpkg-query -W -f='${db:Status-Abbrev}|${Provides}\n' 2>/dev/null \
+        | sed -n 's/^ii *|//p' | tr ',' '\n' | sed 's/^ *//; s/ .*//' | grep -xF -- "$1" >/dev/null
+}
 
 missing=()
 for p in "${packages[@]}"; do
