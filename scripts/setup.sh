@@ -31,10 +31,23 @@ installed() {
         | sed -n 's/^ii *|//p' | tr ',' '\n' | sed 's/^ *//; s/ .*//' | grep -xF -- "$1" >/dev/null
 }
 
-missing=()
-for p in "${packages[@]}"; do
-    installed "$p" || missing+=("$p")
-done
+find_missing() {
+    missing=()
+    for p in "${packages[@]}"; do
+        installed "$p" || missing+=("$p")
+    done
+}
+find_missing
+((${#missing[@]})) || exit 0
+
+# One install at a time: tests running in parallel may each ask for their
+# server's package, and apt-get refuses to run beside another. Whoever
+# waited looks again for what is still missing.
+lockdir=/run/lock
+[ -d "$lockdir" ] || lockdir=/tmp
+exec 9>"$lockdir/sitowiak-setup.lock"
+flock -w 900 9 || { echo "setup.sh: another setup.sh holds $lockdir/sitowiak-setup.lock"; exit 1; }
+find_missing
 ((${#missing[@]})) || exit 0
 
 echo "Installing: ${missing[*]}"
@@ -69,7 +82,12 @@ if [ "$policy_rc" -ne 101 ]; then
 fi
 
 apt=(apt-get -y -q -o DPkg::Lock::Timeout=300)
-"${apt[@]}" update >>"$log" 2>&1 || { cat "$log"; echo "apt-get update failed"; exit 1; }
+# apt-get update does not wait for another apt's lock on the package lists.
+for try in 1 2 3 4 5 6; do
+    "${apt[@]}" update >>"$log" 2>&1 && break
+    [ "$try" -lt 6 ] || { cat "$log"; echo "apt-get update failed"; exit 1; }
+    sleep 10
+done
 if ! "${apt[@]}" install --no-install-recommends "${missing[@]}" >>"$log" 2>&1; then
     # inn2's postinst asks INN for its database folder, and INN refuses to
     # read inn.conf when the host's name has no dot and inn.conf sets no
