@@ -85,7 +85,7 @@ apt=(apt-get -y -q -o DPkg::Lock::Timeout=300)
 # apt-get update does not wait for another apt's lock on the package lists.
 for try in 1 2 3 4 5 6; do
     "${apt[@]}" update >>"$log" 2>&1 && break
-    [ "$try" -lt 6 ] || { cat "$log"; echo "apt-get update failed"; exit 1; }
+    [ "$try" -lt 6 ] || { cat "$log"; rm -f "$log"; echo "apt-get update failed"; exit 1; }
     sleep 10
 done
 if ! "${apt[@]}" install --no-install-recommends "${missing[@]}" >>"$log" 2>&1; then
