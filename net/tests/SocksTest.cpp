@@ -1,16 +1,19 @@
 // SOCKS negotiation against a scripted server (for what real servers rarely
-// send) and against a real one (danted, when its tools are at hand).
+// send) and against a real one (danted).
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 #include "net/TWSocketServer.h"
 #include "net/tests/ConnectedPair.h"
@@ -229,34 +232,39 @@ TEST(SocksTest, SettingsAndTheirMessages) {
     EXPECT_EQ(c.sock.SocksLevel(), "5");
 }
 
-// The real server: danted, started by the shared tools.
+// Runs a shell command; returns its output (standard error included) and
+// whether it exited with 0.
+std::pair<std::string, bool> RunCommand(const std::string& command) {
+    std::string output;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return {"popen failed for: " + command, false};
+    char buf[4096];
+    while (std::size_t n = std::fread(buf, 1, sizeof buf, pipe)) output.append(buf, n);
+    const int status = ::pclose(pipe);
+    return {output, status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0};
+}
+
+// The real server: danted, started by tests/servers/danted-up (which needs
+// root, and installs dante-server if it is missing).
 struct Danted {
+    const std::string scripts = SITOWIAK_TEST_SERVERS;
     std::string dir;
     int port = 0;
     bool up = false;
+    std::string output;  // what danted-up said, for the failure message
 
     explicit Danted(const std::string& flavour) {
         test::EnsureApp();
-        // SITOWIAK_SOCKS_TOOLS names the tools folder; by default it is
-        // ../shared/tools beside the source tree.
-        const char* tools = std::getenv("SITOWIAK_SOCKS_TOOLS");
-        const std::string base =
-            tools ? tools : std::string(SITOWIAK_NET_SOURCE_DIR) + "/../shared/tools";
-        if (!std::filesystem::exists(base + "/socks-server-up")) return;
         port = test::FreePort();
         dir = "/tmp/sitowiak-danted-" + flavour + "-" + std::to_string(::getpid());
-        const std::string cmd = base + "/socks-server-up " + std::to_string(port) + " " + dir +
-                                " " + flavour + " >/dev/null";
-        up = std::system(cmd.c_str()) == 0;
-        down = base + "/socks-server-down " + dir + " >/dev/null";
+        std::tie(output, up) = RunCommand(scripts + "/danted-up " + std::to_string(port) + " " +
+                                          dir + " " + flavour);
     }
     ~Danted() {
-        if (!up) return;
-        std::system(down.c_str());
+        if (up) RunCommand(scripts + "/danted-down " + dir);
         std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);
     }
-    std::string down;
 };
 
 // An echo server in the same event loop, reached through danted.
@@ -289,7 +297,7 @@ void ExchangeThrough(SocksClient& c) {
 
 TEST(SocksDantedTest, Socks4AndSocks5ExchangeByteExact) {
     Danted danted("none");
-    if (!danted.up) GTEST_SKIP() << "danted tools not available";
+    ASSERT_TRUE(danted.up) << "danted did not start:\n" << danted.output;
     Echo echo;
     for (const char* level : {"5", "4"}) {
         SocksClient c(danted.port, level, "127.0.0.1", echo.port);
@@ -303,7 +311,7 @@ TEST(SocksDantedTest, Socks4AndSocks5ExchangeByteExact) {
 
 TEST(SocksDantedTest, Socks5WithUserAndPassword) {
     Danted danted("userpass");
-    if (!danted.up) GTEST_SKIP() << "danted tools not available";
+    ASSERT_TRUE(danted.up) << "danted did not start:\n" << danted.output;
     Echo echo;
     SocksClient c(danted.port, "5", "127.0.0.1", echo.port);
     c.sock.SetSocksAuthentication(socksAuthenticateUsercode);

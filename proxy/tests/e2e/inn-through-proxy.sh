@@ -1,14 +1,13 @@
 #!/usr/bin/env bash
 # inn-through-proxy.sh BUILD_DIR: starts a real INN news server on loopback
 # and Sitowiak in front of it, then runs a real client (Perl's Net::NNTP)
-# through the proxy under each forced charset and content type. Needs root
-# (INN runs as user news) and the shared news-server tools beside the clone.
+# through the proxy under each forced charset and content type. Needs root:
+# tests/servers/inn-up installs inn2 if it is missing and runs innd as the
+# user news.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-repo=$(cd "$here/../../.." && pwd)
-tools=${SITOWIAK_SHARED_TOOLS:-$repo/../shared/tools}
-[ -x "$tools/newsserver-up" ] || { echo "no news-server tools at $tools"; exit 1; }
+servers=$(cd "$here/../../../tests/servers" && pwd)
 
 work=$(mktemp -d /tmp/sitowiak-e2e.XXXXXX)
 chmod 755 "$work"
@@ -23,12 +22,13 @@ proxy_pid=
 
 cleanup() {
     [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null && wait "$proxy_pid" 2>/dev/null || true
-    "$tools/newsserver-down" "$work/inn" >/dev/null 2>&1 || true
+    "$servers/inn-down" "$work/inn" >/dev/null 2>&1 || true
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-"$tools/newsserver-up" "$news_port" "$work/inn" >/dev/null
+"$servers/inn-up" "$news_port" "$work/inn" >/dev/null \
+    || { echo "FAIL: the INN news server did not start (tests/servers/inn-up, see above)"; exit 1; }
 
 # Starts the proxy with the given forced charset, content type and write list.
 start_proxy() {
