@@ -1,0 +1,79 @@
+#include "BinaryBlocks.h"
+
+#include <cstring>
+
+namespace sitowiak::filter {
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kYencBegin = "=ybegin ";
+constexpr std::string_view kYencEnd = "=yend";
+constexpr std::string_view kUuBegin = "begin ";
+
+// The first occurrence of `needle` at or after `from` that starts a line;
+// npos when there is none.
+size_t FindAtLineStart(std::string_view text, size_t from, std::string_view needle) {
+    while (from + needle.size() <= text.size()) {
+        const void* hit =
+            memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+        if (hit == nullptr) return text.npos;
+        size_t at = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+        if (at == 0 || (at >= 2 && text.compare(at - 2, 2, kCrLf) == 0)) return at;
+        from = at + 1;
+    }
+    return text.npos;
+}
+
+size_t LineEndAfter(std::string_view text, size_t at) {
+    size_t eol = text.find(kCrLf, at);
+    return eol == text.npos ? text.size() : eol + kCrLf.size();
+}
+
+// "begin " followed by three or four octal digits and a space.
+bool IsUuBeginLine(std::string_view text, size_t at) {
+    size_t i = at + kUuBegin.size(), digits = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '7') ++i, ++digits;
+    return digits >= 3 && digits <= 4 && i < text.size() && text[i] == ' ';
+}
+
+// The line "end", transport padding allowed after it.
+size_t FindUuEnd(std::string_view text, size_t from) {
+    for (size_t at = FindAtLineStart(text, from, "end"); at != text.npos;
+         at = FindAtLineStart(text, at + 1, "end")) {
+        size_t i = at + 3;
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+        if (i == text.size() || text.compare(i, kCrLf.size(), kCrLf) == 0) return at;
+    }
+    return text.npos;
+}
+
+}  // namespace
+
+std::vector<std::pair<size_t, size_t>> FindBinaryBlocks(std::string_view body) {
+    std::vector<std::pair<size_t, size_t>> blocks;
+    size_t from = 0;
+    size_t yenc = FindAtLineStart(body, from, kYencBegin);
+    size_t uu = FindAtLineStart(body, from, kUuBegin);
+    while (yenc != body.npos || uu != body.npos) {
+        size_t at, end;
+        if (yenc < uu) {
+            size_t close = FindAtLineStart(body, LineEndAfter(body, yenc), kYencEnd);
+            at = yenc;
+            end = close == body.npos ? body.size() : LineEndAfter(body, close);
+        } else if (IsUuBeginLine(body, uu)) {
+            size_t close = FindUuEnd(body, LineEndAfter(body, uu));
+            at = uu;
+            end = close == body.npos ? body.size() : LineEndAfter(body, close);
+        } else {
+            uu = FindAtLineStart(body, uu + 1, kUuBegin);
+            continue;
+        }
+        blocks.emplace_back(at, end);
+        from = end;
+        if (yenc < from) yenc = FindAtLineStart(body, from, kYencBegin);
+        if (uu < from) uu = FindAtLineStart(body, from, kUuBegin);
+    }
+    return blocks;
+}
+
+}  // namespace sitowiak::filter
