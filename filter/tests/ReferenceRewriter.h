@@ -178,9 +178,10 @@ private:
             return;
         }
         Level& l = lv_.back();
-        std::string bl = l.bl;
-        l = Level{};
-        l.bl = bl;
+        Level fresh;
+        fresh.bl = l.bl;
+        fresh.kept = l.kept;  // of the level, not of the part
+        l = fresh;
         l.inHdr = true;
         l.epi = closing;
         l.ps = line_;
