@@ -10,6 +10,10 @@ constexpr std::string_view kYencBegin = "=ybegin ";
 constexpr std::string_view kYencEnd = "=yend";
 constexpr std::string_view kUuBegin = "begin ";
 
+bool IsLineStart(std::string_view text, size_t at) {
+    return at == 0 || (at >= 2 && text.compare(at - 2, kCrLf.size(), kCrLf) == 0);
+}
+
 // The first occurrence of `needle` at or after `from` that starts a line;
 // npos when there is none.
 size_t FindAtLineStart(std::string_view text, size_t from, std::string_view needle) {
@@ -18,7 +22,7 @@ size_t FindAtLineStart(std::string_view text, size_t from, std::string_view need
             memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
         if (hit == nullptr) return text.npos;
         size_t at = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
-        if (at == 0 || (at >= 2 && text.compare(at - 2, 2, kCrLf) == 0)) return at;
+        if (IsLineStart(text, at)) return at;
         from = at + 1;
     }
     return text.npos;
@@ -50,28 +54,29 @@ size_t FindUuEnd(std::string_view text, size_t from) {
 }  // namespace
 
 std::vector<std::pair<size_t, size_t>> FindBinaryBlocks(std::string_view body) {
+    // Both opening lines hold "begin ": one search finds either kind.
     std::vector<std::pair<size_t, size_t>> blocks;
     size_t from = 0;
-    size_t yenc = FindAtLineStart(body, from, kYencBegin);
-    size_t uu = FindAtLineStart(body, from, kUuBegin);
-    while (yenc != body.npos || uu != body.npos) {
-        size_t at, end;
-        if (yenc < uu) {
-            size_t close = FindAtLineStart(body, LineEndAfter(body, yenc), kYencEnd);
-            at = yenc;
-            end = close == body.npos ? body.size() : LineEndAfter(body, close);
-        } else if (IsUuBeginLine(body, uu)) {
-            size_t close = FindUuEnd(body, LineEndAfter(body, uu));
-            at = uu;
-            end = close == body.npos ? body.size() : LineEndAfter(body, close);
+    while (from + kUuBegin.size() <= body.size()) {
+        const void* hit =
+            memmem(body.data() + from, body.size() - from, kUuBegin.data(), kUuBegin.size());
+        if (hit == nullptr) break;
+        size_t at = static_cast<size_t>(static_cast<const char*>(hit) - body.data());
+        size_t yencAt = at >= 2 ? at - 2 : body.npos;
+        size_t close;
+        if (yencAt != body.npos && IsLineStart(body, yencAt) &&
+            body.compare(yencAt, kYencBegin.size(), kYencBegin) == 0) {
+            at = yencAt;
+            close = FindAtLineStart(body, LineEndAfter(body, at), kYencEnd);
+        } else if (IsLineStart(body, at) && IsUuBeginLine(body, at)) {
+            close = FindUuEnd(body, LineEndAfter(body, at));
         } else {
-            uu = FindAtLineStart(body, uu + 1, kUuBegin);
+            from = at + 1;
             continue;
         }
+        size_t end = close == body.npos ? body.size() : LineEndAfter(body, close);
         blocks.emplace_back(at, end);
         from = end;
-        if (yenc < from) yenc = FindAtLineStart(body, from, kYencBegin);
-        if (uu < from) uu = FindAtLineStart(body, from, kUuBegin);
     }
     return blocks;
 }
