@@ -354,11 +354,6 @@ TEST(MultipartNested, ThePartRulesApplyAtEveryDepth) {
     }
 }
 
-TEST(MultipartNested, APostedNestedTextPartGetsTheFooterAtItsEnd) {
-    std::string out = Posted(Nested(2, true, true, true, "x\r\n"), "");
-    EXPECT_EQ(out, Nested(2, true, true, true, "x\r\n" + Footer()));
-}
-
 TEST(MultipartNested, AnOuterBoundaryLineClosesTheNestedParts) {
     // No closing line for the inner boundary: the outer one ends the html
     // part, which is removed like any other.
