@@ -388,7 +388,8 @@ bool ArticleRewriter::RecodeBody(size_t hs, size_t bs, const std::string& declar
         // D3, F4: the same code page on both sides keeps the bytes (an
         // identity conversion would still replace whatever is invalid).
     } else if (encoding == TransferEncoding::kNone) {
-        auto blocks = FindBinaryBlocks(body);
+        bool asciiKept = platform::IsAsciiTransparent(from) && platform::IsAsciiTransparent(to);
+        auto blocks = FindBinaryBlocks(body, !asciiKept);
         const platform::ByteMap* map = blocks.empty() ? platform::SingleByteMap(from, to) : nullptr;
         if (map != nullptr) {
             // Single-byte source: the converted length is known, and the

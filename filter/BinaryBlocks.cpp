@@ -1,5 +1,6 @@
 #include "BinaryBlocks.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace sitowiak::filter {
@@ -51,32 +52,42 @@ size_t FindUuEnd(std::string_view text, size_t from) {
     return text.npos;
 }
 
-}  // namespace
-
-std::vector<std::pair<size_t, size_t>> FindBinaryBlocks(std::string_view body) {
-    // Both opening lines hold "begin ": one search finds either kind.
-    std::vector<std::pair<size_t, size_t>> blocks;
-    size_t from = 0;
-    while (from + kUuBegin.size() <= body.size()) {
-        const void* hit =
-            memmem(body.data() + from, body.size() - from, kUuBegin.data(), kUuBegin.size());
+// The next "=ybegin " line: "=" is rare in a text that is not
+// quoted-printable, so memchr finds the candidates fast.
+size_t FindYencBegin(std::string_view body, size_t from) {
+    while (from < body.size()) {
+        const void* hit = std::memchr(body.data() + from, '=', body.size() - from);
         if (hit == nullptr) break;
         size_t at = static_cast<size_t>(static_cast<const char*>(hit) - body.data());
-        size_t yencAt = at >= 2 ? at - 2 : body.npos;
-        size_t close;
-        if (yencAt != body.npos && IsLineStart(body, yencAt) &&
-            body.compare(yencAt, kYencBegin.size(), kYencBegin) == 0) {
-            at = yencAt;
-            close = FindAtLineStart(body, LineEndAfter(body, at), kYencEnd);
-        } else if (IsLineStart(body, at) && IsUuBeginLine(body, at)) {
-            close = FindUuEnd(body, LineEndAfter(body, at));
-        } else {
-            from = at + 1;
-            continue;
-        }
+        if (IsLineStart(body, at) && body.compare(at, kYencBegin.size(), kYencBegin) == 0)
+            return at;
+        from = at + 1;
+    }
+    return body.npos;
+}
+
+// The next "begin NNN name" line.
+size_t FindUuBegin(std::string_view body, size_t from) {
+    for (size_t at = FindAtLineStart(body, from, kUuBegin); at != body.npos;
+         at = FindAtLineStart(body, at + 1, kUuBegin))
+        if (IsUuBeginLine(body, at)) return at;
+    return body.npos;
+}
+
+}  // namespace
+
+std::vector<std::pair<size_t, size_t>> FindBinaryBlocks(std::string_view body, bool uuencoded) {
+    std::vector<std::pair<size_t, size_t>> blocks;
+    size_t yenc = FindYencBegin(body, 0);
+    size_t uu = uuencoded ? FindUuBegin(body, 0) : body.npos;
+    while (yenc != body.npos || uu != body.npos) {
+        size_t at = std::min(yenc, uu);
+        size_t close = at == yenc ? FindAtLineStart(body, LineEndAfter(body, at), kYencEnd)
+                                  : FindUuEnd(body, LineEndAfter(body, at));
         size_t end = close == body.npos ? body.size() : LineEndAfter(body, close);
         blocks.emplace_back(at, end);
-        from = end;
+        if (yenc < end) yenc = FindYencBegin(body, end);
+        if (uu < end) uu = FindUuBegin(body, end);
     }
     return blocks;
 }

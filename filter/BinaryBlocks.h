@@ -12,7 +12,10 @@ namespace sitowiak::filter {
 
 // The blocks of `body` (CR LF lines) as [first, last) byte ranges in order:
 // from the start of the opening line to just after the CR LF of the closing
-// line, or to the end of the body when no closing line follows.
-std::vector<std::pair<size_t, size_t>> FindBinaryBlocks(std::string_view body);
+// line, or to the end of the body when no closing line follows. Without
+// `uuencoded` only yEnc blocks are looked for: uuencoded lines are ASCII,
+// which a conversion between ASCII supersets leaves as it is.
+std::vector<std::pair<size_t, size_t>> FindBinaryBlocks(std::string_view body,
+                                                        bool uuencoded = true);
 
 }  // namespace sitowiak::filter

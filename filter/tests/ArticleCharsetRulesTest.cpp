@@ -118,19 +118,22 @@ TEST(UnreadableBody, BinaryBlocksInADeclaredTextAreCopiedAndTheTextConverted) {
     const std::string block =
         "=ybegin part=1 line=128 size=4 name=b.bin\r\n=ypart begin=1 end=4\r\n"
         "\xB1\xB6\xFF\x3D\x40\r\n=yend size=4 part=1\r\n";
-    const std::string uu = "begin 0644 c.txt\r\n\xB1 not text\r\nend  \r\n";
+    const std::string uu = "begin 0644 c.txt\r\n#86)C\r\n`\r\nend  \r\n";
     EXPECT_EQ(FromServer("Content-Type: text/plain; charset=iso-8859-2\r\n\r\n\xB1\r\n" + block +
                              "\xB6\r\n" + uu + "\xBC\r\n.\r\n",
                          Forced("utf-8")),
               "Content-Type: text/plain; charset=utf-8\r\n\r\n\xC4\x85\r\n" + block +
                   "\xC5\x9B\r\n" + uu + "\xC5\xBA\r\n.\r\n");
-    // "begin" without an octal mode is text; a block without its end line
-    // runs to the end of the body.
-    EXPECT_EQ(FromServer("Content-Type: text/plain; charset=iso-8859-2\r\n\r\n"
-                         "begin here \xB1\r\n=ybegin name=x\r\n\xB1\r\n.\r\n",
-                         Forced("utf-8")),
-              "Content-Type: text/plain; charset=utf-8\r\n\r\n"
-              "begin here \xC4\x85\r\n=ybegin name=x\r\n\xB1\r\n.\r\n");
+    // "begin" without an octal mode is text, and so is what follows a
+    // "begin 644" line without its "end" (uuencoded lines are ASCII and need
+    // no protection between ASCII supersets); a yEnc block without its end
+    // line runs to the end of the body.
+    EXPECT_EQ(
+        FromServer("Content-Type: text/plain; charset=iso-8859-2\r\n\r\n"
+                   "begin here \xB1\r\nbegin 644 x\r\n\xB6\r\n=ybegin name=x\r\n\xB1\r\n.\r\n",
+                   Forced("utf-8")),
+        "Content-Type: text/plain; charset=utf-8\r\n\r\n"
+        "begin here \xC4\x85\r\nbegin 644 x\r\n\xC5\x9B\r\n=ybegin name=x\r\n\xB1\r\n.\r\n");
 }
 
 TEST(UnreadableBody, APostedBinaryKeepsItsBytesAndGetsTheFooterAfterIt) {

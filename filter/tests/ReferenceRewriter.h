@@ -282,7 +282,8 @@ private:
         if (from != to && te == TransferEncoding::kNone) {
             std::string out;
             size_t done = 0;
-            for (auto [a, b] : FindBinaryBlocks(body)) {
+            bool uu = !platform::IsAsciiTransparent(from) || !platform::IsAsciiTransparent(to);
+            for (auto [a, b] : FindBinaryBlocks(body, uu)) {
                 if (!platform::AppendConverted(from, to, body.substr(done, a - done), out))
                     return false;
                 out += body.substr(a, b - a);
