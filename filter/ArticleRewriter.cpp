@@ -8,6 +8,7 @@
 #include <cstring>
 #include <optional>
 
+#include "BinaryBlocks.h"
 #include "Charsets.h"
 #include "platform/charset/CodePage.h"
 #include "platform/core/ProductIdentity.h"
@@ -89,15 +90,37 @@ std::optional<std::string_view> ParameterIn(std::string_view field, size_t from,
     return field.substr(i, TokenEnd(field, i) - i);
 }
 
+bool ParameterEqual(std::string_view a, std::string_view b) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+bool Has8Bit(std::string_view text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return true;
+    return false;
+}
+
 }  // namespace
 
 ArticleRewriter::ArticleRewriter(TBuforDyn& buffer, size_t start, const ArticleInputs& inputs)
     : m_text(buffer, start),
       m_in(inputs),
+      m_target(inputs.ForcedCharset.empty() ? std::nullopt : KnownCodePageOf(inputs.ForcedCharset)),
       m_line(m_text.GapStart()),
       m_headerStart(m_text.GapStart()) {
-    for (size_t* p : {&m_line, &m_lineEnd, &m_headerStart, &m_bodyStart, &m_contentType,
-                      &m_partStart, &m_partHeaderStart, &m_partBodyStart, &m_partContentType})
+    for (size_t* p : {&m_line, &m_lineEnd, &m_headerStart, &m_bodyStart, &m_contentType})
+        m_text.Track(p);
+    m_levels[0].boundaryLine = "--";
+    TrackLevel(m_levels[0]);
+}
+
+void ArticleRewriter::TrackLevel(Level& level) {
+    for (size_t* p :
+         {&level.partStart, &level.partHeaderStart, &level.partBodyStart, &level.partContentType})
         m_text.Track(p);
 }
 
@@ -147,10 +170,10 @@ void ArticleRewriter::HeaderLine() {
     if (m_lineEnd == m_line) {
         m_inHeader = false;
         m_bodyStart = m_lineEnd + kCrLf.size();
-        m_boundaryLine = "--" + m_boundary;
+        m_levels[0].boundaryLine = "--" + m_boundary;
         if (m_contentType != kNoPosition && !m_boundary.empty() &&
             m_text.BeginsWith(m_contentType, "multipart/alternative")) {
-            size_t at = FindAheadAtLineStart(m_line, m_boundaryLine);
+            size_t at = FindAheadAtLineStart(m_line, m_levels[0].boundaryLine);
             m_lineEnd = at == kNoPosition ? m_text.Size() : at;
         }
         return;
@@ -184,8 +207,8 @@ ArticleRewriter::Kind ArticleRewriter::ArticleKind() {
 
 bool ArticleRewriter::PartIsPlain() {
     if (m_partPlainEdits != m_text.EditCount()) {
-        m_partPlain =
-            m_partContentType != kNoPosition && m_text.BeginsWith(m_partContentType, "text/plain");
+        size_t type = Current().partContentType;
+        m_partPlain = type != kNoPosition && m_text.BeginsWith(type, "text/plain");
         m_partPlainEdits = m_text.EditCount();
     }
     return m_partPlain;
@@ -199,11 +222,9 @@ void ArticleRewriter::BodyLine() {
             break;
         case Kind::kPlain:
             if (!IsDotLine()) break;
-            if (!m_in.ForcedCharset.empty()) {
-                RecodeBody(m_headerStart, m_bodyStart, m_in.ForcedCharset, m_charset);
+            if (m_target && RecodeBody(m_headerStart, m_bodyStart, m_charset))
                 m_charset = m_in.ForcedCharset;
-            }
-            if (m_in.AddFooter) AppendFooter(m_charset);
+            if (m_in.AddFooter) AppendFooter(m_headerStart, m_bodyStart, m_charset);
             break;
         case Kind::kMultipart:
             MultipartLine();
@@ -216,30 +237,116 @@ void ArticleRewriter::BodyLine() {
 // A line of a multipart body: a boundary line closes the preceding part and
 // opens the next; other lines are part header lines or part body lines.
 void ArticleRewriter::MultipartLine() {
-    if (!m_text.BeginsWith(m_line, m_boundaryLine)) {
-        if (m_inPartHeader) {
-            if (m_lineEnd == m_line) {
-                m_inPartHeader = false;
-                m_partBodyStart = m_lineEnd + kCrLf.size();
-            } else if (m_text.BeginsWith(m_line, kContentTypeLine)) {
-                m_partContentType = m_line + kContentTypeLine.size();
-                m_partPlainEdits = static_cast<unsigned long>(-1);
-                std::string_view field = m_text.View(m_line, FieldEndAhead());
-                m_partCharset = std::string(
-                    ParameterIn(field, kContentTypeLine.size(), kCharsetParameter).value_or(""));
-            }
-        } else if (PartIsPlain()) {
-            QuoteIndent();
-        }
+    size_t hit = BoundaryLevel();
+    if (hit == kNoPosition) {
+        PartLine();
         return;
     }
-    if (m_partStart != kNoPosition) ClosePart();
-    m_inPartHeader = true;
-    m_partContentType = kNoPosition;
+    // D4: a boundary line of a level above ends the levels below it, each
+    // with the part it has open.
+    while (m_depth - 1 > hit) {
+        if (Current().partStart != kNoPosition) ClosePart();
+        PopLevel();
+    }
+    Level& level = Current();
+    if (level.partStart != kNoPosition) ClosePart();
+    size_t after = m_line + level.boundaryLine.size();
+    bool closing = m_text.BeginsWith(after, "--") && RestIsPadding(after + 2);
+    if (closing && m_depth > 1) {
+        // What follows a nested closing boundary line belongs to the part
+        // of the level above (a multipart part, which is left alone).
+        PopLevel();
+        return;
+    }
+    level.inPartHeader = true;
+    level.epilogue = closing;
+    level.partContentType = kNoPosition;
+    level.partCharset = "us-ascii";
+    level.partBoundary.clear();
+    level.partHoldsKept = false;
+    level.partTooDeep = false;
+    level.partStart = m_line;
+    level.partHeaderStart = m_lineEnd + kCrLf.size();
     m_partPlainEdits = static_cast<unsigned long>(-1);
-    m_partCharset = "us-ascii";
-    m_partStart = m_line;
-    m_partHeaderStart = m_lineEnd + kCrLf.size();
+}
+
+// The level whose boundary line the current line is, innermost first, or
+// kNoPosition. The article's own boundary is compared as a prefix; a nested
+// one must fill the line (with "--" when it closes, and transport padding).
+size_t ArticleRewriter::BoundaryLevel() const {
+    for (size_t d = m_depth; d-- > 0;) {
+        const Level& level = m_levels[d];
+        if (!m_text.BeginsWith(m_line, level.boundaryLine)) continue;
+        if (d == 0) return 0;
+        size_t after = m_line + level.boundaryLine.size();
+        if (m_text.BeginsWith(after, "--")) after += 2;
+        if (RestIsPadding(after)) return d;
+    }
+    return kNoPosition;
+}
+
+// Only spaces and tabs from p to the end of the current line.
+bool ArticleRewriter::RestIsPadding(size_t p) const {
+    for (; p < m_lineEnd; ++p)
+        if (m_text.At(p) != ' ' && m_text.At(p) != '\t') return false;
+    return true;
+}
+
+// A line inside a part: its header, or a line of its body.
+void ArticleRewriter::PartLine() {
+    Level& level = Current();
+    if (!level.inPartHeader) {
+        if (PartIsPlain()) QuoteIndent();
+        return;
+    }
+    if (m_lineEnd == m_line) {
+        level.inPartHeader = false;
+        level.partBodyStart = m_lineEnd + kCrLf.size();
+        if (!level.partBoundary.empty() && !level.epilogue) {
+            if (m_depth == kMaxDepth)
+                level.partTooDeep = true;
+            else if (!IsEnclosingBoundary(level.partBoundary))
+                PushLevel(level.partBoundary);
+        }
+    } else if (m_text.BeginsWith(m_line, kContentTypeLine)) {
+        level.partContentType = m_line + kContentTypeLine.size();
+        m_partPlainEdits = static_cast<unsigned long>(-1);
+        std::string_view field = m_text.View(m_line, FieldEndAhead());
+        level.partCharset = std::string(
+            ParameterIn(field, kContentTypeLine.size(), kCharsetParameter).value_or(""));
+        level.partBoundary.clear();
+        if (m_text.BeginsWith(level.partContentType, "multipart/")) {
+            if (auto boundary = ParameterIn(field, kContentTypeLine.size(), kBoundaryParameter))
+                level.partBoundary = std::string(*boundary);
+        }
+    }
+}
+
+// A nested boundary that an enclosing level already has would make the
+// boundary lines ambiguous: such a part stays one part.
+bool ArticleRewriter::IsEnclosingBoundary(const std::string& boundary) const {
+    std::string line = "--" + boundary;
+    for (size_t d = 0; d < m_depth; ++d) {
+        const std::string& other = m_levels[d].boundaryLine;
+        if (ParameterEqual(other, line)) return true;
+    }
+    return false;
+}
+
+void ArticleRewriter::PushLevel(const std::string& boundary) {
+    Level& level = m_levels[m_depth++];
+    level = Level{};
+    level.boundaryLine = "--" + boundary;
+    TrackLevel(level);
+    m_partPlainEdits = static_cast<unsigned long>(-1);
+}
+
+void ArticleRewriter::PopLevel() {
+    bool kept = Current().holdsKept;
+    m_text.Untrack(4);
+    --m_depth;
+    Current().partHoldsKept |= kept;
+    m_partPlainEdits = static_cast<unsigned long>(-1);
 }
 
 // A part ends at a boundary line. A part whose header has no empty line
@@ -247,57 +354,98 @@ void ArticleRewriter::MultipartLine() {
 // link, recoding or footer, since there is no body to change; it can still
 // be removed, which touches only its own bytes.
 void ArticleRewriter::ClosePart() {
-    bool hasBody = !m_inPartHeader;
-    bool typed = m_partContentType != kNoPosition;
-    if (typed && m_text.BeginsWith(m_partContentType, "text/html")) {
-        if (m_in.AddStyle && hasBody) InsertStyleLink(m_partHeaderStart, m_partBodyStart);
-    } else if (typed && m_text.BeginsWith(m_partContentType, "text/plain") && hasBody) {
-        if (!m_in.ForcedCharset.empty()) {
-            RecodeBody(m_partHeaderStart, m_partBodyStart, m_in.ForcedCharset, m_partCharset);
-            m_partCharset = m_in.ForcedCharset;
-        }
-        if (m_in.AddFooter) AppendFooter(m_partCharset);
+    Level& level = Current();
+    bool hasBody = !level.inPartHeader;
+    bool typed = level.partContentType != kNoPosition;
+    if (typed && m_text.BeginsWith(level.partContentType, "text/html")) {
+        if (m_in.AddStyle && hasBody) InsertStyleLink(level.partHeaderStart, level.partBodyStart);
+    } else if (typed && m_text.BeginsWith(level.partContentType, "text/plain") && hasBody) {
+        if (m_target && RecodeBody(level.partHeaderStart, level.partBodyStart, level.partCharset))
+            level.partCharset = m_in.ForcedCharset;
+        if (m_in.AddFooter)
+            AppendFooter(level.partHeaderStart, level.partBodyStart, level.partCharset);
     }
-    if (!m_in.ForcedContentType.empty() &&
-        (!typed || !m_text.BeginsWith(m_partContentType, m_in.ForcedContentType)))
+    if (m_in.ForcedContentType.empty()) return;
+    // D4: a multipart part stays when it holds a kept part.
+    bool kept = level.partTooDeep || level.partHoldsKept ||
+                (typed && m_text.BeginsWith(level.partContentType, m_in.ForcedContentType));
+    if (kept)
+        level.holdsKept = true;
+    else
         RemovePart();
 }
 
-// Re-encodes a text body into `target` and relabels its header. The body is
-// [bs, current line).
-void ArticleRewriter::RecodeBody(size_t hs, size_t bs, const std::string& target,
-                                 const std::string& source) {
-    uint32_t from = CodePageOf(m_in.SourceCharset.empty() ? source : m_in.SourceCharset);
-    uint32_t to = CodePageOf(target);
-    std::string_view body = m_text.View(bs, m_line);
+// Re-encodes a text body into the forced charset and relabels its header;
+// false when the body is left as it came. The body is [bs, current line).
+bool ArticleRewriter::RecodeBody(size_t hs, size_t bs, const std::string& declared) {
     TransferEncoding encoding = TransferEncodingOf(hs, bs);
-    const platform::ByteMap* map = platform::SingleByteMap(from, to);
-    if (encoding == TransferEncoding::kNone && from == platform::kCodePageUtf8 &&
-        to == platform::kCodePageUtf8 && platform::IsWellFormedUtf8(body)) {
-        // UTF-8 to UTF-8 gives well-formed text back unchanged.
-    } else if (encoding == TransferEncoding::kNone && map != nullptr) {
-        // Single-byte source: the converted length is known, and the body is
-        // converted in place from its end, without a copy beside it.
-        size_t length = m_line - bs;
-        size_t converted = platform::TranslatedLength(*map, body);
-        char* at = m_text.Resize(bs, m_line, converted);
-        platform::TranslateBackward(*map, at, length, at + converted);
+    std::optional<uint32_t> source = SourceCodePage(declared, encoding, bs);
+    if (!source) return false;
+    uint32_t from = *source;
+    uint32_t to = *m_target;
+    std::string_view body = m_text.View(bs, m_line);
+    if (from == to) {
+        // D3, F4: the same code page on both sides keeps the bytes (an
+        // identity conversion would still replace whatever is invalid).
     } else if (encoding == TransferEncoding::kNone) {
-        // An unusable code page would give an empty body (Charsets.h);
-        // CodePageOf only answers code pages that convert.
-        std::string converted;
-        converted.reserve(body.size() + body.size() / 8 + 64);
-        if (!platform::AppendConverted(from, to, body, converted)) converted.clear();
-        m_text.Replace(bs, m_line, converted);
-    } else if (from != to) {
-        // F4: decode the transfer encoding, convert, encode again. With the
-        // same code page on both sides the encoded body is left as it is.
+        bool asciiKept = platform::IsAsciiTransparent(from) && platform::IsAsciiTransparent(to);
+        auto blocks = FindBinaryBlocks(body, !asciiKept);
+        const platform::ByteMap* map = blocks.empty() ? platform::SingleByteMap(from, to) : nullptr;
+        if (map != nullptr) {
+            // Single-byte source: the converted length is known, and the
+            // body is converted in place from its end, without a copy beside it.
+            size_t length = m_line - bs;
+            size_t converted = platform::TranslatedLength(*map, body);
+            char* at = m_text.Resize(bs, m_line, converted);
+            platform::TranslateBackward(*map, at, length, at + converted);
+        } else {
+            // D3: the text between binary blocks is converted, the blocks
+            // are copied as they are.
+            std::string converted;
+            converted.reserve(body.size() + body.size() / 8 + 64);
+            size_t done = 0;
+            bool ok = true;
+            for (auto [a, b] : blocks) {
+                ok = ok &&
+                     platform::AppendConverted(from, to, body.substr(done, a - done), converted);
+                converted.append(body.substr(a, b - a));
+                done = b;
+            }
+            ok = ok && platform::AppendConverted(from, to, body.substr(done), converted);
+            if (!ok) return false;  // a code page that cannot convert
+            m_text.Replace(bs, m_line, converted);
+        }
+    } else {
+        // F4: decode the transfer encoding, convert, encode again.
         bool qp = encoding == TransferEncoding::kQuotedPrintable;
         std::string text = qp ? DecodeQuotedPrintable(body) : DecodeBase64(body);
-        std::string converted = ConvertCodePage(text, from, to);
+        std::string converted;
+        if (!platform::AppendConverted(from, to, text, converted)) return false;
         m_text.Replace(bs, m_line, qp ? EncodeQuotedPrintable(converted) : EncodeBase64(converted));
     }
-    RelabelContentType(hs, bs, target);
+    RelabelContentType(hs, bs, m_in.ForcedCharset);
+    return true;
+}
+
+// D1, D3: the code page a body is read in, or nullopt when it is to be
+// left as it came.
+std::optional<uint32_t> ArticleRewriter::SourceCodePage(const std::string& declared,
+                                                        TransferEncoding encoding,
+                                                        size_t bs) const {
+    std::optional<uint32_t> known = KnownCodePageOf(declared);
+    bool ascii = known == kUsAsciiCodePage;
+    if (known && !ascii) return known;
+    if (!m_in.SourceCharset.empty()) return CodePageOf(m_in.SourceCharset);
+    if (!declared.empty() && !known) return kFallbackCodePage;
+    // Undeclared or "us-ascii": only text that is 7-bit really is.
+    std::string_view body = m_text.View(bs, m_line);
+    if (encoding == TransferEncoding::kNone) {
+        if (Has8Bit(body) || !FindBinaryBlocks(body).empty()) return std::nullopt;
+    } else {
+        bool qp = encoding == TransferEncoding::kQuotedPrintable;
+        if (Has8Bit(qp ? DecodeQuotedPrintable(body) : DecodeBase64(body))) return std::nullopt;
+    }
+    return kUsAsciiCodePage;
 }
 
 // Relabelling: the Content-Type field of the header [hs, bs) names `target`.
@@ -367,17 +515,28 @@ void ArticleRewriter::InsertStyleLink(size_t hs, size_t bs) {
     m_text.Replace(bs + at, bs + at + kStyleElement.size(), link);
 }
 
-// The footer goes before the current line, in the body's charset.
-void ArticleRewriter::AppendFooter(const std::string& charset) {
+// The footer goes at the end of the body [bs, current line), in the
+// body's charset and (D2) in its transfer encoding.
+void ArticleRewriter::AppendFooter(size_t hs, size_t bs, const std::string& charset) {
     std::string footer = std::string(kFooterIntro) + m_in.ProductName + " " +
                          platform::FormatProductVersion(m_in.ProductVersion) + "\r\n" +
                          m_in.ProductUrl + "\r\n";
-    m_text.Replace(m_line, m_line, ConvertFromAnsi(footer, CodePageOf(charset)));
+    footer = ConvertFromAnsi(footer, CodePageOf(charset));
+    TransferEncoding encoding = TransferEncodingOf(hs, bs);
+    if (encoding == TransferEncoding::kNone) {
+        m_text.Replace(m_line, m_line, footer);
+        return;
+    }
+    std::string_view body = m_text.View(bs, m_line);
+    EncodedAppendix appendix = encoding == TransferEncoding::kQuotedPrintable
+                                   ? AppendToQuotedPrintable(body, footer)
+                                   : AppendToBase64(body, footer);
+    m_text.Replace(bs + appendix.keep, m_line, appendix.text);
 }
 
 // A part of another type than the forced one goes, boundary line included.
 void ArticleRewriter::RemovePart() {
-    m_text.Replace(m_partStart, m_line, {});
+    m_text.Replace(Current().partStart, m_line, {});
 }
 
 // Quoting in a text/plain part: n leading pairs of spaces become n ">".

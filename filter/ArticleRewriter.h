@@ -17,9 +17,24 @@
 //  - C4 the style link's "=" is written "=3D" only in quoted-printable bodies;
 //  - C5 the preamble skip of multipart/alternative finds "--" and the
 //       boundary only at the start of a line.
+// and these, so that nothing the filter cannot read is destroyed:
+//  - D1 a body is converted from the charset it declares when the charset
+//       database knows it; SourceCharset (a posted article's Kodowanie) is
+//       only for bodies that declare none, "us-ascii" or an unknown name;
+//  - D2 the footer is added in the body's transfer encoding;
+//  - D3 a body without a declared charset (or "us-ascii") that carries 8-bit
+//       bytes or a binary block is left as it came, label included, unless
+//       SourceCharset says what it is; yEnc and uuencoded blocks are never
+//       converted; the same code page on both sides leaves the bytes as
+//       they are; a ForcedCharset the database does not know forces nothing;
+//  - D4 multipart parts nest: the part rules apply at every depth up to
+//       kMaxDepth levels, and a multipart part is kept when it holds a kept
+//       part.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -57,13 +72,43 @@ private:
     void HeaderLine();
     void BodyLine();
     void MultipartLine();
+    void PartLine();
     void ClosePart();
     bool IsDotLine() const { return m_text.BeginsWith(m_line, kDotLine); }
 
-    void RecodeBody(size_t hs, size_t bs, const std::string& target, const std::string& source);
+    // D4: one level of multipart nesting. Level 0 is the article's own
+    // body; each deeper level is the body of a multipart part of the level
+    // above, and lasts until its closing boundary line or a boundary line of
+    // a level above it.
+    struct Level {
+        std::string boundaryLine;  // "--" + boundary
+        size_t partStart = kNoPosition;
+        size_t partHeaderStart = kNoPosition;
+        size_t partBodyStart = kNoPosition;
+        size_t partContentType = kNoPosition;
+        bool inPartHeader = false;
+        bool epilogue = false;  // the "part" after the closing boundary line
+        std::string partCharset = "us-ascii";
+        std::string partBoundary;    // the open part's own, when it is multipart
+        bool partHoldsKept = false;  // a part inside the open part was kept
+        bool partTooDeep = false;    // multipart below kMaxDepth: passes whole
+        bool holdsKept = false;      // a part of this level was kept
+    };
+    static constexpr size_t kMaxDepth = 16;
+    Level& Current() { return m_levels[m_depth - 1]; }
+    size_t BoundaryLevel() const;
+    bool RestIsPadding(size_t p) const;
+    bool IsEnclosingBoundary(const std::string& boundary) const;
+    void PushLevel(const std::string& boundary);
+    void PopLevel();
+    void TrackLevel(Level& level);
+
+    bool RecodeBody(size_t hs, size_t bs, const std::string& declared);
+    std::optional<uint32_t> SourceCodePage(const std::string& declared, TransferEncoding encoding,
+                                           size_t bs) const;
     void RelabelContentType(size_t hs, size_t bs, const std::string& target);
     void InsertStyleLink(size_t hs, size_t bs);
-    void AppendFooter(const std::string& charset);
+    void AppendFooter(size_t hs, size_t bs, const std::string& charset);
     void RemovePart();
     void QuoteIndent();
 
@@ -77,6 +122,8 @@ private:
 
     GapText m_text;
     const ArticleInputs& m_in;
+    // D3: the ForcedCharset's code page, when the database knows it.
+    std::optional<uint32_t> m_target;
 
     size_t m_line;
     size_t m_lineEnd = 0;
@@ -86,13 +133,8 @@ private:
     size_t m_contentType = kNoPosition;
     std::string m_charset = "us-ascii";
     std::string m_boundary;
-    std::string m_boundaryLine = "--";  // "--" + boundary
-    size_t m_partStart = kNoPosition;
-    size_t m_partHeaderStart = kNoPosition;
-    bool m_inPartHeader = false;
-    size_t m_partBodyStart = kNoPosition;
-    size_t m_partContentType = kNoPosition;
-    std::string m_partCharset = "us-ascii";
+    std::array<Level, kMaxDepth> m_levels;
+    size_t m_depth = 1;
 
     Kind m_kind = Kind::kOther;
     unsigned long m_kindEdits = static_cast<unsigned long>(-1);

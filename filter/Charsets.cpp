@@ -5,25 +5,35 @@
 namespace sitowiak::filter {
 namespace {
 
-// Steps 3-5 of the lookup, over whatever finds a database entry.
+// Steps 3-5 of the lookup, over whatever finds a database entry; nullopt
+// where the lookup falls back.
 template <typename Find>
-uint32_t Resolve(std::string_view name, Find find) {
+std::optional<uint32_t> Resolve(std::string_view name, Find find) {
     const platform::MimeCharset* entry = find(name);
     if (entry != nullptr && !entry->AliasForCharset.empty()) entry = find(entry->AliasForCharset);
     if (entry == nullptr || entry->InternetEncoding < 0 || entry->InternetEncoding > 0xFFFFFFFF)
-        return kFallbackCodePage;
+        return std::nullopt;
     return static_cast<uint32_t>(entry->InternetEncoding);
+}
+
+const platform::MimeCharset* FindBuiltIn(std::string_view n) {
+    return platform::FindMimeCharset(n);
 }
 
 }  // namespace
 
 uint32_t CodePageOf(std::string_view name) {
-    return Resolve(name, [](std::string_view n) { return platform::FindMimeCharset(n); });
+    return Resolve(name, FindBuiltIn).value_or(kFallbackCodePage);
 }
 
 uint32_t CodePageOf(std::string_view name, std::span<const platform::MimeCharset> database) {
-    return Resolve(
-        name, [database](std::string_view n) { return platform::FindMimeCharset(database, n); });
+    return Resolve(name, [database](
+                             std::string_view n) { return platform::FindMimeCharset(database, n); })
+        .value_or(kFallbackCodePage);
+}
+
+std::optional<uint32_t> KnownCodePageOf(std::string_view name) {
+    return Resolve(name, FindBuiltIn);
 }
 
 std::u16string DecodeToUtf16(std::string_view text, uint32_t codePage) {

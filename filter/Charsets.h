@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -25,6 +26,13 @@ constexpr uint32_t kFallbackCodePage = 1252;
 uint32_t CodePageOf(std::string_view name);
 // The same over another database (tests).
 uint32_t CodePageOf(std::string_view name, std::span<const platform::MimeCharset> database);
+// The code page when the database knows `name` (it resolves without the
+// fallback), else nullopt: what tells a declared charset that can be read
+// from a typo or a name nobody registered.
+std::optional<uint32_t> KnownCodePageOf(std::string_view name);
+
+// The code page of "us-ascii" and its aliases.
+constexpr uint32_t kUsAsciiCodePage = 20127;
 
 // The whole text (NUL bytes included) as UTF-16; empty for an empty text or
 // an unusable code page.

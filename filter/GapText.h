@@ -52,6 +52,8 @@ public:
     std::string_view View(size_t a, size_t b) const;
 
     void Track(size_t* position) { m_tracked.push_back(position); }
+    // Stops following the `count` positions tracked last.
+    void Untrack(size_t count) { m_tracked.resize(m_tracked.size() - count); }
     // Counts the edits behind the gap (Replace, Resize), so that a reader can
     // tell whether text it has looked at may have changed.
     unsigned long EditCount() const { return m_edits; }

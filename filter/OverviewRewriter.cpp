@@ -2,6 +2,7 @@
 // then replaces the lines in one ResizeGap, so the tail moves once;
 // lines that need no conversion are copied as they stand.
 #include <cstring>
+#include <optional>
 
 #include "Charsets.h"
 #include "HeaderWords.h"
@@ -48,8 +49,11 @@ size_t LineEnd(const char* data, size_t from, size_t end) {
 void TBuforArt::RewriteOverview(size_t Start, const std::string& ForcedCharset, bool IgnoreRaw) {
     size_t end = static_cast<size_t>(Length());
     if (Start > end) return;
-    const bool forced = !ForcedCharset.empty();
-    const uint32_t codePage = forced ? CodePageOf(ForcedCharset) : 0;
+    // A forced charset that the database does not know forces nothing (its
+    // fallback would write 1252 bytes that the reader takes for another).
+    const std::optional<uint32_t> known = KnownCodePageOf(ForcedCharset);
+    const bool forced = known.has_value();
+    const uint32_t codePage = known.value_or(0);
     const bool transparent = forced && platform::IsAsciiTransparent(codePage);
     std::string output;
     output.reserve(end - Start);

@@ -1,5 +1,6 @@
 #include "TransferEncoding.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -167,6 +168,58 @@ std::string EncodeBase64(std::string_view bytes) {
     }
     if (column > 0) out += kCrLf;
     return out;
+}
+
+EncodedAppendix AppendToQuotedPrintable(std::string_view body, std::string_view text) {
+    // The body is whole lines; its last line ends in "=" (transport padding
+    // aside) when it is a soft break.
+    bool soft = false;
+    if (body.ends_with(kCrLf)) {
+        std::string_view lines = body.substr(0, body.size() - kCrLf.size());
+        size_t cut = lines.rfind(kCrLf);
+        std::string_view last = cut == lines.npos ? lines : lines.substr(cut + kCrLf.size());
+        while (!last.empty() && (last.back() == ' ' || last.back() == '\t')) last.remove_suffix(1);
+        soft = !last.empty() && last.back() == '=';
+    }
+    std::string appended = soft ? std::string(kCrLf) : std::string();
+    appended += text;
+    return {body.size(), EncodeQuotedPrintable(appended)};
+}
+
+EncodedAppendix AppendToBase64(std::string_view body, std::string_view text) {
+    // From the end: padding, then the alphabet characters of the last group.
+    size_t i = body.size();
+    int padding = 0;
+    while (i > 0) {
+        char c = body[i - 1];
+        if (c == '=') {
+            ++padding;
+        } else if (kBase64Values[static_cast<unsigned char>(c)] >= 0) {
+            break;
+        }
+        --i;
+    }
+    int groupChars = padding == 0 ? 4 : 4 - std::min(padding, 3);
+    std::string group;
+    size_t groupStart = i;
+    while (groupStart > 0 && static_cast<int>(group.size()) < groupChars) {
+        char c = body[groupStart - 1];
+        if (kBase64Values[static_cast<unsigned char>(c)] >= 0) group.insert(group.begin(), c);
+        --groupStart;
+    }
+    std::string last = DecodeBase64(group);
+    std::string appended;
+    size_t keep = body.size();
+    if (padding > 0) {
+        // The padded group is taken apart: its bytes go before the text.
+        keep = groupStart;
+        appended = last;
+    }
+    if (!last.empty() && last.back() != '\n') appended += kCrLf;
+    appended += text;
+    std::string encoded = EncodeBase64(appended);
+    if (keep > 0 && body[keep - 1] != '\n') encoded.insert(0, kCrLf);
+    return {keep, std::move(encoded)};
 }
 
 }  // namespace sitowiak::filter

@@ -30,4 +30,19 @@ void AppendDecodedBase64(std::string_view body, std::string& out);
 // Lines of 76 characters, each ending with CR LF.
 std::string EncodeBase64(std::string_view bytes);
 
+// Adding text to the end of an encoded body (the footer of a posted
+// article) without decoding and encoding the whole body again: `text`
+// replaces body[keep, end), so the body decodes to what it held followed by
+// a line break (when what it held did not end with one) and the text.
+struct EncodedAppendix {
+    size_t keep;
+    std::string text;
+};
+// Encoded lines after the body; a body whose last line is a soft break
+// gets a hard one first.
+EncodedAppendix AppendToQuotedPrintable(std::string_view body, std::string_view text);
+// The body's last group is taken apart when it carries padding ("=") and
+// encoded again with the text; the bytes before it stay as they are.
+EncodedAppendix AppendToBase64(std::string_view body, std::string_view text);
+
 }  // namespace sitowiak::filter

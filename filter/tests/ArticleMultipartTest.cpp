@@ -113,18 +113,6 @@ TEST(MultipartBoundary, TheBoundaryIsLookedForOnlyInTheContentTypeField) {
         "--q\r\nContent-Type: text/plain\r\n\r\nt\r\n--q--\r\n.\r\n");
 }
 
-TEST(MultipartBoundary, NestedMultipartIsOnePart) {
-    const std::string inner =
-        "--outer\r\nContent-Type: multipart/alternative; boundary=\"inner\"\r\n\r\n"
-        "--inner\r\nContent-Type: text/plain\r\n\r\n  x\r\n--inner--\r\n";
-    const std::string header = "Content-Type: multipart/mixed; boundary=\"outer\"\r\n\r\n";
-    EXPECT_EQ(FromServer(header + inner + "--outer--\r\n.\r\n", {}),
-              header + inner + "--outer--\r\n.\r\n");
-    ArticleOptions o;
-    o.forcedContentType = "text/plain";
-    EXPECT_EQ(FromServer(header + inner + "--outer--\r\n.\r\n", o), header + "--outer--\r\n.\r\n");
-}
-
 // --- multipart/alternative -------------------------------------------------
 
 TEST(MultipartAlternative, ForcedPlainTextKeepsThePlainAlternativeOnly) {
@@ -178,18 +166,17 @@ TEST(MultipartAlternative, WithoutAnyBoundaryLineTheScanEnds) {
 }
 
 TEST(MultipartAlternative, ThePlainAlternativeIsReencodedWithoutRemoval) {
-    // This part's Content-Type has no charset: ParameterIn gives "", code
-    // page 1252, where C4 85 are "\u00C4" and "\u2026", both in windows-1250
-    // at the same bytes.
+    // This part's Content-Type has no charset and 7-bit text: it is
+    // relabelled; the HTML part keeps its charset.
     ArticleOptions o;
     o.forcedCharset = "windows-1250";
     EXPECT_EQ(FromServer("Content-Type: multipart/alternative;\r\n\tboundary=\"alt\"\r\n\r\n"
-                         "--alt\r\nContent-Type: text/plain\r\n\r\n\xC4\x85\r\n"
+                         "--alt\r\nContent-Type: text/plain\r\n\r\nab\r\n"
                          "--alt\r\nContent-Type: text/html; charset=utf-8\r\n\r\n\xC4\x85\r\n"
                          "--alt--\r\n.\r\n",
                          o),
               "Content-Type: multipart/alternative;\r\n\tboundary=\"alt\"\r\n\r\n"
-              "--alt\r\nContent-Type: text/plain;\r\n\tcharset=\"windows-1250\"\r\n\r\n\xC4\x85\r\n"
+              "--alt\r\nContent-Type: text/plain;\r\n\tcharset=\"windows-1250\"\r\n\r\nab\r\n"
               "--alt\r\nContent-Type: text/html; charset=utf-8\r\n\r\n\xC4\x85\r\n"
               "--alt--\r\n.\r\n");
 }
@@ -308,6 +295,111 @@ TEST(MultipartOpenHeader, APartWithoutHeaderEndIsNotRewrittenButMayBeRemoved) {
                        "--b1--\r\n.\r\n",
                    o),
         kMixedHeader + "--b1\r\nContent-Type: text/html\r\n<STYLE></STYLE>\r\n--b1--\r\n.\r\n");
+}
+
+// --- Nested multipart -------------------------------------------------------
+
+// What a mail client writes for an HTML message with attachments:
+// depth 1 is multipart/alternative{text/plain, text/html}; each further
+// depth wraps it in multipart/mixed{..., application/pdf}. The flags leave
+// parts out, to write what the filter should make of it.
+std::string Nested(int depth, bool plain, bool html, bool pdf, const std::string& text) {
+    std::string body = "Content-Type: multipart/alternative;\r\n boundary=\"alt-1\"\r\n\r\n";
+    if (plain)
+        body +=
+            "--alt-1\r\nContent-Type: text/plain; charset=iso-8859-2; format=flowed\r\n"
+            "Content-Transfer-Encoding: 8bit\r\n\r\n" +
+            text;
+    if (html) body += "--alt-1\r\nContent-Type: text/html; charset=utf-8\r\n\r\n<p>x</p>\r\n";
+    body += "--alt-1--\r\n";
+    for (int level = 2; level <= depth; ++level) {
+        std::string b = "mix-" + std::to_string(level);
+        body = "Content-Type: multipart/mixed; boundary=\"" + b +
+               "\"\r\n\r\nThis is a multi-part message in MIME format.\r\n--" + b + "\r\n" + body +
+               "\r\n" +
+               (pdf ? "--" + b +
+                          "\r\nContent-Type: application/pdf; name=\"a.pdf\"\r\n"
+                          "Content-Transfer-Encoding: base64\r\n\r\nJVBERi0xLjQK\r\n"
+                    : "") +
+               "--" + b + "--\r\n  epilogue\r\n";
+    }
+    return "From: a@b\r\nMIME-Version: 1.0\r\n" + body + ".\r\n";
+}
+
+TEST(MultipartNested, ThePartRulesApplyAtEveryDepth) {
+    for (int depth = 1; depth <= 3; ++depth) {
+        const std::string article = Nested(depth, true, true, true, "  \xB1\r\n");
+        // Quoting in the nested text part; epilogues and attachments stay.
+        EXPECT_EQ(FromServer(article, {}), Nested(depth, true, true, true, ">\xB1\r\n")) << depth;
+        ArticleOptions o;
+        o.forcedContentType = "text/plain";
+        o.forcedCharset = "utf-8";
+        std::string plain = Nested(depth, true, false, false, ">\xC4\x85\r\n");
+        size_t at = plain.find("iso-8859-2");
+        plain.replace(at, 10, "utf-8");
+        EXPECT_EQ(FromServer(article, o), plain) << depth;
+        o.forcedContentType = "text/html";
+        o.forcedCharset.clear();
+        EXPECT_EQ(FromServer(article, o), Nested(depth, false, true, false, "")) << depth;
+        o.forcedContentType = "application/pdf";
+        std::string pdfOnly = FromServer(article, o);
+        // Depth 1 keeps none of its parts; deeper, the whole alternative
+        // part goes and the attachments stay.
+        if (depth == 1) {
+            EXPECT_EQ(pdfOnly, Nested(1, false, false, false, ""));
+        } else {
+            EXPECT_EQ(pdfOnly.find("--alt-1"), std::string::npos) << pdfOnly;
+            EXPECT_NE(pdfOnly.find("JVBERi0xLjQK"), std::string::npos) << pdfOnly;
+        }
+    }
+}
+
+TEST(MultipartNested, AnOuterBoundaryLineClosesTheNestedParts) {
+    // No closing line for the inner boundary: the outer one ends the html
+    // part, which is removed like any other.
+    ArticleOptions o;
+    o.forcedContentType = "text/plain";
+    const std::string head =
+        "Content-Type: multipart/mixed; boundary=\"out\"\r\n\r\n"
+        "--out\r\nContent-Type: multipart/alternative; boundary=\"in\"\r\n\r\n"
+        "--in\r\nContent-Type: text/plain\r\n\r\nx\r\n";
+    EXPECT_EQ(
+        FromServer(head + "--in\r\nContent-Type: text/html\r\n\r\n<p>\r\n--out--\r\n.\r\n", o),
+        head + "--out--\r\n.\r\n");
+    // An inner boundary that only begins like the outer one is not it.
+    const std::string similar =
+        "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+        "--b\r\nContent-Type: multipart/alternative; boundary=\"b2\"\r\n\r\n"
+        "--b2\r\nContent-Type: text/plain\r\n\r\n  x\r\n--b2--\r\n--b--\r\n.\r\n";
+    std::string quoted = similar;
+    quoted.replace(quoted.find("  x"), 3, ">x");
+    EXPECT_EQ(FromServer(similar, o), quoted);
+}
+
+TEST(MultipartNested, PartsBelowSixteenLevelsPassWhole) {
+    // n multipart levels, the innermost holding a text/plain and an html part.
+    auto deep = [](int n, const std::string& inner) {
+        std::string body = inner;
+        for (int level = n; level >= 1; --level) {
+            std::string b = "L" + std::to_string(level);
+            body = "Content-Type: multipart/mixed; boundary=" + b + "\r\n\r\n--" + b + "\r\n" +
+                   body + "--" + b + "--\r\n";
+        }
+        return body;
+    };
+    const std::string parts =
+        "Content-Type: multipart/alternative; boundary=in\r\n\r\n"
+        "--in\r\nContent-Type: text/plain\r\n\r\n  x\r\n"
+        "--in\r\nContent-Type: text/html\r\n\r\n<p>\r\n--in--\r\n";
+    const std::string rewritten =
+        "Content-Type: multipart/alternative; boundary=in\r\n\r\n"
+        "--in\r\nContent-Type: text/plain\r\n\r\n>x\r\n--in--\r\n";
+    ArticleOptions o;
+    o.forcedContentType = "text/plain";
+    // 15 levels around it: its own is the 16th, still rewritten.
+    EXPECT_EQ(FromServer(deep(15, parts) + ".\r\n", o), deep(15, rewritten) + ".\r\n");
+    // 16 around it: it is the 17th and passes as it came, kept.
+    EXPECT_EQ(FromServer(deep(16, parts) + ".\r\n", o), deep(16, parts) + ".\r\n");
 }
 
 }  // namespace

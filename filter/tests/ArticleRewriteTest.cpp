@@ -53,12 +53,10 @@ TEST(ArticleRecode, AQuotedCharsetChangesOnlyBetweenTheQuotes) {
 }
 
 TEST(ArticleRecode, WithoutContentTypeTheBodyIsUsAsciiAndAFieldIsAdded) {
-    // 8-bit bytes are invalid in us-ascii: each becomes U+FFFD, which
-    // windows-1250 lacks: "?".
     EXPECT_EQ(
-        FromServer("From: a@b\r\nSubject: test\r\n\r\nZa\xBF\xF3\r\n.\r\n", Forced("windows-1250")),
+        FromServer("From: a@b\r\nSubject: test\r\n\r\nZazolc\r\n.\r\n", Forced("windows-1250")),
         "From: a@b\r\nSubject: test\r\nContent-Type: text/plain;\r\n"
-        "\tcharset=\"windows-1250\"\r\n\r\nZa??\r\n.\r\n");
+        "\tcharset=\"windows-1250\"\r\n\r\nZazolc\r\n.\r\n");
 }
 
 TEST(ArticleRecode, ContentTypeWithoutASpaceIsNotRecognised) {
@@ -101,13 +99,11 @@ TEST(ArticleRecode, AnUnquotedCharsetIsATokenFollowedByParameters) {
 
 TEST(ArticleRecode, CharsetIsLookedForOnlyInsideTheContentTypeField) {
     // Obvious fault F2: neither a later header line nor the body gives the
-    // charset; the field has none, so it is "" (code page 1252: B1 is "±").
-    EXPECT_EQ(
-        FromServer("Content-Type: text/plain\r\nX-Note: charset=iso-8859-2\r\n\r\n"
-                   "\xB1\r\ncharset=iso-8859-2\r\n.\r\n",
-                   Forced("utf-8")),
-        "Content-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\nX-Note: charset=iso-8859-2\r\n\r\n"
-        "\xC2\xB1\r\ncharset=iso-8859-2\r\n.\r\n");
+    // charset; the field has none, and its 8-bit body is left as it came.
+    const std::string article =
+        "Content-Type: text/plain\r\nX-Note: charset=iso-8859-2\r\n\r\n"
+        "\xB1\r\ncharset=iso-8859-2\r\n.\r\n";
+    EXPECT_EQ(FromServer(article, Forced("utf-8")), article);
 }
 
 TEST(ArticleRecode, ContinuationLinesBelongToTheField) {
@@ -129,11 +125,11 @@ TEST(ArticleRecode, ContinuationLinesBelongToTheField) {
 }
 
 TEST(ArticleRecode, AQuotedCharsetWithoutItsClosingQuote) {
-    // ParameterIn finds no closing quote in the field: "" (1252). The
+    // ParameterIn finds no closing quote in the field: no charset. The
     // relabelling deletes up to the line end and inserts the target.
-    EXPECT_EQ(FromServer("Content-Type: text/plain; charset=\"iso-8859-2\r\n\r\n\xB1\r\n.\r\n",
+    EXPECT_EQ(FromServer("Content-Type: text/plain; charset=\"iso-8859-2\r\n\r\nab\r\n.\r\n",
                          Forced("utf-8")),
-              "Content-Type: text/plain; charset=\"utf-8\r\n\r\n\xC2\xB1\r\n.\r\n");
+              "Content-Type: text/plain; charset=\"utf-8\r\n\r\nab\r\n.\r\n");
 }
 
 TEST(ArticleRecode, AnUnknownCharsetIsReadAs1252) {
@@ -187,14 +183,18 @@ TEST(ArticleRecodeEncoded, ABase64BodyIsDecodedConvertedAndEncodedAgain) {
 }
 
 TEST(ArticleRecodeEncoded, InTheSameCodePageAnEncodedBodyIsOnlyRelabelled) {
+    // utf8 is an alias of utf-8: one code page, the body stays; the
+    // footer follows in quoted-printable.
     const std::string body = "Za=C5=BC=\r\n a\r\n";
-    EXPECT_EQ(Posted("Content-Type: text/plain; charset=iso-8859-2\r\n"
+    EXPECT_EQ(Posted("Content-Type: text/plain; charset=utf8\r\n"
                      "Content-Transfer-Encoding: quoted-printable\r\n\r\n" +
                          body + ".\r\n",
                      "utf-8"),
               "Content-Type: text/plain; charset=utf-8\r\n"
               "Content-Transfer-Encoding: quoted-printable\r\n\r\n" +
-                  body + Footer() + ".\r\n");
+                  body +
+                  "--=20\r\nPrzefiltrowane przez Sitowiak 5.00.00.48\r\n"
+                  "http://sitowiak.example/\r\n.\r\n");
 }
 
 TEST(ArticleRecodeEncoded, OtherTransferEncodingsAreConvertedAsRawBytes) {
@@ -225,13 +225,18 @@ TEST(ArticleFooter, TheFooterIsConvertedIntoTheArticlesCharset) {
               "Subject: s\r\n\r\nx\r\n" + Footer("Sit?wiak") + ".\r\n");
 }
 
-TEST(ArticleFooter, APostedArticleWithAForcedCharsetKeepsItsTextAndChangesItsLabel) {
+TEST(ArticleFooter, APostedArticleWithoutCharsetKeepsItsTextAndChangesItsLabel) {
+    // Its bytes are taken to be in Kodowanie, whatever they are: even bytes
+    // that are not UTF-8 stay.
     ArticleOptions o;
     o.productName = "Sit\xC3\xB3wiak";
-    EXPECT_EQ(Posted("Content-Type: text/plain; charset=iso-8859-2\r\n\r\nZa\xC5\xBC\r\n.\r\n",
-                     "utf-8", o),
-              "Content-Type: text/plain; charset=utf-8\r\n\r\nZa\xC5\xBC\r\n" +
+    EXPECT_EQ(Posted("Content-Type: text/plain\r\n\r\nZa\xC5\xBC \xFF\r\n.\r\n", "utf-8", o),
+              "Content-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n\r\nZa\xC5\xBC \xFF\r\n" +
                   Footer("Sit\xC3\xB3wiak") + ".\r\n");
+    EXPECT_EQ(Posted("Content-Type: text/plain; charset=us-ascii\r\n\r\nZa\xBF\r\n.\r\n",
+                     "windows-1250", o),
+              "Content-Type: text/plain; charset=windows-1250\r\n\r\nZa\xBF\r\n" +
+                  Footer("Sit\xF3wiak") + ".\r\n");
 }
 
 TEST(ArticleFooter, VersionPartsAboveTwoHundredFiftyFiveKeepTheirLowBits) {
@@ -358,19 +363,17 @@ namespace {
 using namespace testing;
 
 TEST(ArticleMalformed, GrowthBeyondTheMemoryBudgetEndsTheScanLikeExhaustedMemory) {
-    // Not one article: each ".\r\n" line re-encodes the whole body again,
-    // and UTF-7 reads every 8-bit byte as U+FFFD (3 bytes in UTF-8), so the
-    // body would triple at every terminating line. The scan ends once the
-    // text would pass 4 times its size plus 1 MiB; what was done stays.
+    // Not one article: each ".\r\n" line of a plain body gets a footer.
+    // The scan ends once the text would pass 4 times its size plus 1 MiB;
+    // what was done stays.
     ArticleOptions o;
-    o.forcedCharset = "utf-8";
-    o.sourceCharset = "utf-7";
-    std::string text = "\r\n" + std::string(1000, '\xB1') + "\r\n";
-    for (int i = 0; i < 30; ++i) text += ".\r\n";
+    o.addFooter = true;
+    std::string text = "\r\nx\r\n";
+    for (int i = 0; i < 30000; ++i) text += ".\r\n";
     std::string out = Rewrite(text, 0, o);
     EXPECT_LE(out.size(), 4 * text.size() + (1u << 20));
-    EXPECT_GT(out.size(), text.size());
-    EXPECT_EQ(out.substr(0, 5), "Conte");  // the first re-encodings were made
+    EXPECT_GT(out.size(), 4 * text.size());
+    EXPECT_EQ(out.substr(0, 8 + Footer().size()), "\r\nx\r\n" + Footer() + ".\r\n");
 }
 
 }  // namespace

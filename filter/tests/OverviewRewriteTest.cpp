@@ -47,6 +47,13 @@ TEST(Overview, AForcedCharsetDecodesWordsIntoPlainBytes) {
               "2026\t<m1@x>\t\t1234\t20\r\n.\r\n");
 }
 
+TEST(Overview, ACharsetTheDatabaseDoesNotKnowForcesNothing) {
+    // A typo in Kodowanie must not turn the lines into 1252 bytes.
+    const std::string lines = kQLine + kRawLine + ".\r\n";
+    EXPECT_EQ(Overview(lines, "foo", false), lines);
+    EXPECT_EQ(Overview(lines, "foo", true), kQLine + ".\r\n");
+}
+
 TEST(Overview, RawTextIsReadAsUtf8AndReencoded) {
     EXPECT_EQ(Overview(kRawLine + ".\r\n", "windows-1250", false),
               "2\tRe: Za\xBF\xF3\xB3\xE6\ta@b\tMon\t<m2@x>\t\t10\t1\r\n.\r\n");

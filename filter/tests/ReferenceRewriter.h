@@ -1,8 +1,10 @@
 // A second, plain article rewriter for differential tests: every edit is
 // one ResizeGap on the buffer, and every search runs on the NUL-terminated
 // text. It has the same fixes as the library (F1-F4, C1,
-// C4, C5) but none of its one-pass machinery, so it checks that the
+// C4, C5, D1-D4) but none of its one-pass machinery, so it checks that the
 // one-pass rewriter produces the same bytes. Quadratic; for small inputs.
+// It shares the pieces that are not about scanning: the transfer
+// encodings (with the footer's appendix) and the binary block search.
 #pragma once
 
 #include <algorithm>
@@ -13,9 +15,11 @@
 #include <string_view>
 #include <vector>
 
+#include "filter/BinaryBlocks.h"
 #include "filter/Charsets.h"
 #include "filter/TBuforDyn.h"
 #include "filter/TransferEncoding.h"
+#include "platform/charset/CodePage.h"
 #include "platform/core/ProductIdentity.h"
 
 namespace sitowiak::filter::testing {
@@ -33,6 +37,8 @@ public:
     ReferenceRewriter(TBuforDyn& b, size_t start, const ReferenceInputs& in) : b_(b), in_(in) {
         line_ = hs_ = std::min(start, Len());
         budget_ = 4 * Len() + (size_t{1} << 20);
+        if (!in_.forced.empty()) target_ = KnownCodePageOf(in_.forced);
+        lv_.push_back(Level{});
     }
 
     // The scan, under one handler for every error; growth past the budget
@@ -77,7 +83,9 @@ private:
         if (delta > 0 && Len() + size_t(delta) > budget_) throw std::bad_alloc();
         char* at = b_.ResizeGap(D() + a, D() + b, int32_t(delta));
         std::memcpy(at, text.data(), text.size());
-        for (size_t* p : {&line_, &lineEnd_, &hs_, &bs_, &ct_, &ps_, &phs_, &pbs_, &pct_}) {
+        std::vector<size_t*> positions = {&line_, &lineEnd_, &hs_, &bs_, &ct_};
+        for (Level& l : lv_) positions.insert(positions.end(), {&l.ps, &l.phs, &l.pbs, &l.pct});
+        for (size_t* p : positions) {
             if (*p == npos) continue;
             if (*p >= b)
                 *p = size_t(ptrdiff_t(*p) + delta);
@@ -112,6 +120,7 @@ private:
         if (lineEnd_ == line_) {
             inHeader_ = false;
             bs_ = lineEnd_ + 2;
+            lv_[0].bl = "--" + boundary_;
             if (ct_ != npos && !boundary_.empty() && Begins(ct_, "multipart/alternative")) {
                 size_t at = Search(line_, "\r\n--" + boundary_);
                 lineEnd_ = at == npos ? Len() : at;
@@ -129,51 +138,106 @@ private:
             if (Dot() && in_.style) Style(hs_, bs_);
         } else if (ct_ == npos || Begins(ct_, "text/plain")) {
             if (!Dot()) return;
-            if (!in_.forced.empty()) {
-                Recode(hs_, bs_, charset_);
-                charset_ = in_.forced;
-            }
-            if (in_.footer) Footer(charset_);
+            if (target_ && Recode(hs_, bs_, charset_)) charset_ = in_.forced;
+            if (in_.footer) Footer(hs_, bs_, charset_);
         } else if (Begins(ct_, "multipart/")) {
             Multipart();
         }
     }
+    bool Pad(size_t p) const {
+        for (; p < lineEnd_; ++p)
+            if (D()[p] != ' ' && D()[p] != '\t') return false;
+        return true;
+    }
+    void Pop() {
+        bool kept = lv_.back().kept;
+        lv_.pop_back();
+        lv_.back().partKept = lv_.back().partKept || kept;
+    }
     void Multipart() {
-        if (!Begins(line_, "--" + boundary_)) {
-            if (inPartHeader_) {
-                if (lineEnd_ == line_) {
-                    inPartHeader_ = false;
-                    pbs_ = lineEnd_ + 2;
-                } else if (Begins(line_, "Content-Type: ")) {
-                    pct_ = line_ + 14;
-                    pcharset_ = Param(line_, pct_, "charset=").value_or("");
-                }
-            } else if (pct_ != npos && Begins(pct_, "text/plain")) {
+        size_t hit = npos;
+        for (size_t d = lv_.size(); d-- > 0 && hit == npos;) {
+            if (!Begins(line_, lv_[d].bl)) continue;
+            size_t after = line_ + lv_[d].bl.size();
+            if (Begins(after, "--")) after += 2;
+            if (d == 0 || Pad(after)) hit = d;
+        }
+        if (hit == npos) {
+            PartLine();
+            return;
+        }
+        while (lv_.size() - 1 > hit) {
+            if (lv_.back().ps != npos) Close();
+            Pop();
+        }
+        if (lv_.back().ps != npos) Close();
+        size_t after = line_ + lv_.back().bl.size();
+        bool closing = Begins(after, "--") && Pad(after + 2);
+        if (closing && lv_.size() > 1) {
+            Pop();
+            return;
+        }
+        Level& l = lv_.back();
+        Level fresh;
+        fresh.bl = l.bl;
+        fresh.kept = l.kept;  // of the level, not of the part
+        l = fresh;
+        l.inHdr = true;
+        l.epi = closing;
+        l.ps = line_;
+        l.phs = lineEnd_ + 2;
+    }
+    void PartLine() {
+        Level& l = lv_.back();
+        if (!l.inHdr) {
+            if (l.pct != npos && Begins(l.pct, "text/plain")) {
                 size_t n = 0;
                 while (D()[line_ + 2 * n] == ' ' && D()[line_ + 2 * n + 1] == ' ') ++n;
                 if (n > 0) Edit(line_, line_ + 2 * n, std::string(n, '>'));
             }
             return;
         }
-        if (ps_ != npos) {
-            bool body = !inPartHeader_;
-            if (pct_ != npos && Begins(pct_, "text/html")) {
-                if (in_.style && body) Style(phs_, pbs_);
-            } else if (pct_ != npos && Begins(pct_, "text/plain") && body) {
-                if (!in_.forced.empty()) {
-                    Recode(phs_, pbs_, pcharset_);
-                    pcharset_ = in_.forced;
-                }
-                if (in_.footer) Footer(pcharset_);
+        if (lineEnd_ == line_) {
+            l.inHdr = false;
+            l.pbs = lineEnd_ + 2;
+            if (l.pb.empty() || l.epi) return;
+            if (lv_.size() == 16) {
+                l.tooDeep = true;
+                return;
             }
-            if (!in_.type.empty() && (pct_ == npos || !Begins(pct_, in_.type)))
-                Edit(ps_, line_, "");
+            for (const Level& o : lv_)
+                if (Same(o.bl, "--" + l.pb)) return;  // ambiguous: one part
+            Level n;
+            n.bl = "--" + l.pb;
+            lv_.push_back(n);
+        } else if (Begins(line_, "Content-Type: ")) {
+            l.pct = line_ + 14;
+            l.cs = Param(line_, l.pct, "charset=").value_or("");
+            l.pb.clear();
+            if (Begins(l.pct, "multipart/"))
+                if (auto bd = Param(line_, l.pct, "boundary=")) l.pb = *bd;
         }
-        inPartHeader_ = true;
-        pct_ = npos;
-        pcharset_ = "us-ascii";
-        ps_ = line_;
-        phs_ = lineEnd_ + 2;
+    }
+    static bool Same(const std::string& a, const std::string& b) {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (Low(a[i]) != Low(b[i])) return false;
+        return true;
+    }
+    void Close() {
+        Level& l = lv_.back();
+        bool body = !l.inHdr;
+        if (l.pct != npos && Begins(l.pct, "text/html")) {
+            if (in_.style && body) Style(l.phs, l.pbs);
+        } else if (l.pct != npos && Begins(l.pct, "text/plain") && body) {
+            if (target_ && Recode(l.phs, l.pbs, l.cs)) l.cs = in_.forced;
+            if (in_.footer) Footer(l.phs, l.pbs, l.cs);
+        }
+        if (in_.type.empty()) return;
+        if (l.tooDeep || l.partKept || (l.pct != npos && Begins(l.pct, in_.type)))
+            l.kept = true;
+        else
+            Edit(l.ps, line_, "");
     }
     size_t FindField(size_t p, std::string_view name) const {
         while (!Begins(p, "\r\n") && p < Len()) {
@@ -191,31 +255,61 @@ private:
         if (Begins(p, "base64")) return TransferEncoding::kBase64;
         return TransferEncoding::kNone;
     }
-    void Recode(size_t hs, size_t bs, const std::string& source) {
-        uint32_t from = CodePageOf(in_.source.empty() ? source : in_.source);
-        uint32_t to = CodePageOf(in_.forced);
+    static bool EightBit(const std::string& t) {
+        return std::any_of(t.begin(), t.end(), [](char c) { return (unsigned char)c >= 0x80; });
+    }
+    bool Recode(size_t hs, size_t bs, const std::string& declared) {
         std::string body(D() + bs, line_ - bs);
         TransferEncoding te = Encoding(hs);
-        if (te == TransferEncoding::kNone) {
-            Edit(bs, line_, ConvertCodePage(body, from, to));
+        bool qp = te == TransferEncoding::kQuotedPrintable;
+        std::optional<uint32_t> known = KnownCodePageOf(declared);
+        uint32_t from;
+        if (known && *known != kUsAsciiCodePage) {
+            from = *known;
+        } else if (!in_.source.empty()) {
+            from = CodePageOf(in_.source);
+        } else if (!declared.empty() && !known) {
+            from = kFallbackCodePage;
+        } else {
+            std::string text = te == TransferEncoding::kNone ? body
+                               : qp                          ? DecodeQuotedPrintable(body)
+                                                             : DecodeBase64(body);
+            if (EightBit(text)) return false;
+            if (te == TransferEncoding::kNone && !FindBinaryBlocks(body).empty()) return false;
+            from = kUsAsciiCodePage;
+        }
+        uint32_t to = *target_;
+        if (from != to && te == TransferEncoding::kNone) {
+            std::string out;
+            size_t done = 0;
+            bool uu = !platform::IsAsciiTransparent(from) || !platform::IsAsciiTransparent(to);
+            for (auto [a, b] : FindBinaryBlocks(body, uu)) {
+                if (!platform::AppendConverted(from, to, body.substr(done, a - done), out))
+                    return false;
+                out += body.substr(a, b - a);
+                done = b;
+            }
+            if (!platform::AppendConverted(from, to, body.substr(done), out)) return false;
+            Edit(bs, line_, out);
         } else if (from != to) {
-            bool qp = te == TransferEncoding::kQuotedPrintable;
-            std::string c =
-                ConvertCodePage(qp ? DecodeQuotedPrintable(body) : DecodeBase64(body), from, to);
+            std::string c;
+            if (!platform::AppendConverted(
+                    from, to, qp ? DecodeQuotedPrintable(body) : DecodeBase64(body), c))
+                return false;
             Edit(bs, line_, qp ? EncodeQuotedPrintable(c) : EncodeBase64(c));
         }
         size_t p = FindField(hs, "Content-Type");
         const std::string& t = in_.forced;
         if (Begins(p, "\r\n")) {
             Edit(p, p, "Content-Type: text/plain;\r\n\tcharset=\"" + t + "\"\r\n");
-            return;
+            return true;
         }
         size_t end = NextField(p);
         std::string_view f(D() + p, end - p);
         size_t at = f.find("charset=");
         if (at == npos) {
             Edit(end - 2, end - 2, ";\r\n\tcharset=\"" + t + "\"");
-            return;
+            return true;
         }
         size_t i = p + at + 8, j;
         if (D()[i] == '"') {
@@ -226,6 +320,7 @@ private:
             while (!std::strchr(";\t\r\n ", D()[j])) ++j;
         }
         Edit(i, j, t);
+        return true;
     }
     void Style(size_t hs, size_t bs) {
         std::string_view body(D() + bs, line_ - bs);
@@ -236,18 +331,38 @@ private:
              "<LINK href" + eq + "\"http://" + in_.styleHost + "/artykuly.css\" type" + eq +
                  "text/css rel" + eq + "stylesheet>");
     }
-    void Footer(const std::string& cs) {
+    void Footer(size_t hs, size_t bs, const std::string& cs) {
         std::string f = "-- \r\nPrzefiltrowane przez " + in_.name + " " +
                         platform::FormatProductVersion(in_.version) + "\r\n" + in_.url + "\r\n";
-        Edit(line_, line_, ConvertFromAnsi(f, CodePageOf(cs)));
+        f = ConvertFromAnsi(f, CodePageOf(cs));
+        TransferEncoding te = Encoding(hs);
+        if (te == TransferEncoding::kNone) {
+            Edit(line_, line_, f);
+            return;
+        }
+        std::string_view body(D() + bs, line_ - bs);
+        EncodedAppendix ap = te == TransferEncoding::kQuotedPrintable
+                                 ? AppendToQuotedPrintable(body, f)
+                                 : AppendToBase64(body, f);
+        Edit(bs + ap.keep, line_, ap.text);
     }
 
     TBuforDyn& b_;
     const ReferenceInputs& in_;
     size_t line_ = 0, lineEnd_ = 0, hs_ = 0, bs_ = npos, ct_ = npos;
-    size_t ps_ = npos, phs_ = npos, pbs_ = npos, pct_ = npos, budget_ = 0;
-    bool inHeader_ = true, inPartHeader_ = false;
-    std::string charset_ = "us-ascii", pcharset_ = "us-ascii", boundary_;
+    // One multipart level: the article's body, or a nested multipart part's.
+    struct Level {
+        std::string bl = "--";  // boundary line
+        size_t ps = npos, phs = npos, pbs = npos, pct = npos;
+        bool inHdr = false, epi = false;
+        std::string cs = "us-ascii", pb;  // part charset, part's own boundary
+        bool partKept = false, tooDeep = false, kept = false;
+    };
+    std::vector<Level> lv_;
+    std::optional<uint32_t> target_;
+    size_t budget_ = 0;
+    bool inHeader_ = true;
+    std::string charset_ = "us-ascii", boundary_;
 };
 
 }  // namespace sitowiak::filter::testing

@@ -2,6 +2,8 @@
 // body is re-encoded into another charset.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "filter/TransferEncoding.h"
 
 namespace sitowiak::filter {
@@ -46,6 +48,59 @@ TEST(Base64, SkipsBytesOutsideTheAlphabet) {
     EXPECT_EQ(DecodeBase64("Wm G/\r\n.87P*mDQo"), "Za\xBF\xF3\xB3\xE6\r\n");
     EXPECT_EQ(DecodeBase64("YQ"), "a");
     EXPECT_EQ(DecodeBase64("Y"), "");
+}
+
+// Text added to an encoded body: the body decodes to what it held, a line
+// break when that did not end with one, and the text; the bytes before
+// `keep` are the body's own.
+std::string Expected(const std::string& held, const std::string& text) {
+    bool lineOpen = !held.empty() && held.back() != '\n';
+    return held + (lineOpen ? "\r\n" : "") + text;
+}
+
+TEST(EncodedAppendix, Base64BodiesOfEveryLengthAndLineLayoutDecodeToTextPlusFooter) {
+    const std::string footer = "-- \r\nPrzefiltrowane przez Sit\xC3\xB3wiak\r\n";
+    for (size_t n = 0; n < 40; ++n) {
+        for (bool lineEnd : {false, true}) {
+            std::string held;
+            for (size_t i = 0; i < n; ++i) held += static_cast<char>('a' + i % 26);
+            if (lineEnd) held += "\r\n";
+            std::string one = EncodeBase64(held);
+            // The same characters in lines of 6 (a padded group can span a
+            // line break) and with transport padding after the last line.
+            std::string chars, six;
+            for (char c : one)
+                if (c != '\r' && c != '\n') chars += c;
+            for (size_t i = 0; i < chars.size(); i += 6) six += chars.substr(i, 6) + "\r\n";
+            for (const std::string& body : {one, six, one + " \r\n"}) {
+                EncodedAppendix a = AppendToBase64(body, footer);
+                ASSERT_LE(a.keep, body.size());
+                std::string result = body.substr(0, a.keep) + a.text;
+                EXPECT_EQ(DecodeBase64(result), Expected(held, footer))
+                    << ::testing::PrintToString(body);
+                EXPECT_TRUE(result.ends_with("\r\n"));
+                if (body.find('=') == std::string::npos) {
+                    EXPECT_EQ(a.keep, body.size());
+                }
+            }
+        }
+    }
+}
+
+TEST(EncodedAppendix, QuotedPrintableBodiesGetEncodedLinesAfterAHardBreak) {
+    const std::string footer = "-- \r\nPrzefiltrowane przez Sit\xF3wiak\r\n";
+    for (const std::string& held :
+         std::vector<std::string>{"", "Za\xBF\xF3\r\n", "Za\xBF\xF3", std::string(100, 'x'),
+                                  std::string(100, 'x') + "\r\n", "a=b \r\nc"}) {
+        std::string body = EncodeQuotedPrintable(held);
+        EncodedAppendix a = AppendToQuotedPrintable(body, footer);
+        EXPECT_EQ(a.keep, body.size());
+        EXPECT_EQ(DecodeQuotedPrintable(body + a.text), Expected(held, footer))
+            << ::testing::PrintToString(body);
+    }
+    // Transport padding after a soft break still makes it soft.
+    EncodedAppendix a = AppendToQuotedPrintable("ab= \t\r\n", "x\r\n");
+    EXPECT_EQ(a.text, "\r\nx\r\n");
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 // the one-edit-at-a-time rewriting (filter/tests/ReferenceRewriter.h), and
 // both must agree, which also shows that no byte outside what the rules
 // change is changed
-// (a part without header end included).
+// (a part without header end included). Seeds include nested multipart,
+// base64 and quoted-printable posts (footer in the encoding) and binaries.
 #include <cstdlib>
 
 #include "FuzzInput.h"
