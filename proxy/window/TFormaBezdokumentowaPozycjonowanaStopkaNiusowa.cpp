@@ -5,6 +5,7 @@
 
 #include <limits>
 
+#include "filter/Charsets.h"
 #include "platform/gui/MessageBox.h"
 #include "proxy/core/ProxySettings.h"
 
@@ -189,6 +190,7 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ShowSettings() {
     RemotePort->setText(Q(v.RemotePort));
     RemoteAddr->setText(Q(v.Address));
     ShowForcedValue(KodowanieCB, v.Kodowanie);
+    ShowWhetherCharsetIsKnown();
     StyleCB->setChecked(v.Style);
     ShowForcedValue(ZawartoscCB, v.Zawartosc);
     ReadAccessEd->setText(Q(v.ReadAccess));
@@ -244,6 +246,23 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ListenBtnClick() {
 
 void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::KodowanieCBChange() {
     m_core->Settings().Kodowanie = ForcedValue(KodowanieCB);
+    ShowWhetherCharsetIsKnown();
+}
+
+// A forced charset the database does not know forces nothing: articles pass
+// unconverted. The field says so in red with a hint, rather than a box per
+// article.
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ShowWhetherCharsetIsKnown() {
+    const std::string& name = m_core->Settings().Kodowanie;
+    const bool unknown = !name.empty() && !filter::KnownCodePageOf(name);
+    QPalette palette = KodowanieCB->lineEdit()->palette();
+    palette.setColor(QPalette::Text,
+                     unknown ? QColor(Qt::red) : this->palette().color(QPalette::Text));
+    KodowanieCB->lineEdit()->setPalette(palette);
+    KodowanieCB->setToolTip(unknown ? QString::fromUtf8("Nieznany zestaw znaków „%1”: artykuły "
+                                                        "przechodzą bez przekodowania.")
+                                          .arg(Q(name))
+                                    : QString());
 }
 
 void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ZawartoscCBChange() {

@@ -65,6 +65,7 @@ private:
     void FormCreate();
     void FormDestroy();
     void ShowSettings();
+    void ShowWhetherCharsetIsKnown();
     void ConnectWriteThrough();
     // Stores the placement and every setting in one write of the hive.
     void StoreAll(bool withPlacement);

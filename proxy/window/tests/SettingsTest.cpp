@@ -98,13 +98,23 @@ TEST_F(SettingsTest, ComboChoicesBecomeTheForcedValues) {
         EXPECT_EQ(window.Core().Settings().Kodowanie, "utf-8");
         window.KodowanieCB->setCurrentIndex(0);
         EXPECT_EQ(window.Core().Settings().Kodowanie, "");
+        // A name the charset database does not know is kept but marked.
+        window.KodowanieCB->setEditText(QStringLiteral("fooo"));
+        EXPECT_EQ(window.Core().Settings().Kodowanie, "fooo");
+        EXPECT_NE(window.KodowanieCB->toolTip().indexOf(QStringLiteral("fooo")), -1);
         window.KodowanieCB->setEditText(QStringLiteral("x-mac-ce"));
         EXPECT_EQ(window.Core().Settings().Kodowanie, "x-mac-ce");
+        EXPECT_TRUE(window.KodowanieCB->toolTip().isEmpty());
+        // Every edit goes to the core at once.
+        window.WriteAccessEd->setText(QStringLiteral("10.*"));
+        emit window.WriteAccessEd->textEdited(QStringLiteral("10.*"));
+        EXPECT_EQ(window.Core().Settings().WriteAccess, "10.*");
         window.ZawartoscCB->setCurrentIndex(2);
         EXPECT_EQ(window.Core().Settings().Zawartosc, "text/html");
     }
     EXPECT_EQ(Stored("Kodowanie"), "x-mac-ce");
     EXPECT_EQ(Stored("Zawartosc"), "text/html");
+    EXPECT_EQ(Stored("WriteAccess"), "10.*");
 }
 
 TEST_F(SettingsTest, AktywneZeroStartsWithoutListeningAndTheButtonToggles) {
