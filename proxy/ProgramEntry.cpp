@@ -2,6 +2,8 @@
 // order, then the event loop that carries all work on the one GUI thread.
 #include <QApplication>
 
+#include <string_view>
+
 #include "frame/windows/FrameGlyphs.h"
 #include "frame/windows/TFormaBezdokumentowaPozycjonowana.h"
 #include "log/TLog.h"
@@ -15,7 +17,29 @@
 
 using namespace sitowiak;
 
+namespace {
+
+// A quit signal is caught from the moment the program's libraries are
+// loaded, before main: one that comes during start-up waits until the event
+// loop runs and then closes the window like any other.
+[[gnu::constructor]] void CatchQuitSignalsEarly() {
+    platform::InstallQuitSignalHandlers();
+}
+
+bool NamesACommandLineMode(int argc, char** argv) {
+    const std::string_view first = argc > 1 ? argv[1] : "";
+    return first == proxy::kModeDistribution || first == proxy::kModeRegistration ||
+           first == "--help" || first == "-h" || first == "--version";
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    if (NamesACommandLineMode(argc, argv)) {
+        // The modes run without an event loop: signals act as usual again,
+        // and one that came already ends the process now, as it would have.
+        if (platform::RestoreDefaultQuitSignals()) return 0;
+    }
     if (std::optional<int> code = proxy::CommandLineStep(argc, argv)) return *code;
 
     // Every reader takes two descriptors; the default soft limit of 1024

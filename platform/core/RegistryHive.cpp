@@ -1,6 +1,7 @@
 #include "RegistryHive.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -10,12 +11,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <mutex>
 #include <sstream>
+#include <unordered_map>
 
 #include "FileUtil.h"
 
@@ -243,12 +247,39 @@ uint32_t RegValue::AsDword() const {
     return v;
 }
 
+namespace {
+
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// A name in the form names are compared in: ASCII lowered, anything else
+// through Unicode case folding.
+std::string FoldedName(std::string_view name) {
+    if (IsAscii(name)) {
+        std::string lowered(name);
+        for (char& c : lowered)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
+        return lowered;
+    }
+    auto text = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(name.data(), static_cast<int32_t>(name.size())));
+    std::string folded;
+    text.foldCase(U_FOLD_CASE_DEFAULT).toUTF8String(folded);
+    return folded;
+}
+
+}  // namespace
+
 bool RegNamesEqual(std::string_view a, std::string_view b) {
     if (a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
             return x == y ||
                    ((x | 0x20) == (y | 0x20) && std::isalpha(static_cast<unsigned char>(x)));
         }))
         return true;
+    // Two ASCII names that differ in more than letter case differ.
+    if (IsAscii(a) && IsAscii(b)) return false;
     auto ua =
         icu::UnicodeString::fromUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())));
     auto ub =
@@ -265,6 +296,11 @@ std::optional<RegistryContent> RegistryContent::Parse(std::string_view text, std
     if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     RegistryContent content;
     RegKey* current = nullptr;
+    // Keys and each key's values by folded name, so that a file of many
+    // values parses in linear time.
+    std::unordered_map<std::string, size_t> keyIndex;
+    std::vector<std::unordered_map<std::string, size_t>> valueIndex;
+    std::unordered_map<std::string, size_t>* currentValues = nullptr;
     std::vector<std::string_view> lines = SplitLines(text);
     bool sawHeader = false;
     for (size_t n = 0; n < lines.size(); ++n) {
@@ -278,7 +314,14 @@ std::optional<RegistryContent> RegistryContent::Parse(std::string_view text, std
         if (line.front() == '[') {
             if (line.back() != ']' || line.size() < 3 || line[1] == '-')
                 return fail(n, "malformed key line");
-            current = &content.CreateKey(line.substr(1, line.size() - 2));
+            std::string_view path = line.substr(1, line.size() - 2);
+            auto [at, added] = keyIndex.try_emplace(FoldedName(path), content.m_keys.size());
+            if (added) {
+                content.m_keys.push_back(RegKey{std::string(path), {}});
+                valueIndex.emplace_back();
+            }
+            current = &content.m_keys[at->second];
+            currentValues = &valueIndex[at->second];
             continue;
         }
         if (!current) return fail(n, "value outside any key");
@@ -305,15 +348,12 @@ std::optional<RegistryContent> RegistryContent::Parse(std::string_view text, std
         }
         RegValue value;
         if (!ParseValueData(data, value)) return fail(n, "malformed value data");
-        current->values.push_back({name, std::move(value)});
         // A name given twice: the later line wins, as on import.
-        auto& vals = current->values;
-        for (size_t i = 0; i + 1 < vals.size(); ++i)
-            if (RegNamesEqual(vals[i].name, name)) {
-                vals[i].value = vals.back().value;
-                vals.pop_back();
-                break;
-            }
+        auto [at, added] = currentValues->try_emplace(FoldedName(name), current->values.size());
+        if (added)
+            current->values.push_back({name, std::move(value)});
+        else
+            current->values[at->second].value = std::move(value);
     }
     if (!text.empty() && !sawHeader) return fail(0, "missing header line");
     return content;
@@ -454,10 +494,43 @@ RegistryContent RegistryHive::LoadUnlocked() const {
     return {};
 }
 
+namespace {
+
+// Temporary files of a save that never finished ("user.reg.tmp-PID-N"): the
+// writer was killed between writing and renaming. One whose process is gone
+// and that is older than a minute is removed; a live writer's is left alone.
+void RemoveAbandonedTemporaries(const std::filesystem::path& file) {
+    const std::string prefix = file.filename().string() + ".tmp-";
+    std::error_code ec;
+    const auto now = std::filesystem::file_time_type::clock::now();
+    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path(), ec)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with(prefix)) continue;
+        const std::string rest = name.substr(prefix.size());
+        const size_t dash = rest.find('-');
+        if (dash == 0 || dash == std::string::npos) continue;
+        const std::optional<int> pid = [&]() -> std::optional<int> {
+            int value = 0;
+            auto [end, err] = std::from_chars(rest.data(), rest.data() + dash, value);
+            if (err != std::errc() || end != rest.data() + dash || value <= 0) return std::nullopt;
+            return value;
+        }();
+        if (!pid || *pid == ::getpid()) continue;
+        if (::kill(*pid, 0) == 0 || errno != ESRCH) continue;
+        std::error_code timeError;
+        auto written = std::filesystem::last_write_time(entry.path(), timeError);
+        if (timeError || now - written < std::chrono::minutes(1)) continue;
+        std::filesystem::remove(entry.path(), timeError);
+    }
+}
+
+}  // namespace
+
 bool RegistryHive::Modify(const std::function<void(RegistryContent&)>& change) {
     std::error_code ec;
     std::filesystem::create_directories(m_file.parent_path(), ec);
     FileLock lock(LockPathFor(m_file), LOCK_EX);
+    RemoveAbandonedTemporaries(m_file);
     RegistryContent content = LoadUnlocked();
     change(content);
     std::string error;

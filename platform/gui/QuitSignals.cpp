@@ -25,15 +25,30 @@ void Handler(int signo) {
 
 }  // namespace
 
-QuitSignals::QuitSignals(QWidget* window, QObject* parent) : QObject(parent), m_window(window) {
-    if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &QuitSignals::OnSignal);
+bool InstallQuitSignalHandlers() {
+    if (g_pipe[0] >= 0) return true;
+    if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
     struct sigaction action {};
     action.sa_handler = Handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (int signo : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signo, &action, nullptr);
+    return true;
+}
+
+bool RestoreDefaultQuitSignals() {
+    for (int signo : {SIGINT, SIGTERM, SIGHUP}) ::signal(signo, SIG_DFL);
+    if (g_pipe[0] < 0) return false;
+    char byte;
+    return ::read(g_pipe[0], &byte, 1) == 1;
+}
+
+QuitSignals::QuitSignals(QWidget* window, QObject* parent) : QObject(parent), m_window(window) {
+    if (!InstallQuitSignalHandlers()) return;
+    // A signal that came while the program was starting waits in the pipe
+    // and is seen as soon as the event loop runs.
+    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &QuitSignals::OnSignal);
 }
 
 QuitSignals::~QuitSignals() {

@@ -11,6 +11,16 @@ class QWidget;
 
 namespace sitowiak::platform {
 
+// Installs the handlers without anyone to tell yet: called first thing at
+// start, so that a signal during start-up is kept until QuitSignals exists
+// and then closes the window like any other. Returns false when the pipe
+// cannot be made.
+bool InstallQuitSignalHandlers();
+
+// Gives the three signals their default action back (the command-line
+// modes run without an event loop) and says whether one came meanwhile.
+bool RestoreDefaultQuitSignals();
+
 class QuitSignals : public QObject {
     Q_OBJECT
 public:

@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -71,6 +72,45 @@ TEST_F(HiveTest, NamesCompareWithoutCaseAndKeepTheirFirstSpelling) {
               std::string::npos);
     EXPECT_TRUE(hive.KeyExists("HKEY_CURRENT_USER\\SOFTWARE"));
     EXPECT_FALSE(hive.KeyExists("HKEY_CURRENT_USER\\SOFT"));
+}
+
+// A file written by hand may repeat keys and names in other cases: the later
+// value wins and the first spelling stays, however many values there are.
+TEST_F(HiveTest, RepeatedKeysAndNamesInAFileMergeAsOnImport) {
+    std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\A]\n";
+    for (int i = 0; i < 3000; ++i) text += "\"v" + std::to_string(i) + "\"=\"x\"\n";
+    text += "\"ŻÓŁW\"=\"1\"\n[hkey_current_user\\a]\n\"V7\"=\"y\"\n\"żółw\"=\"2\"\n";
+    WriteRaw(text);
+    RegistryContent content = RegistryHive(m_file).Snapshot();
+    ASSERT_EQ(content.Keys().size(), 1u);
+    EXPECT_EQ(content.Keys()[0].path, "HKEY_CURRENT_USER\\A");
+    EXPECT_EQ(content.Keys()[0].values.size(), 3001u);
+    EXPECT_EQ(content.FindValue("HKEY_CURRENT_USER\\A", "v7")->data, "y");
+    EXPECT_EQ(content.Keys()[0].values[3000].name, "ŻÓŁW");
+    EXPECT_EQ(content.FindValue("HKEY_CURRENT_USER\\A", "Żółw")->data, "2");
+    EXPECT_TRUE(m_reports.empty());
+}
+
+// A writer killed between writing its temporary file and renaming it leaves
+// the file behind; the next save removes it once its process is gone and it
+// is over a minute old. A live writer's file, or a fresh one, stays.
+TEST_F(HiveTest, TemporariesOfAKilledSaveGoAtTheNextSave) {
+    pid_t dead = fork();
+    if (dead == 0) _exit(0);
+    waitpid(dead, nullptr, 0);
+    auto make = [&](pid_t pid, bool old) {
+        fs::path p = m_dir / ("user.reg.tmp-" + std::to_string(pid) + "-0");
+        std::ofstream(p) << "half";
+        if (old) fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::minutes(5));
+        return p;
+    };
+    fs::path abandoned = make(dead, true);
+    fs::path live = make(getppid(), true);
+    fs::path fresh = make(dead + 100000, false);
+    RegistryHive(m_file).WriteValue(kKey, "A", RegValue::String("1"));
+    EXPECT_FALSE(fs::exists(abandoned));
+    EXPECT_TRUE(fs::exists(live));
+    EXPECT_TRUE(fs::exists(fresh));
 }
 
 TEST_F(HiveTest, WritingOneValueKeepsOtherProgramsKeysAndHexValues) {

@@ -2,8 +2,9 @@
 # start-and-exit.sh BUILD_DIR: the program as a newcomer meets it, headless:
 # --help and --version answer without starting the proxy; a normal run says
 # nothing on standard error and stores every setting at SIGTERM; a settings
-# folder that cannot be written gives one message and exit code 1; a kill at
-# any moment of the save leaves all old or all new values. Needs root (the
+# folder that cannot be written gives one message and exit code 1; SIGTERM at
+# any moment of start-up ends it with exit code 0; a kill at any moment of
+# the save leaves all old or all new values. Needs root (the
 # read-only case runs as the user nobody).
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -83,6 +84,31 @@ after=$(md5sum <"$work/config/sitowiak/user.reg")
 [ $rc -eq 1 ] && [ "$messages" -eq 1 ] && [ "$before" = "$after" ] &&
     ok "read-only settings folder: one message, exit code 1" ||
     fail "read-only settings folder: rc $rc, $messages messages: $(cat "$work/err.log")"
+
+# SIGTERM at any moment of start-up ends the program cleanly: exit code 0
+# and a hive that parses, with the old values or all of them.
+early=0
+for i in $(seq 20); do
+    fresh_hive
+    start
+    # The signal goes to the program once its first code has run (before
+    # that the dynamic loader is still mapping libraries, or the shell that
+    # starts it is still there): the moment SIGTERM shows as caught.
+    for _ in $(seq 400); do
+        caught=$(awk '/^SigCgt:/ { print $2 }' "/proc/$pid/status" 2>/dev/null)
+        [ "$(readlink "/proc/$pid/exe")" = "$work/sitowiak" ] && [ -n "$caught" ] &&
+            (((16#$caught >> 14) & 1)) && break
+        sleep 0.002
+    done
+    sleep "0.$((RANDOM % 4))$((RANDOM % 10))"
+    stop
+    n=$(values_stored)
+    if [ $rc -ne 0 ] || { [ "$n" -ne 1 ] && [ "$n" -ne 10 ]; }; then
+        early=1
+        echo "run $i: exit code $rc, $n values"
+    fi
+done
+[ $early -eq 0 ] && ok "SIGTERM during start-up: exit code 0" || fail "SIGTERM during start-up"
 
 # A kill at any moment of the save: the hive parses and holds all old
 # values (one) or all new ones (ten), never a mix.
