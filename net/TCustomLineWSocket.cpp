@@ -151,7 +151,7 @@ bool TCustomLineWSocket::DeliverLines(int SearchFrom) {
             m_lineLength = pos + static_cast<int>(m_lineEnd.size());
             m_lineReceived = true;
         }
-        if (Paused() || !DeliverLine()) {
+        if (Held() || !DeliverLine()) {
             m_linesWaiting = true;
             return false;
         }
@@ -171,7 +171,7 @@ bool TCustomLineWSocket::DeliverLine() {
             m_head += m_lineLength;
             m_rcvdCnt -= m_lineLength;
             m_lineLength = 0;
-        } else if (m_lineLength == before || Paused()) {
+        } else if (m_lineLength == before || Held()) {
             break;
         }
     }
@@ -210,13 +210,23 @@ void TCustomLineWSocket::TriggerSessionClosed(int Error) {
     TCustomSocksWSocket::TriggerSessionClosed(Error);
 }
 
-// The unfinished line, without end marker, before the close is reported.
+// Before the close is reported: the complete lines that still wait (also
+// while paused), then the unfinished line without end marker.
 void TCustomLineWSocket::DeliverLastLine() {
-    m_lineLength = m_rcvdCnt;
-    while (m_lineMode && m_lineLength > 0) {
-        const int before = m_lineLength;
-        if (!TCustomSocksWSocket::TriggerDataAvailable(0) || m_lineLength == before) break;
+    m_closing = true;
+    try {
+        if (DeliverLines(0)) {
+            m_lineLength = m_rcvdCnt;
+            while (m_lineMode && m_lineLength > 0) {
+                const int before = m_lineLength;
+                if (!TCustomSocksWSocket::TriggerDataAvailable(0) || m_lineLength == before) break;
+            }
+        }
+    } catch (...) {
+        m_closing = false;
+        throw;
     }
+    m_closing = false;
 }
 
 // Edits the Len new bytes after the buffered ones. Backspace erases the

@@ -54,6 +54,8 @@ protected:
 
 private:
     char* Buffered() { return m_buffer.data() + m_head; }
+    // Lines are held back while paused, except at the end of the session.
+    bool Held() const { return Paused() && !m_closing; }
     void MakeRoom(int Extra);
     int ReadNew();
     int FindLineEnd(int From);
@@ -77,6 +79,7 @@ private:
     bool m_lineEdit = false;
     bool m_redelivering = false;
     bool m_linesWaiting = false;
+    bool m_closing = false;
 };
 
 }  // namespace sitowiak::net
