@@ -10,6 +10,7 @@ void AsyncSelect::Select(TSocket fd, int mask, Kind kind) {
         m_readArmed = true;
         m_readSuspended = false;
         m_closeSeen = false;
+        m_readShut = false;
         m_writeWanted = false;
     }
     m_fd = fd;
@@ -30,6 +31,17 @@ void AsyncSelect::ReadDone() {
     Update();
 }
 
+void AsyncSelect::Rearm() {
+    m_readArmed = true;
+    m_readSuspended = false;
+    Update();
+}
+
+void AsyncSelect::ReadShut() {
+    m_readShut = true;
+    Update();
+}
+
 void AsyncSelect::AcceptDone() {
     ReadDone();
 }
@@ -45,9 +57,10 @@ void AsyncSelect::Update() {
         m_channel.Watch(-1, false, false);
         return;
     }
-    const bool read = !m_connecting && !m_readSuspended && !m_closeSeen &&
+    const bool read = !m_connecting && !m_readSuspended && !m_closeSeen && !m_readShut &&
                       (m_mask & (FD_READ | FD_ACCEPT | FD_CLOSE)) != 0;
-    const bool write = m_connecting || (m_writeWanted && (m_mask & FD_WRITE) != 0);
+    const bool write =
+        m_connecting ? (m_mask & FD_CONNECT) != 0 : m_writeWanted && (m_mask & FD_WRITE) != 0;
     m_channel.Watch(m_fd, read, write);
 }
 

@@ -14,6 +14,12 @@
 //   FD_ACCEPT   when a connection waits; again after each AcceptDone.
 //   FD_WRITE    only after a send would have blocked (WouldBlock), once room
 //               appears. Write interest is on only while bytes wait.
+// An event left out of the mask is not watched for, so nothing is lost
+// while a socket is paused (mask 0): a connect that completes meanwhile is
+// reported once FD_CONNECT is selected again. Rearm asks afresh for FD_READ
+// as a read would. After ReadShut (our own shutdown of reading) neither
+// FD_READ nor FD_CLOSE is reported: the kernel shows a locally shut read
+// side exactly like the peer's end, so the peer's end cannot be seen then.
 // Each report goes to the deliver function as (fd, event, error code).
 #pragma once
 
@@ -39,6 +45,8 @@ public:
     // A non-blocking connect was started on the selected descriptor.
     void ConnectStarted();
     void ReadDone();
+    void Rearm();
+    void ReadShut();
     void AcceptDone();
     void WouldBlock();
 
@@ -60,6 +68,7 @@ private:
     bool m_readArmed = true;
     bool m_readSuspended = false;
     bool m_closeSeen = false;
+    bool m_readShut = false;
     bool m_writeWanted = false;
 };
 

@@ -37,8 +37,10 @@ void TCustomLineWSocket::HandleMessage(const platform::ChannelMessage& Msg) {
 }
 
 // Delivers buffered bytes under the current mode; ends when a pass takes
-// nothing (no handler, no complete line and no new data).
+// nothing (no handler, no complete line and no new data). While paused it
+// waits for Resume, which asks again.
 void TCustomLineWSocket::Redeliver() {
+    if (Paused()) return;
     m_redelivering = true;
     try {
         while (m_rcvdCnt > 0) {
@@ -50,6 +52,12 @@ void TCustomLineWSocket::Redeliver() {
         throw;
     }
     m_redelivering = false;
+}
+
+// Buffered lines need no readiness of the socket to be delivered.
+void TCustomLineWSocket::Resume() {
+    TCustomSocksWSocket::Resume();
+    if (m_rcvdCnt > 0) PostMessage(WM_TRIGGER_DATA_AVAILABLE);
 }
 
 int TCustomLineWSocket::GetRcvdCount() {
@@ -101,6 +109,9 @@ int TCustomLineWSocket::ReadNew() {
 bool TCustomLineWSocket::TriggerDataAvailable(int Error) {
     if (!m_lineMode || m_lineEnd.empty() || SocksNegotiating())
         return TCustomSocksWSocket::TriggerDataAvailable(Error);
+    // Lines left by a pass that stopped go first; nothing new is read
+    // while they wait (a line being delivered is what a read returns).
+    if (m_linesWaiting && !DeliverLines(0)) return true;
     int n = ReadNew();
     if (n <= 0 && !m_redelivering) return true;
     if (n > 0) {
@@ -113,8 +124,9 @@ bool TCustomLineWSocket::TriggerDataAvailable(int Error) {
     // before the new bytes.
     int searchFrom = m_redelivering ? 0 : m_rcvdCnt - static_cast<int>(m_lineEnd.size());
     m_rcvdCnt += std::max(n, 0);
-    DeliverLines(std::max(searchFrom, 0));
-    CheckLineLimit();
+    // The limit concerns the unfinished line, so only once every complete
+    // line has gone.
+    if (DeliverLines(std::max(searchFrom, 0))) CheckLineLimit();
     return true;
 }
 
@@ -127,28 +139,44 @@ int TCustomLineWSocket::FindLineEnd(int From) {
     return hit == end ? -1 : static_cast<int>(hit - begin);
 }
 
-void TCustomLineWSocket::DeliverLines(int SearchFrom) {
+// Delivers every complete line, the one being delivered first. Returns
+// false when it stopped with lines left: the socket was paused or a line
+// was not taken (m_linesWaiting; the next pass starts with them).
+bool TCustomLineWSocket::DeliverLines(int SearchFrom) {
+    m_linesWaiting = false;
     while (m_lineMode) {
-        const int pos = FindLineEnd(SearchFrom);
-        if (pos < 0) break;
-        m_lineLength = pos + static_cast<int>(m_lineEnd.size());
-        m_lineReceived = true;
-        DeliverLine();
+        if (m_lineLength == 0) {
+            const int pos = FindLineEnd(SearchFrom);
+            if (pos < 0) break;
+            m_lineLength = pos + static_cast<int>(m_lineEnd.size());
+            m_lineReceived = true;
+        }
+        if (Held() || !DeliverLine()) {
+            m_linesWaiting = true;
+            return false;
+        }
         SearchFrom = 0;
     }
+    return true;
 }
 
 // Offers the line until the handler has taken all of it; without a handler
-// the line is dropped.
-void TCustomLineWSocket::DeliverLine() {
+// the line is dropped. Returns false when the line stays: the handler
+// paused the socket or took nothing in a pass (offering it again at once
+// would only spin).
+bool TCustomLineWSocket::DeliverLine() {
     while (m_lineMode && m_lineLength > 0) {
+        const int before = m_lineLength;
         if (!TCustomSocksWSocket::TriggerDataAvailable(0)) {
             m_head += m_lineLength;
             m_rcvdCnt -= m_lineLength;
             m_lineLength = 0;
+        } else if (m_lineLength == before || Held()) {
+            break;
         }
     }
     if (m_rcvdCnt == 0) m_head = 0;
+    return m_lineLength == 0;
 }
 
 void TCustomLineWSocket::CheckLineLimit() {
@@ -177,15 +205,28 @@ void TCustomLineWSocket::TriggerSessionClosed(int Error) {
         m_buffer.clear();
         m_buffer.shrink_to_fit();
         m_head = m_rcvdCnt = m_lineLength = 0;
+        m_linesWaiting = false;
     }
     TCustomSocksWSocket::TriggerSessionClosed(Error);
 }
 
-// The unfinished line, without end marker, before the close is reported.
+// Before the close is reported: the complete lines that still wait (also
+// while paused), then the unfinished line without end marker.
 void TCustomLineWSocket::DeliverLastLine() {
-    m_lineLength = m_rcvdCnt;
-    while (m_lineMode && m_lineLength > 0)
-        if (!TCustomSocksWSocket::TriggerDataAvailable(0)) break;
+    m_closing = true;
+    try {
+        if (DeliverLines(0)) {
+            m_lineLength = m_rcvdCnt;
+            while (m_lineMode && m_lineLength > 0) {
+                const int before = m_lineLength;
+                if (!TCustomSocksWSocket::TriggerDataAvailable(0) || m_lineLength == before) break;
+            }
+        }
+    } catch (...) {
+        m_closing = false;
+        throw;
+    }
+    m_closing = false;
 }
 
 // Edits the Len new bytes after the buffered ones. Backspace erases the

@@ -38,6 +38,9 @@ public:
     bool LineEdit() const { return m_lineEdit; }
     void SetLineEdit(bool Value) { m_lineEdit = Value; }
 
+    // Also delivers the complete lines that waited while paused.
+    void Resume() override;
+
     TLineLimitEvent OnLineLimitExceeded;
 
 protected:
@@ -51,11 +54,13 @@ protected:
 
 private:
     char* Buffered() { return m_buffer.data() + m_head; }
+    // Lines are held back while paused, except at the end of the session.
+    bool Held() const { return Paused() && !m_closing; }
     void MakeRoom(int Extra);
     int ReadNew();
     int FindLineEnd(int From);
-    void DeliverLines(int SearchFrom);
-    void DeliverLine();
+    bool DeliverLines(int SearchFrom);
+    bool DeliverLine();
     int TakeFront(void* Buffer, int Count);
     void CheckLineLimit();
     void DeliverLastLine();
@@ -73,6 +78,8 @@ private:
     bool m_lineEcho = false;
     bool m_lineEdit = false;
     bool m_redelivering = false;
+    bool m_linesWaiting = false;
+    bool m_closing = false;
 };
 
 }  // namespace sitowiak::net

@@ -53,12 +53,17 @@ void TCustomWSocket::ResetDefaults() {
     m_localPort = kDefaultLocalPort;
     m_localPortNum = 0;
     m_localAddr = kAnyAddress;
-    m_lingerOnOff = wsLingerOn;
+    // Linger off: Close hands what the kernel still holds to the peer and
+    // ends with FIN. (Linger on with 0 s would reset the connection and lose
+    // it; Abort is the close that does that.)
+    m_lingerOnOff = wsLingerOff;
     m_lingerTimeout = 0;
     m_hSocket = INVALID_SOCKET;
     m_state = wsClosed;
     m_allSent = true;
     m_paused = false;
+    m_writeHeld = false;
+    m_sendShut = m_shutWhenSent = false;
     m_readCount = 0;
     m_closeReported = false;
     m_flushTimeout = 60;
@@ -110,7 +115,13 @@ void TCustomWSocket::HandleMessage(const platform::ChannelMessage& Msg) {
 
 // The steps run in this order; each notification carries one event.
 void TCustomWSocket::HandleAsyncSelect(TSocket Fd, int Event, int Error) {
-    if (Fd != m_hSocket || m_paused) return;
+    if (Fd != m_hSocket) return;
+    if (m_paused) {
+        // Only our own posted write notification gets here while paused
+        // (readiness is switched off); Resume raises it again.
+        m_writeHeld = m_writeHeld || (Event & FD_WRITE) != 0;
+        return;
+    }
     if (Event & FD_CONNECT) {
         ChangeState(wsConnected);
         TriggerSessionConnected(Error);

@@ -118,6 +118,7 @@ public:
     const std::string& DnsResult() const { return m_dnsResult; }
     const std::vector<std::string>& DnsResultList() const { return m_dnsResultList; }
     bool AllSent() const { return m_allSent; }
+    bool Paused() const { return m_paused; }
     std::int64_t BufferedByteCount() const { return m_sendQueue.PendingBytes(); }
     TCustomWSocket* Owner() const { return m_owner; }
 
@@ -193,10 +194,13 @@ private:
     void ResolveForConnect(bool WithLocalPort);
     bool ConnectPreconditions();
     bool PrepareStreamSocket();
+    bool StartConnect();
     bool ListenPreconditions();
     void DeliverReadiness(TSocket Fd, int Event, int Error);
     void SelectEvents(int Mask, AsyncSelect::Kind Kind);
     bool SendFailed(int Code);
+    void SendQueueDrained();
+    void AbandonHandle();
     int WriteDirect(const void* Data, int Len);
     void ReportBadArgument(const std::string& Msg);
     void CloseHandleNow();
@@ -212,7 +216,7 @@ private:
     std::string m_localPort = "0";
     int m_localPortNum = 0;
     std::string m_localAddr = "0.0.0.0";
-    TSocketLingerOnOff m_lingerOnOff = wsLingerOn;
+    TSocketLingerOnOff m_lingerOnOff = wsLingerOff;
     int m_lingerTimeout = 0;
     bool m_allSent = true;
     int m_readCount = 0;
@@ -225,6 +229,15 @@ private:
     AsyncSelect::Kind m_selectKind = AsyncSelect::Kind::kStream;
     bool m_inTryToSend = false;
     bool m_lastReadDrained = false;
+    // Bytes taken from the kernel so far; a receive pass that adds none
+    // ends the loop.
+    std::int64_t m_bytesTaken = 0;
+    // Shutdown of the sending side: Send refuses (10058); while bytes are
+    // still queued the kernel's shutdown waits until the last has gone.
+    bool m_sendShut = false;
+    bool m_shutWhenSent = false;
+    // A write notification that came while paused, raised again by Resume.
+    bool m_writeHeld = false;
     bool m_destroying = false;
     platform::SocketChannel m_channel;
     AsyncSelect m_select;

@@ -15,6 +15,8 @@ constexpr int kDupEvents = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
 // net.core.somaxconn). A queue of 5 loses connections when many readers
 // connect at once.
 constexpr int kListenBacklog = SOMAXCONN;
+constexpr int kProtoTcp = 6;
+constexpr int kInProgress = 10036;  // EINPROGRESS of a non-blocking connect
 constexpr int kProtoUdp = 17;
 
 }  // namespace
@@ -90,6 +92,32 @@ void TCustomWSocket::Connect() {
         RaiseSocketError("Connect (socket)");
         return;
     }
+    // A connect that fails before it is under way (an unreachable network,
+    // a refused option) closes its handle before the failure is reported:
+    // nothing would ever report on that handle again.
+    bool started = false;
+    try {
+        started = StartConnect();
+    } catch (...) {
+        AbandonHandle();
+        throw;
+    }
+    if (!started) {
+        AbandonHandle();
+        return;
+    }
+    if (m_sockType == SOCK_DGRAM) {
+        ChangeState(wsConnected);
+        TriggerSessionConnected(0);
+        return;
+    }
+    m_select.ConnectStarted();
+    ChangeState(wsConnecting);
+}
+
+// Prepares the new handle and starts the connection. False when a step
+// failed and was reported to an OnError handler.
+bool TCustomWSocket::StartConnect() {
     ChangeState(wsOpened);
     const bool datagram = m_sockType == SOCK_DGRAM;
     if (datagram) {
@@ -97,28 +125,26 @@ void TCustomWSocket::Connect() {
         if (m_sin.sin_addr.s_addr == kInAddrNone &&
             winsock::SetSockOptInt(m_hSocket, SOL_SOCKET, SO_BROADCAST, 1) < 0) {
             RaiseSocketError("setsockopt(SO_BROADCAST)");
-            return;
+            return false;
         }
     } else if (!PrepareStreamSocket()) {
-        return;
+        return false;
     }
     SelectEvents(kConnectEvents,
                  datagram ? AsyncSelect::Kind::kDatagram : AsyncSelect::Kind::kStream);
-    if (datagram) {
-        ChangeState(wsConnected);
-        TriggerSessionConnected(0);
-        return;
-    }
-    if (winsock::Connect(m_hSocket, m_sin) < 0) {
-        const int code = winsock::WSAGetLastError();
-        if (code != WSAEWOULDBLOCK && code != 10036 /* in progress */) {
-            m_lastError = code;
-            RaiseSocketError("Connect");
-            return;
-        }
-    }
-    m_select.ConnectStarted();
-    ChangeState(wsConnecting);
+    if (datagram || winsock::Connect(m_hSocket, m_sin) == 0) return true;
+    const int code = winsock::WSAGetLastError();
+    if (code == WSAEWOULDBLOCK || code == kInProgress) return true;
+    m_lastError = code;
+    RaiseSocketError("Connect");
+    return false;
+}
+
+// Closes a handle whose connection never got under way: state wsClosed and
+// the defaults back, but no OnSessionClosed (there was no session).
+void TCustomWSocket::AbandonHandle() {
+    if (m_hSocket != INVALID_SOCKET) CloseHandleNow();
+    DoClose(false, 0);
 }
 
 void TCustomWSocket::BindLocal() {
@@ -236,6 +262,7 @@ void TCustomWSocket::Dup(TSocket NewHandle) {
         ChangeState(wsClosed);
     }
     m_hSocket = NewHandle;
+    m_sendShut = m_shutWhenSent = false;
     SetLingerOption();
     SelectEvents(kDupEvents, AsyncSelect::Kind::kStream);
     ChangeState(wsConnected);
@@ -252,9 +279,18 @@ void TCustomWSocket::Pause() {
     m_select.Select(m_hSocket, 0, m_selectKind);
 }
 
+// Asks afresh, as after a read: data that waited and a close that came
+// while paused are reported, whether or not the handler that paused had
+// read anything.
 void TCustomWSocket::Resume() {
     m_paused = false;
+    m_select.Rearm();
     m_select.Select(m_hSocket, m_selectMask, m_selectKind);
+    if (m_writeHeld && m_hSocket != INVALID_SOCKET) {
+        m_writeHeld = false;
+        PostMessage(WM_ASYNCSELECT, static_cast<std::uintptr_t>(static_cast<unsigned>(m_hSocket)),
+                    FD_WRITE);
+    }
 }
 
 // Closes the handle at once, without shutdown and without events.
@@ -277,7 +313,12 @@ void TCustomWSocket::DoClose(bool Shut, int Error) {
         return;
     }
     if (m_state == wsClosed) return;
-    if (Shut) Shutdown(1);
+    if (Shut) {
+        Shutdown(1);
+        // Linux resets a connection closed with unread input, and the reset
+        // throws away what the peer has not yet read of ours.
+        if (m_sockType == SOCK_STREAM) winsock::DiscardInput(m_hSocket);
+    }
     m_select.Select(INVALID_SOCKET, 0, m_selectKind);
     const TSocket handle = m_hSocket;
     m_hSocket = INVALID_SOCKET;
@@ -295,11 +336,14 @@ void TCustomWSocket::DoClose(bool Shut, int Error) {
     }
 }
 
+// The abortive close: queued data is dropped and, on a TCP connection, the
+// peer gets a reset (linger on with 0 s) instead of the end of the data.
 void TCustomWSocket::Abort() {
     CancelDnsLookup();
     m_sendQueue.Clear();
-    if (m_state == wsConnected && m_protoNum == 6) {
-        m_lingerOnOff = wsLingerOff;
+    if (m_state == wsConnected && m_protoNum == kProtoTcp) {
+        m_lingerOnOff = wsLingerOn;
+        m_lingerTimeout = 0;
         SetLingerOption();
     }
     DoClose(false, 0);
@@ -313,8 +357,29 @@ void TCustomWSocket::Release() {
     PostMessage(WM_WSOCKET_RELEASE);
 }
 
+// 0 ends reading, 1 sending, 2 both. Ending our own reading is not the
+// peer's close: no FD_READ or FD_CLOSE follows from it. Bytes Send has
+// already taken still go out before the end of sending.
 void TCustomWSocket::Shutdown(int How) {
-    if (m_hSocket != INVALID_SOCKET) winsock::Shutdown(m_hSocket, How);
+    if (m_hSocket == INVALID_SOCKET) return;
+    if (How == SHUT_RD || How == SHUT_RDWR) m_select.ReadShut();
+    if (How == SHUT_WR || How == SHUT_RDWR) {
+        m_sendShut = true;
+        if (m_sendQueue.PendingBytes() > 0) {
+            m_shutWhenSent = true;
+            if (How == SHUT_WR) return;
+            How = SHUT_RD;
+        }
+    }
+    winsock::Shutdown(m_hSocket, How);
+}
+
+// The queue has gone out: a shutdown of sending that waited for it follows.
+void TCustomWSocket::SendQueueDrained() {
+    m_allSent = true;
+    if (!m_shutWhenSent) return;
+    m_shutWhenSent = false;
+    winsock::Shutdown(m_hSocket, SHUT_WR);
 }
 
 }  // namespace sitowiak::net

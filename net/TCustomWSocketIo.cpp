@@ -1,6 +1,10 @@
 // TCustomWSocket: sending, receiving and the addresses of a connection.
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+
 #include "net/TCustomWSocket.h"
 #include "net/WSocketResolve.h"
 
@@ -14,6 +18,9 @@ constexpr int kDiscardChunk = 1024;
 constexpr int kMaxRunsPerWrite = 64;
 // ReceiveStr reads this much when the socket cannot say how much waits.
 constexpr int kDefaultReceiveSize = 255;
+// Flush looks at its deadline at least this often (a long FlushTimeout
+// does not fit one wait).
+constexpr std::int64_t kLongestWaitMs = 60 * 1000;
 
 }  // namespace
 
@@ -21,6 +28,13 @@ int TCustomWSocket::Send(const void* Data, int Len) {
     if (m_state != wsConnected) {
         winsock::WSASetLastError(WSAENOTCONN);
         RaiseSocketError("Send");
+        return -1;
+    }
+    // After Shutdown of sending nothing more is taken, as the write would
+    // be refused ("Can't send after socket shutdown").
+    if (m_sendShut) {
+        winsock::WSASetLastError(WSAESHUTDOWN);
+        RaiseSocketError("TryToSend failed");
         return -1;
     }
     m_allSent = false;
@@ -102,7 +116,7 @@ void TCustomWSocket::TryToSend() {
         const int count = m_sendQueue.Gather(runs, kMaxRunsPerWrite);
         if (count == 0) {
             m_sendQueue.AdvanceDrained();
-            m_allSent = true;
+            SendQueueDrained();
             break;
         }
         std::size_t total = 0;
@@ -145,19 +159,35 @@ int TCustomWSocket::RawWriteV(const iovec* Runs, int Count) {
     return n;
 }
 
+// Waits at most FlushTimeout seconds (0 or less: without limit) for a peer
+// that does not read. On time-out LastError is 10060 and what is left
+// stays queued, still going out as the peer reads.
 void TCustomWSocket::Flush() {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::seconds(m_flushTimeout);
     while (m_hSocket != INVALID_SOCKET && !m_allSent && !m_terminated) {
         TryToSend();
         if (m_allSent || m_hSocket == INVALID_SOCKET) break;
         // Handles pending events, waiting for one when none is there: the
         // write notification of a full network wakes us.
-        if (platform::SocketChannel::WaitForEvents()) m_terminated = true;
+        if (m_flushTimeout <= 0) {
+            if (platform::SocketChannel::WaitForEvents()) m_terminated = true;
+            continue;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            m_lastError = WSAETIMEDOUT;
+            break;
+        }
+        const auto wait = std::min<std::int64_t>(left.count(), kLongestWaitMs);
+        if (platform::SocketChannel::WaitForEvents(static_cast<int>(wait))) m_terminated = true;
     }
 }
 
 int TCustomWSocket::RawRead(void* Buffer, int BufferSize, int Flags) {
     const int n = winsock::Recv(m_hSocket, Buffer, BufferSize, Flags);
     m_select.ReadDone();
+    if (n > 0) m_bytesTaken += n;
     // A read that got less than it asked for has emptied the socket.
     m_lastReadDrained = n < BufferSize;
     return n;
@@ -166,6 +196,7 @@ int TCustomWSocket::RawRead(void* Buffer, int BufferSize, int Flags) {
 int TCustomWSocket::RawReadFrom(void* Buffer, int BufferSize, sockaddr_in& From) {
     const int n = winsock::RecvFrom(m_hSocket, Buffer, BufferSize, 0, &From);
     m_select.ReadDone();
+    if (n > 0) m_bytesTaken += n;
     return n;
 }
 
@@ -206,12 +237,15 @@ int TCustomWSocket::GetRcvdCount() {
 
 // Delivers while bytes wait. An exception from the handler ends this pass
 // and is dropped: the socket stays as it is and the next notification
-// delivers again.
+// delivers again. A pass that takes nothing from the socket ends the loop
+// too: asking again at once would only spin. The bytes are offered again
+// after the next read, or after Resume.
 void TCustomWSocket::ReceiveLoop(int Error, TWSocketOptions Options) {
     try {
         for (;;) {
             m_lastError = 0;
             m_lastReadDrained = false;
+            const std::int64_t takenBefore = m_bytesTaken;
             if (!TriggerDataAvailable(Error)) {
                 char discard[kDiscardChunk];
                 if (RawRead(discard, kDiscardChunk, 0) < 0) {
@@ -222,6 +256,7 @@ void TCustomWSocket::ReceiveLoop(int Error, TWSocketOptions Options) {
             }
             if (Options.Contains(wsoNoReceiveLoop) || m_lastError != 0 || m_paused) break;
             if (m_hSocket == INVALID_SOCKET) break;  // the handler closed it
+            if (m_bytesTaken == takenBefore) break;
             // The handler's last read emptied the socket: as good as a
             // FIONREAD of 0 (what arrives later is the next notification).
             if (m_lastReadDrained) break;

@@ -77,6 +77,9 @@ void TCustomWSocketServer::TriggerSessionAvailable(int Error) {
         ShedConnection(m_hSocket);
     }
     if (handle == INVALID_SOCKET) return;
+    // A reserve lost to another thread in the moment it was given up is
+    // taken again once descriptors are back.
+    HoldReserve();
     TWSocketClient* client = CreateClient(handle);
     TriggerClientConnect(client, Error);
     if (Contains(client) && client->State() == wsConnected) GreetClient(client);

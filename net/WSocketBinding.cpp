@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <cerrno>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -56,8 +57,6 @@ int ErrnoToWinsock(int err) {
             return 0;
         case EINTR:
             return 10004;
-        case EBADF:
-            return 10009;
         case EACCES:
         case EPERM:
             return 10013;
@@ -74,6 +73,9 @@ int ErrnoToWinsock(int err) {
             return 10036;
         case EALREADY:
             return 10037;
+        // Every call here takes a socket: a descriptor that is not one (or
+        // none at all) is what Winsock calls a non-socket.
+        case EBADF:
         case ENOTSOCK:
             return 10038;
         case EDESTADDRREQ:
@@ -246,6 +248,18 @@ int SetLinger(TSocket s, bool on, int seconds) {
 int BytesWaiting(TSocket s) {
     int count = 0;
     return ::ioctl(s, FIONREAD, &count) < 0 ? Fail() : count;
+}
+
+void DiscardInput(TSocket s) {
+    int left = 0;
+    if (::ioctl(s, FIONREAD, &left) < 0) return;
+    char scratch[4096];
+    while (left > 0) {
+        const auto want = std::min(sizeof scratch, static_cast<std::size_t>(left));
+        const ssize_t n = ::recv(s, scratch, want, MSG_DONTWAIT);
+        if (n <= 0) return;
+        left -= static_cast<int>(n);
+    }
 }
 
 int PendingError(TSocket s) {

@@ -27,6 +27,8 @@ inline constexpr int WSAENOTSOCK = 10038;
 inline constexpr int WSAECONNABORTED = 10053;
 inline constexpr int WSAECONNRESET = 10054;
 inline constexpr int WSAENOTCONN = 10057;
+inline constexpr int WSAESHUTDOWN = 10058;
+inline constexpr int WSAETIMEDOUT = 10060;
 inline constexpr int WSANOTINITIALISED = 10093;
 inline constexpr int WSAHOST_NOT_FOUND = 11001;
 inline constexpr int WSATRY_AGAIN = 11002;
@@ -64,6 +66,9 @@ int SetSockOptInt(TSocket s, int level, int name, int value);
 int SetLinger(TSocket s, bool on, int seconds);
 // FIONREAD: bytes waiting, or -1.
 int BytesWaiting(TSocket s);
+// Reads and drops what waits to be read now (no more than FIONREAD
+// reports at the start); the last error is left as it was.
+void DiscardInput(TSocket s);
 // The pending error of a socket (SO_ERROR) as a Winsock code; -1 on failure.
 int PendingError(TSocket s);
 int GetSockName(TSocket s, sockaddr_in* addr);

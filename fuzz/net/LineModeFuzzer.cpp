@@ -1,7 +1,9 @@
 // Line mode against arbitrary received bytes, arriving in arbitrary pieces.
 // Input: flags byte (bit 0 LineEdit, bit 1 LineEcho, bit 2 a small
 // LineLimit, bit 3 LF instead of CR LF, bit 4 switch LineMode off and on
-// while lines arrive), a piece-size byte, then the bytes received.
+// while lines arrive, bit 5 the handler leaves every third offer untaken,
+// bit 6 it pauses the socket every fourth call, resumed after each piece),
+// a piece-size byte, then the bytes received.
 // Without editing and limit, the delivered reads put together must give
 // back exactly the received bytes, each line ending at its first marker.
 #include <sys/socket.h>
@@ -58,7 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         sock.SetLineEcho(flags & 0x02);
         sock.SetLineLimit((flags & 0x04) ? 64 : 0);
         int lines = 0;
+        int calls = 0;
+        bool finishing = false;
         sock.OnDataAvailable = [&](TCustomWSocket* s, std::uint16_t) {
+            ++calls;
+            if ((flags & 0x20) && !finishing && calls % 3 == 0) return;
+            if ((flags & 0x40) && !finishing && calls % 4 == 0) s->Pause();
             const std::string got = s->ReceiveStr();
             auto* line = static_cast<TWSocket*>(s);
             if (checked && line->LineMode() && !got.empty()) {
@@ -76,8 +83,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             sock.Pump();
             QCoreApplication::processEvents();
+            sock.Resume();
+            QCoreApplication::processEvents();
             DrainEcho(fds[1]);
         }
+        // What a pause or an untaken line left in the socket is read now,
+        // as the peer's close would have it read.
+        finishing = true;
+        sock.Resume();
+        QCoreApplication::processEvents();
+        sock.Pump();
         sock.SetLineMode(true);
         QCoreApplication::processEvents();
         sock.EndSession();

@@ -31,11 +31,14 @@ struct Connected {
     TWSocket sock;
     EventRecorder rec;
 
-    explicit Connected(bool readData = true) {
+    // before runs on the socket just before it connects.
+    explicit Connected(bool readData = true,
+                       const std::function<void(TWSocket&)>& before = nullptr) {
         EnsureApp();
         int port = 0;
         listener = ListenLoopback(&port);
         rec.Attach(sock, readData);
+        if (before) before(sock);
         sock.SetAddr("127.0.0.1");
         sock.SetPort(std::to_string(port));
         sock.Connect();

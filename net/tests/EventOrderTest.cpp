@@ -191,6 +191,58 @@ TEST(EventOrderTest, PauseHoldsEventsBackUntilResume) {
     test::RunUntil([&] { return c.rec.received == "held"; });
 }
 
+// The handler pauses on the first data without reading it; more data and
+// the peer's close come while paused. Resume delivers all of it, then the
+// close, in plain and in line mode.
+TEST(EventOrderTest, PauseInAHandlerThatHasNotReadThenResumeDeliversAll) {
+    for (bool lineMode : {false, true}) {
+        Connected c(false);
+        c.sock.SetLineMode(lineMode);
+        Log got;
+        c.sock.OnDataAvailable = [&](TCustomWSocket* s, std::uint16_t) {
+            if (got.empty() && !s->Paused()) {
+                got.push_back("paused");
+                s->Pause();
+                return;
+            }
+            const std::string part = s->ReceiveStr();
+            if (!part.empty()) got.push_back(part);
+        };
+        test::SendAll(c.peer, "one\r\n");
+        test::RunUntil([&] { return !got.empty(); });
+        test::SendAll(c.peer, "two\r\n");
+        c.PeerCloses();
+        test::Drain();
+        EXPECT_EQ(got, (Log{"paused"}));
+        EXPECT_EQ(c.sock.State(), wsConnected);
+        c.rec.log.clear();
+        c.sock.Resume();
+        test::RunUntil([&] { return c.sock.State() == wsClosed; });
+        const Log expected =
+            lineMode ? Log{"paused", "one\r\n", "two\r\n"} : Log{"paused", "one\r\ntwo\r\n"};
+        EXPECT_EQ(got, expected) << "lineMode " << lineMode;
+        EXPECT_EQ(c.rec.log, (Log{"closed 0", "state connected->closed"}));
+    }
+}
+
+// A handler that does not read is called once per notification, not in a
+// loop that never returns to the event loop; the bytes stay for a later read.
+TEST(EventOrderTest, DataHandlerThatDoesNotReadIsNotCalledInALoop) {
+    for (bool lineMode : {false, true}) {
+        Connected c(false);
+        c.sock.SetLineMode(lineMode);
+        int calls = 0;
+        c.sock.OnDataAvailable = [&](TCustomWSocket* s, std::uint16_t) {
+            if (++calls == 1000) s->Pause();  // ends a spinning loop: the test fails
+        };
+        test::SendAll(c.peer, "x\r\n");
+        test::RunUntil([&] { return calls > 0; });
+        test::Drain();
+        EXPECT_EQ(calls, 1) << "lineMode " << lineMode;
+        EXPECT_EQ(c.sock.ReceiveStr(), "x\r\n");
+    }
+}
+
 TEST(EventOrderTest, WaitForCloseDeliversDataUntilThePeerCloses) {
     Connected c;
     std::thread peer([fd = c.peer] {

@@ -5,6 +5,8 @@
 
 #include <sys/socket.h>
 
+#include <chrono>
+#include <future>
 #include <thread>
 
 #include "net/TWSocket.h"
@@ -89,6 +91,30 @@ TEST(NetworkFullTest, FlushWaitsUntilTheQueueIsEmpty) {
     EXPECT_TRUE(p.sock.AllSent());
     reader.join();
     EXPECT_EQ(got, data);
+}
+
+// A peer that reads nothing: Flush returns after FlushTimeout with 10060,
+// and what it could not write still reaches the peer afterwards.
+TEST(NetworkFullTest, FlushGivesUpAfterFlushTimeoutAndKeepsTheRest) {
+    SlowPeer p;
+    const std::string data = Pattern(std::size_t{kChunk} * kChunks);
+    p.QueueAll(data);
+    p.sock.SetFlushTimeout(1);
+    // The peer starts reading once Flush has returned; a Flush that waits
+    // for ever is ended after 10 s by the peer reading all the same.
+    std::promise<void> flushed;
+    std::string got;
+    std::thread reader([&, returned = flushed.get_future()] {
+        returned.wait_for(std::chrono::seconds(10));
+        got = test::ReadExactly(p.peer, data.size());
+    });
+    p.sock.Flush();
+    flushed.set_value();
+    EXPECT_FALSE(p.sock.AllSent());
+    EXPECT_EQ(p.sock.LastError(), 10060);
+    test::RunUntil([&] { return p.dataSent > 0; }, 20000);
+    reader.join();
+    EXPECT_TRUE(got == data);
 }
 
 // Regression: "Send called from OnSendData while the first Send's bytes are

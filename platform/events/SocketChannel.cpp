@@ -1,10 +1,12 @@
 #include "platform/events/SocketChannel.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QTimer>
 
 #include "platform/events/ChannelObject.h"
 #include "platform/events/ReadinessReactor.h"
@@ -129,6 +131,15 @@ bool SocketChannel::ProcessPendingEvents() {
 
 bool SocketChannel::WaitForEvents() {
     if (QCoreApplication::instance() == nullptr) return true;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return QCoreApplication::closingDown();
+}
+
+bool SocketChannel::WaitForEvents(int maxMs) {
+    if (QCoreApplication::instance() == nullptr) return true;
+    QTimer wake;  // its timeout is an event: the wait ends by then
+    wake.setSingleShot(true);
+    wake.start(std::max(maxMs, 0));
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return QCoreApplication::closingDown();
 }

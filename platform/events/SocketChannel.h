@@ -67,6 +67,8 @@ public:
     static bool ProcessPendingEvents();
     // The same, but waits for an event when none is pending.
     static bool WaitForEvents();
+    // The same, but waits no longer than maxMs for an event.
+    static bool WaitForEvents(int maxMs);
 
 private:
     ChannelObject* m_object;
