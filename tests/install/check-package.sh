@@ -111,15 +111,16 @@ for page in sitowiak sitowiak-filter compress; do
     done
     zcat "$man1/$page.1.gz" | grep -q "^\.TH .*\"Sitowiak $version\"" \
         || fail "$page(1) does not name version $version"
-    # Every option that --help names is described in the page (compress
-    # takes none).
+    # Every option that --help names has an item of its own in the page,
+    # the tag line after a .TP (compress takes none).
     [ "$page" = compress ] && continue
-    source=$(zcat "$man1/$page.1.gz" | sed 's/\\-/-/g')
+    tags=$(zcat "$man1/$page.1.gz" | awk 'tag { print; tag = 0 } /^\.TP/ { tag = 1 }' \
+           | sed 's/\\-/-/g')
     options=$("$root/usr/bin/$page" --help | grep -oE '(^|[[:space:],|[])--?[a-z][a-z-]*' \
               | sed 's/^[^-]*//' | sort -u)
     [ -n "$options" ] || fail "$page --help names no options"
     for option in $options; do
-        grep -qE -- "(^|[^a-z-])$option([^a-z-]|$)" <<<"$source" \
+        grep -qE -- "(^|[^a-z-])$option([^a-z-]|$)" <<<"$tags" \
             || fail "$page(1) does not describe $option"
     done
 done
