@@ -145,6 +145,31 @@ if ! XDG_RUNTIME_DIR=$work/runtime MANPATH=$root/usr/share/man \
     cat "$work/verify.log"; fail "systemd-analyze verify"
 fi
 
+# The service's command, as the unit gives it, comes up without a display
+# and ends with exit code 0 on the SIGTERM that stops the service, having
+# stored the settings. Listening is off, so that no port is needed.
+mkdir -p "$work/config/sitowiak"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Pl\xc4\x85skun\\Sitowiak\\Parametry]\r\n"Aktywne"="0"\r\n' \
+    >"$work/config/sitowiak/user.reg"
+env -i HOME="$work" PATH=/usr/bin:/bin XDG_CONFIG_HOME="$work/config" "$(value Environment)" \
+    "$root$(value ExecStart)" >"$work/service.log" 2>&1 &
+pid=$!
+sleep 3
+if ! kill -0 $pid 2>/dev/null; then
+    cat "$work/service.log"; fail "the service's command ended by itself"
+else
+    kill -TERM $pid
+    timeout 20 tail --pid=$pid -f /dev/null
+    if kill -0 $pid 2>/dev/null; then
+        kill -KILL $pid; fail "the service's command did not end on SIGTERM"
+    fi
+    wait $pid
+    rc=$?
+    [ $rc -eq 0 ] || { cat "$work/service.log"; fail "exit code $rc after SIGTERM"; }
+    grep -q '"LocalPort"=' "$work/config/sitowiak/user.reg" \
+        || fail "the settings were not stored on SIGTERM"
+fi
+
 echo "== lintian"
 lintian --fail-on error --display-level '>=warning' "$deb" 2>&1 | tee "$work/lintian.log"
 [ "${PIPESTATUS[0]}" -eq 0 ] || fail "lintian reports errors"
