@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # make-screenshots.sh BUILD_DIR: renders the main window, its two menus, the
-# About box and the log window to PNG files in docs/, and the desktop icon to
-# proxy/desktop/sitowiak.png, with the screenshot program that the build puts
-# into BUILD_DIR. It builds nothing itself. The windows are drawn on Qt's
+# About box and the log window to PNG files in docs/, with the screenshot
+# program that the build puts into BUILD_DIR (the build itself draws the
+# desktop icons, see proxy/desktop/). It builds nothing itself. The windows are drawn on Qt's
 # offscreen platform (set QT_QPA_PLATFORM to use another), in the Polish
 # locale, with a settings folder of their own.
 set -euo pipefail
@@ -19,5 +19,4 @@ QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} LC_ALL=pl_PL.UTF-8 LANG=pl_PL.UTF-
     "$tool" "$out"
 cp "$out"/main-window.png "$out"/menu-filtr.png "$out"/menu-pomoc.png "$out"/about.png \
     "$out"/log-window.png docs/
-cp "$out"/icon-48.png proxy/desktop/sitowiak.png
 echo "screenshots written to docs/"

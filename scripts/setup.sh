@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs with apt-get whatever the build, the tests and the tools lack
-# (with --bench, also what the benchmarks compare against; with --only
-# PKG..., just those packages, as the test servers ask for theirs).
+# (with --tests, also what only the package checks use; with --bench, also
+# what the benchmarks compare against; with --only PKG..., just those
+# packages, as the test servers ask for theirs).
 # Safe to run again: it asks apt only for packages that are missing.
 # Packages installed here never start their system services.
 set -euo pipefail
@@ -12,12 +13,15 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     netbase libcap2-bin
+    dpkg-dev file
     fonts-dejavu-core fonts-liberation2
     perl libnet-perl python3
     inn2 dante-server
 )
 
 case "${1:-}" in
+    # The package checks: lintian, systemd-analyze, man.
+    --tests) packages+=(lintian systemd man-db) ;;
     # The benchmarks compare against other relays and draw plots.
     --bench) packages+=(socat haproxy gnuplot-nox iproute2 util-linux linux-perf) ;;
     --only) shift; packages=("$@") ;;

@@ -5,7 +5,7 @@
 # fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh --tests
 
 jobs=$(nproc)
 status=0
