@@ -217,15 +217,17 @@ TEST_F(RelayTest, RunningOutOfDescriptorsCostsOnlyTheReadersThatDoNotFit) {
             LowFileLimit limit(room);
             for (int fd : fds) ASSERT_EQ(ConnectedSocket(fd, ProxyPort()), 0);
             // Every reader ends closed without a byte. A connection left
-            // waiting in the queue would never see its end.
+            // waiting in the queue would never see its end. Ended readers
+            // stay open until all have ended: closing one would free a
+            // descriptor of this process, and the proxy would admit the next.
             int ended = 0;
+            std::vector<bool> seen(fds.size());
             PumpUntil(
                 [&] {
-                    for (int& fd : fds) {
+                    for (size_t i = 0; i < fds.size(); ++i) {
                         char byte;
-                        if (fd >= 0 && ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0) {
-                            ::close(fd);
-                            fd = -1;
+                        if (!seen[i] && ::recv(fds[i], &byte, 1, MSG_DONTWAIT) == 0) {
+                            seen[i] = true;
                             ++ended;
                         }
                     }
