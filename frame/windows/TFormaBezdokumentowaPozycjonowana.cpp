@@ -64,19 +64,21 @@ void TFormaBezdokumentowaPozycjonowana::TrackNormalBounds() {
 
 void TFormaBezdokumentowaPozycjonowana::showEvent(QShowEvent* event) {
     TFormaBezdokumentowa::showEvent(event);
-    // The window manager frames the window some moments after it is shown,
-    // and Qt learns the frame's size without a move event: look a few times.
-    for (int ms : {50, 200, 500, 1000})
+    // The window manager frames and places the window some moments after it
+    // is shown, and Qt learns the frame's size without a move event: look a
+    // few times while it settles. Later moves are the user's own.
+    if (m_frameChecked) return;
+    m_frameChecked = true;
+    for (int ms : {50, 150, 300, 600, 1000, 1500, 2500})
         QTimer::singleShot(ms, this, [this] { KeepFrameOnScreen(); });
 }
 
 void TFormaBezdokumentowaPozycjonowana::KeepFrameOnScreen() {
-    if (m_frameChecked || !isVisible() || windowState() != Qt::WindowNoState) return;
+    if (!isVisible() || windowState() != Qt::WindowNoState) return;
     QWindow* window = windowHandle();
     if (!window) return;
     const QMargins margins = window->frameMargins();
     if (margins.isNull()) return;  // not framed yet, or never will be
-    m_frameChecked = true;
     const QRect frame = window->frameGeometry();
     WindowPlacement p;
     p.left = frame.x();
@@ -91,13 +93,11 @@ void TFormaBezdokumentowaPozycjonowana::KeepFrameOnScreen() {
 
 void TFormaBezdokumentowaPozycjonowana::moveEvent(QMoveEvent* event) {
     TFormaBezdokumentowa::moveEvent(event);
-    KeepFrameOnScreen();
     TrackNormalBounds();
 }
 
 void TFormaBezdokumentowaPozycjonowana::resizeEvent(QResizeEvent* event) {
     TFormaBezdokumentowa::resizeEvent(event);
-    KeepFrameOnScreen();
     TrackNormalBounds();
 }
 

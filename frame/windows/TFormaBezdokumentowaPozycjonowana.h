@@ -35,11 +35,12 @@ private:
     // The stored position is the frame's. Before the window manager has
     // framed the window its frame is not known, and the window may land with
     // its title bar above the screen or, being larger than stored, past the
-    // bottom; so once the frame is there it is pulled onto the screen.
+    // bottom; so while it settles after the first show, the frame is pulled
+    // onto the screen.
     void KeepFrameOnScreen();
 
     QRect m_normalBounds;
-    bool m_frameChecked = false;
+    bool m_frameChecked = false;  // the first show has started the checks
 };
 
 }  // namespace sitowiak::frame
