@@ -18,6 +18,7 @@ TClient::~TClient() {
     ResponseBuffer.reset();
 }
 
-TClientNntp::TClientNntp(net::TCustomWSocket* AOwner) : TClient(AOwner) {}
+TClientNntp::TClientNntp(net::TCustomWSocket* AOwner)
+    : TClient(AOwner), HeldReply(std::make_unique<filter::TBuforArt>()) {}
 
 }  // namespace sitowiak::proxy
