@@ -378,6 +378,9 @@ bool SessionRelay::ForwardCommands(TClientNntp& c) {
 void SessionRelay::ForwardCommand(TClientNntp& c, std::string_view line, std::string& out) {
     std::string_view rest = line;
     std::string_view word = NextWord(rest);
+    // A line without a word gets no reply from the news server (INN skips
+    // it): passing it on would leave the queue one reply short.
+    if (word.empty()) return;
     auto pass = [&](Verb verb) {
         out.append(line).append(nntp::kLineEnd);
         c.Replies.push_back({verb, {}});

@@ -123,7 +123,7 @@ TEST_F(RelayTest, PipelinedCommandsGetExactlyTheRepliesEachGetsAlone) {
             {"XHDR", "XHDR subject 1-2\r\n"},
             {"GROUP", "GROUP pl.test\r\n"},
             {"STAT", "stat 1\r\n"},
-            {"DATE", "DATE\r\n"},
+            {"DATE", "  \r\nDATE\r\n"},  // a blank line gets no reply
             {"POST", s.mayPost ? "POST\r\n" + kPostedArticle : "post\r\n"},
         };
 
