@@ -391,8 +391,14 @@ void SessionRelay::ForwardCommand(TClientNntp& c, std::string_view line, std::st
     if (SameWord(word, nntp::kArticle)) {
         pass(Verb::Article);
     } else if (SameWord(word, nntp::kBody) || SameWord(word, nntp::kHead)) {
-        // Asked as ARTICLE, so that the body is converted by the same header
-        // that ARTICLE would use, and cut after rewriting.
+        // With no forced value and no style link the rewriter leaves an
+        // article as it is, so BODY and HEAD already give what ARTICLE
+        // gives, and pass at full speed.
+        const ProxySettings& settings = m_core.Settings();
+        if (settings.Kodowanie.empty() && settings.Zawartosc.empty() && !settings.Style)
+            return pass(Verb::Other);
+        // Otherwise asked as ARTICLE, so that the body is converted by the
+        // header ARTICLE would use, and cut after rewriting.
         out.append(line.substr(0, line.size() - rest.size() - word.size()))
             .append(nntp::kArticle)
             .append(rest)

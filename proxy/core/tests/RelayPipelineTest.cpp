@@ -50,8 +50,13 @@ void AnsweringServer(PeerConnection& c, std::atomic<int>& postsSeen) {
         for (char& ch : verb) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
         word = verb;
         std::string reply;
+        const size_t blank = kArticleReply.find("\r\n\r\n");
         if (word == "ARTICLE")
             reply = kArticleReply;
+        else if (word == "HEAD")
+            reply = "221" + kArticleReply.substr(3, blank + 2 - 3) + ".\r\n";
+        else if (word == "BODY")
+            reply = "222 1 <a@b>\r\n" + kArticleReply.substr(blank + 4);
         else if (word == "XOVER" || word == "OVER")
             reply = kOverviewReply;
         else if (word == "XHDR")
