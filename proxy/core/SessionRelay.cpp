@@ -211,6 +211,14 @@ std::string FailureReason(int error) {
     }
 }
 
+// Marks the relay's conversation as being moved on, for the life of the
+// object (see SessionRelay::Advance).
+struct Running {
+    TClientNntp& c;
+    explicit Running(TClientNntp& client) : c(client) { c.advancing = true; }
+    ~Running() { c.advancing = false; }
+};
+
 }  // namespace
 
 // Relay start for an admitted reader. The handlers reach their relay
@@ -317,14 +325,29 @@ void SessionRelay::ClientDataAvailable(TClientNntp& c, uint16_t Error) {
     Advance(c);
 }
 
+// A send that fails closes its socket at once, and a closing socket in line
+// mode delivers its last line from inside that send: such a nested call
+// only asks the running one to go round again, so that no step works on
+// buffers changed under it. The news server's close waits the same way.
 void SessionRelay::Advance(TClientNntp& c) {
-    for (bool moved = true; moved;) {
-        moved = false;
-        while (c.RequestBuffer->Length() > 0 && c.Request != RequestMode::Waiting &&
-               c.RemoteSocket && ForwardRequests(c))
-            moved = true;
-        while (DeliverReplies(c)) moved = true;
+    if (c.advancing) {
+        c.advanceAgain = true;
+        return;
     }
+    {
+        Running running(c);
+        do {
+            c.advanceAgain = false;
+            for (bool moved = true; moved;) {
+                moved = false;
+                while (c.RequestBuffer->Length() > 0 && c.Request != RequestMode::Waiting &&
+                       c.RemoteSocket && ForwardRequests(c))
+                    moved = true;
+                while (DeliverReplies(c)) moved = true;
+            }
+        } while (c.advanceAgain);
+    }
+    if (c.serverGone) RemoteSessionClosed(c, 0);
 }
 
 // One step on the request side, by what the reader's bytes are now. Returns
@@ -735,6 +758,12 @@ void SessionRelay::SendToReader(TClientNntp& c, std::string_view bytes) {
 // the reader too, instead of leaving it connected to nothing. A server that
 // goes before its greeting leaves the reader a line that says why.
 void SessionRelay::RemoteSessionClosed(TClientNntp& c, uint16_t Error) {
+    if (c.advancing) {
+        c.serverGone = true;
+        if (c.connectError == 0) c.connectError = Error;
+        return;
+    }
+    c.serverGone = false;
     if (!c.greeted) {
         NewsServerUnreachable(c, c.connectError != 0 ? c.connectError : Error);
         return;
@@ -742,6 +771,7 @@ void SessionRelay::RemoteSessionClosed(TClientNntp& c, uint16_t Error) {
     TBuforArt& response = *c.ResponseBuffer;
     for (int count; (count = ReadInto(*c.RemoteSocket, response)) > 0;) response.Grow(count);
     if (c.State() == net::wsConnected) {
+        Running running(c);
         DeliverReplies(c);
         SendBytes(c, Content(*c.HeldReply));
         SendBytes(c, Content(*c.ResponseBuffer));

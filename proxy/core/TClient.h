@@ -90,6 +90,9 @@ public:
     bool greeted = false;         // a byte has come from the news server
     int connectError = 0;         // why the connection to it failed
     bool closeWhenSent = false;   // the server has gone: close once the queue is sent
+    bool advancing = false;       // SessionRelay::Advance is running for this relay
+    bool advanceAgain = false;    // ... and was asked again from inside
+    bool serverGone = false;      // ... and the news server closed meanwhile
     bool corked = false;          // the reader connection holds partial segments
     bool fullRead = false;        // the last read from the server filled its room
     bool serverHeldBack = false;  // the server is not read until the reader catches up
