@@ -559,7 +559,12 @@ bool SessionRelay::ForwardBatch(TClientNntp& c) {
 void SessionRelay::RemoteDataAvailable(TClientNntp& c, uint16_t Error) {
     if (Error != 0) return;
     net::TWSocket& remote = *c.RemoteSocket;
-    TBuforArt& response = *c.ResponseBuffer;
+    // While a held reply is collected and nothing follows it yet, the bytes
+    // are read straight into it.
+    TBuforArt& response =
+        c.Stage == ReplyStage::Held && c.HeldReply && c.ResponseBuffer->Length() == 0
+            ? *c.HeldReply
+            : *c.ResponseBuffer;
     const size_t oldLength = static_cast<size_t>(response.Length());
     int32_t room = c.fullRead ? kBurstRead : 0;
     bool filled = false;
@@ -606,7 +611,7 @@ bool SessionRelay::DeliverReplies(TClientNntp& c) {
             continue;
         }
         std::string_view content = Content(*c.ResponseBuffer).substr(at);
-        if (content.empty()) break;
+        if (content.empty() && c.Stage != ReplyStage::Held) break;
         if (c.Replies.empty()) {
             // Nothing was asked: passed on as it comes.
             SendToReader(c, content);
@@ -664,6 +669,7 @@ bool SessionRelay::DeliverReplies(TClientNntp& c) {
         // Held: the reply is collected in its own buffer, so that it can be
         // rewritten in place; what follows it stays in the response buffer.
         consumed();
+        if (!c.HeldReply) c.HeldReply = std::make_unique<TBuforArt>();
         if (c.HeldReply->Length() == 0) {
             std::swap(c.HeldReply, c.ResponseBuffer);
         } else {
@@ -773,10 +779,10 @@ void SessionRelay::RemoteSessionClosed(TClientNntp& c, uint16_t Error) {
     if (c.State() == net::wsConnected) {
         Running running(c);
         DeliverReplies(c);
-        SendBytes(c, Content(*c.HeldReply));
+        if (c.HeldReply) SendBytes(c, Content(*c.HeldReply));
         SendBytes(c, Content(*c.ResponseBuffer));
     }
-    c.HeldReply->SetLength(0);
+    if (c.HeldReply) c.HeldReply->SetLength(0);
     c.ResponseBuffer->SetLength(0);
     c.Replies.clear();
     c.Stage = ReplyStage::StatusLine;

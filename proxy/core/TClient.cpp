@@ -18,7 +18,6 @@ TClient::~TClient() {
     ResponseBuffer.reset();
 }
 
-TClientNntp::TClientNntp(net::TCustomWSocket* AOwner)
-    : TClient(AOwner), HeldReply(std::make_unique<filter::TBuforArt>()) {}
+TClientNntp::TClientNntp(net::TCustomWSocket* AOwner) : TClient(AOwner) {}
 
 }  // namespace sitowiak::proxy

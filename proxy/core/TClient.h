@@ -4,9 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "filter/TBuforArt.h"
 #include "log/LogSink.h"
@@ -32,8 +33,8 @@ enum class Verb : uint8_t {
     Greeting,      // the server's first line, not asked for
     Other,         // passed on unchanged
     Article,       // ARTICLE: a 220 is held and rewritten
-    Body,          // BODY, asked as ARTICLE: rewritten, then cut to the body
-    Head,          // HEAD, asked as ARTICLE: rewritten, then cut to the header
+    Body,          // BODY asked as ARTICLE (something is forced): rewritten, cut to the body
+    Head,          // HEAD asked as ARTICLE (something is forced): rewritten, cut to the header
     Overview,      // XOVER and OVER: a 224 is held and rewritten
     HeaderValues,  // XHDR and HDR of an overview field: rewritten as overview lines
     Capabilities,  // a 101 is held and loses what the proxy cannot carry
@@ -47,6 +48,27 @@ enum class Verb : uint8_t {
 struct Outstanding {
     Verb verb = Verb::Other;
     std::string answer;  // Answered: the proxy's own reply
+};
+
+// The outstanding commands, oldest first. A vector read from `m_head`: it
+// allocates nothing until the first command, and keeps its room once the
+// queue has run empty.
+class ReplyQueue {
+public:
+    bool empty() const { return m_head == m_items.size(); }
+    Outstanding& front() { return m_items[m_head]; }
+    void push_back(Outstanding item) { m_items.push_back(std::move(item)); }
+    void pop_front() {
+        if (++m_head == m_items.size()) clear();
+    }
+    void clear() {
+        m_items.clear();
+        m_head = 0;
+    }
+
+private:
+    std::vector<Outstanding> m_items;
+    size_t m_head = 0;
 };
 
 // What the reader's next bytes are.
@@ -72,17 +94,19 @@ public:
 
     // Request side.
     RequestMode Request = RequestMode::Commands;
-    size_t requestScanned = 0;  // bytes of RequestBuffer searched for an end
-    int64_t batchLeft = 0;      // Batch: bytes still to pass on
-    Verb transferVerb = Verb::Other;
+    size_t requestScanned = 0;        // bytes of RequestBuffer searched for an end
+    int64_t batchLeft = 0;            // Batch: bytes still to pass on
+    Verb transferVerb = Verb::Other;  // Waiting for: Post, Transfer (IHAVE) or Other (XBATCH)
 
     // Reply side: every command passed on or answered, oldest first; the
     // next reply from the server belongs to the first entry that the proxy
     // does not answer itself.
-    std::deque<Outstanding> Replies;
+    ReplyQueue Replies;
     ReplyStage Stage = ReplyStage::StatusLine;
     size_t responseScanned = 0;  // bytes searched for the terminating line
-    // A held reply being collected; the ResponseBuffer keeps what follows it.
+    // A held reply being collected; the ResponseBuffer keeps what follows
+    // it. Made at the first held reply, so an idle reader costs no third
+    // buffer.
     std::unique_ptr<filter::TBuforArt> HeldReply;
 
     // Connection.
