@@ -54,6 +54,17 @@ char* TBuforDyn::Grow(int32_t n) {
     return m_data;
 }
 
+void TBuforDyn::Append(const char* bytes, int32_t n) {
+    if (n <= 0) return;
+    int32_t old = Length();
+    Grow(n);
+    std::memcpy(m_data + old, bytes, static_cast<size_t>(n));
+}
+
+void TBuforDyn::DropFront(int32_t n) {
+    if (n > 0) ResizeGap(m_data, m_data + n, -n);
+}
+
 char* TBuforDyn::ResizeGap(char* a, char* b, int32_t n) {
     ptrdiff_t offsetA = a - m_data;
     ptrdiff_t offsetB = b - m_data;

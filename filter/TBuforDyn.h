@@ -58,6 +58,10 @@ public:
     // fills them. Returns the position of a in the block after the change
     // (Data may have moved). Writes the NUL at Data[Length].
     char* ResizeGap(char* a, char* b, int32_t n);
+    // Appends `n` bytes from `bytes` behind the content. May move Data.
+    void Append(const char* bytes, int32_t n);
+    // Removes the first `n` bytes of the content, keeping the rest in order.
+    void DropFront(int32_t n);
 
 private:
     // Gives the block at least `needed` bytes, growing by at least half of

@@ -100,6 +100,10 @@ public:
     void SetLingerOnOff(TSocketLingerOnOff Value) { m_lingerOnOff = Value; }
     int LingerTimeout() const { return m_lingerTimeout; }
     void SetLingerTimeout(int Value) { m_lingerTimeout = Value; }
+    // TCP options of the open connection (no effect without one): sending
+    // without Nagle's delay, and holding partial segments while corked.
+    void SetNoDelay(bool On);
+    void SetCork(bool On);
     bool MultiThreaded() const { return m_multiThreaded; }
     void SetMultiThreaded(bool Value) { m_multiThreaded = Value; }
     TWSocketOptions ComponentOptions() const { return m_componentOptions; }
@@ -114,6 +118,9 @@ public:
     TSocket Handle() const { return m_hSocket; }
     int ReadCount() const { return m_readCount; }
     int RcvdCount() { return GetRcvdCount(); }
+    // Bytes the kernel holds for reading; -1 when that cannot be told.
+    // Unlike RcvdCount it never throws.
+    int WaitingByteCount() const;
     int LastError() const { return m_lastError; }
     const std::string& DnsResult() const { return m_dnsResult; }
     const std::vector<std::string>& DnsResultList() const { return m_dnsResultList; }

@@ -1,4 +1,6 @@
 // TCustomWSocket: sending, receiving and the addresses of a connection.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -233,6 +235,20 @@ int TCustomWSocket::GetRcvdCount() {
     const int n = winsock::BytesWaiting(m_hSocket);
     if (n < 0) RaiseSocketError("ioctlSocket");
     return n;
+}
+
+int TCustomWSocket::WaitingByteCount() const {
+    return m_hSocket == INVALID_SOCKET ? -1 : winsock::BytesWaiting(m_hSocket);
+}
+
+void TCustomWSocket::SetNoDelay(bool On) {
+    if (m_hSocket != INVALID_SOCKET)
+        winsock::SetSockOptInt(m_hSocket, IPPROTO_TCP, TCP_NODELAY, On ? 1 : 0);
+}
+
+void TCustomWSocket::SetCork(bool On) {
+    if (m_hSocket != INVALID_SOCKET)
+        winsock::SetSockOptInt(m_hSocket, IPPROTO_TCP, TCP_CORK, On ? 1 : 0);
 }
 
 // Delivers while bytes wait. An exception from the handler ends this pass

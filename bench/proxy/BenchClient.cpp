@@ -5,6 +5,9 @@
 //   RESULT value unit key=value ...
 // Modes:
 //   throughput PORT VERB SIZE COUNT   one connection, COUNT requests in turn
+//   pipelined PORT VERB SIZE COUNT BATCH
+//                                     one connection, COUNT requests sent
+//                                     BATCH at a time in one write
 //   latency PORT COUNT                STAT round trips on one connection
 //   connect PORT COUNT WORKERS        connect, greeting, QUIT, close
 //   readers PORT DIRECT_PORT N PER SIZE
@@ -143,6 +146,41 @@ int Throughput(int port, const std::string& verb, size_t size, int count) {
         if (!link.Exchange(lines[static_cast<size_t>(i)], expected[static_cast<size_t>(i)],
                            scratch))
             ++errors;
+        bytes += scratch.size();
+    }
+    double s = Seconds(Clock::now() - start);
+    std::printf("RESULT %.1f MB/s errors=%d bytes=%zu seconds=%.3f\n",
+                static_cast<double>(bytes) / s / 1e6, errors, bytes, s);
+    return errors == 0 ? 0 : 1;
+}
+
+// One connection, COUNT requests sent BATCH at a time in one write; the
+// replies of a batch are read and checked before the next batch goes. The
+// rate counts the bytes of the replies, as in Throughput.
+int Pipelined(int port, const std::string& verb, size_t size, int count, int batch) {
+    Link link(port);
+    std::string scratch;
+    std::string greeting(kGreeting);
+    if (!link.Ok() || batch <= 0 || !link.Exchange("", greeting, scratch)) {
+        std::printf("RESULT 0 MB/s errors=1 note=no-greeting\n");
+        return 1;
+    }
+    std::vector<std::string> writes, expected;
+    for (int i = 0; i < count; i += batch) {
+        std::string lines, replies;
+        for (int j = i; j < std::min(count, i + batch); ++j) {
+            std::string line = Line(verb, size, static_cast<size_t>(j) % kMaxSeed);
+            replies += ExpectedReply(Pattern(), line.substr(0, line.size() - 2));
+            lines += line;
+        }
+        writes.push_back(std::move(lines));
+        expected.push_back(std::move(replies));
+    }
+    size_t bytes = 0;
+    int errors = 0;
+    auto start = Clock::now();
+    for (size_t i = 0; i < writes.size() && errors == 0; ++i) {
+        if (!link.Exchange(writes[i], expected[i], scratch)) ++errors;
         bytes += scratch.size();
     }
     double s = Seconds(Clock::now() - start);
@@ -381,6 +419,7 @@ int Idle(int port, int count) {
 int Usage(const char* name) {
     std::fprintf(stderr,
                  "usage: %s throughput PORT VERB SIZE COUNT | latency PORT COUNT |\n"
+                 "       pipelined PORT VERB SIZE COUNT BATCH |\n"
                  "       connect PORT COUNT WORKERS | readers PORT DIRECT_PORT N PER SIZE |\n"
                  "       idle PORT N\n",
                  name);
@@ -399,6 +438,8 @@ int main(int argc, char** argv) {
     auto arg = [&](int i) { return i < argc ? std::atoi(argv[i]) : 0; };
     if (mode == "throughput" && argc == 6)
         return Throughput(port, argv[3], static_cast<size_t>(arg(4)), arg(5));
+    if (mode == "pipelined" && argc == 7)
+        return Pipelined(port, argv[3], static_cast<size_t>(arg(4)), arg(5), arg(6));
     if (mode == "latency" && argc == 4) return Latency(port, arg(3));
     if (mode == "connect" && argc == 5) return Connect(port, arg(3), arg(4));
     if (mode == "readers" && argc == 7)

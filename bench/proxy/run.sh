@@ -176,6 +176,9 @@ for verb in BODY ARTICLE; do
     done
 done
 
+# Pipelined: 100 ARTICLE commands in one write, replies checked per batch.
+rounds_of "pipelined" "$rounds" "$client" pipelined @ ARTICLE 16384 4000 100
+
 # All four processes and the client on CPU 0: the added latency is then the
 # relay's own work, not a hand-over between cores.
 for t in "${targets[@]}"; do taskset -apc 0 "${pid[$t]}" >/dev/null; done
@@ -207,6 +210,7 @@ label_of() {
 }
 for size in "${sizes[@]}"; do row "BODY $(label_of $size) (pass-through)" "BODY $size" MB/s; done
 for size in "${sizes[@]}"; do row "ARTICLE $(label_of $size) (held)" "ARTICLE $size" MB/s; done
+row "ARTICLE 16 KB, 100 per write" pipelined MB/s
 row "STAT round trip, one CPU" STAT "us"
 row "connect+greeting+QUIT" connect "conn/s"
 row "500 readers x 50 x 20 KB" readers "req/s"

@@ -8,7 +8,10 @@
 // Input: one byte of settings, then records. A record is one header byte
 // (bit 7: from the news server, else from the reader; bits 0-6: length, 127
 // meaning a two-byte length follows) and that many bytes, which are sent to
-// the proxy before the event loop runs for a while.
+// the proxy before the event loop runs for a while. A length of 0 takes one
+// more byte that picks a canned command or reply (pipelined commands, every
+// command the relay tells apart, status lines of every reply kind), so that
+// the fuzzer reaches deep conversations without guessing their words.
 //   settings bit 0-1: forced charset (none, utf-8, windows-1250, us-ascii)
 //            bit 2-3: forced content type (none, text/plain, text/html)
 //            bit 4: style links; bit 5: raw overview lines left out;
@@ -25,6 +28,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "proxy/core/ProxyCore.h"
 #include "proxy/core/TClient.h"
@@ -57,6 +61,57 @@ public:
     void AddEntry(const std::string& text) override { last = text; }
     bool LineModeChecked() const override { return lineMode; }
 };
+
+// Canned reader commands: every command the relay treats apart, in the
+// spellings the server accepts, some pipelined in one record.
+constexpr std::string_view kCommands[] = {"ARTICLE 1\r\n",
+                                          "BODY 1\r\n",
+                                          " head 1\n",
+                                          "XOVER 1-2\r\n",
+                                          "over 1-2\n",
+                                          "XHDR subject 1-2\r\n",
+                                          "HDR From 1\r\n",
+                                          "XHDR Newsgroups 1\r\n",
+                                          "CAPABILITIES\r\n",
+                                          "COMPRESS DEFLATE\r\n",
+                                          "STARTTLS\r\n",
+                                          "POST\r\n",
+                                          "\tpost\n",
+                                          "IHAVE <a@b>\r\n",
+                                          "TAKETHIS <a@b>\r\n",
+                                          "CHECK <a@b>\r\n",
+                                          "XBATCH 20\r\n",
+                                          "MODE READER\r\n",
+                                          "LISTGROUP g\r\n",
+                                          "GROUP g\r\n",
+                                          "  \r\n",
+                                          ".\r\n",
+                                          "\r\n.\r\n",
+                                          "ARTICLE 1\r\nXOVER 1\r\nBODY 1\r\n",
+                                          "GROUP g\r\nPOST\r\nDATE\r\n",
+                                          "DATE\r\nPOST\r\nDATE\r\n",
+                                          "HEAD 1\r\nBODY 1\r\nSTAT 1\r\n"};
+// Canned server lines: status lines of every reply kind and terminators.
+constexpr std::string_view kReplies[] = {"200 ready\r\n",
+                                         "220 1 <a@b>\r\n",
+                                         "221 1 <a@b>\r\n",
+                                         "222 1 <a@b>\r\n",
+                                         "224 overview\r\n",
+                                         "225 headers\r\n",
+                                         "101 caps\r\nCOMPRESS DEFLATE\r\nSTARTTLS\r\n",
+                                         "340 send\r\n",
+                                         "335 send\r\n",
+                                         "339 batch\r\n",
+                                         "211 3 1 3 g\r\n",
+                                         "215 list\r\n",
+                                         "100 help\r\n",
+                                         "240 ok\r\n",
+                                         "430 no\r\n",
+                                         "440 no\r\n",
+                                         ".\r\n",
+                                         "\r\n.\r\n",
+                                         "Subject: =?iso-8859-2?Q?Za=BF=F3=B3=E6?=\r\n",
+                                         "Content-Type: text/plain; charset=iso-8859-2\r\n\r\n"};
 
 int ListenOnLoopback(int* port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -178,8 +233,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         length = std::min(length, size - at);
         int to = header & 0x80 ? upstream : reader;
-        if (length > 0) ::send(to, data + at, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-        at += length;
+        if (length > 0) {
+            ::send(to, data + at, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+            at += length;
+        } else if (at < size) {
+            uint8_t pick = data[at++];
+            std::string_view canned = header & 0x80 ? kReplies[pick % std::size(kReplies)]
+                                                    : kCommands[pick % std::size(kCommands)];
+            ::send(to, canned.data(), canned.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        }
         for (int i = 0; i < kPumpsPerRecord; ++i) {
             rig.Pump();
             Drain(reader);

@@ -1,4 +1,5 @@
-// The NNTP words the relay looks for, and the one line it writes itself.
+// The NNTP words the relay looks for, the replies it tells apart, and the
+// lines it writes itself.
 #pragma once
 
 #include <cstddef>
@@ -11,19 +12,78 @@ inline constexpr std::string_view kLineEnd = "\r\n";
 // CR LF "." CR LF: the end of a multi-line reply or a posted article.
 inline constexpr std::string_view kTerminator = "\r\n.\r\n";
 
-// Commands are recognised by prefix, without regard to case.
-inline constexpr std::string_view kXover = "XOVER";
+// Command words, compared whole and without regard to case, after any
+// leading white space, as the news server reads them.
 inline constexpr std::string_view kArticle = "ARTICLE";
+inline constexpr std::string_view kBody = "BODY";
+inline constexpr std::string_view kHead = "HEAD";
+inline constexpr std::string_view kXover = "XOVER";
+inline constexpr std::string_view kOver = "OVER";
+inline constexpr std::string_view kXhdr = "XHDR";
+inline constexpr std::string_view kHdr = "HDR";
+inline constexpr std::string_view kCapabilities = "CAPABILITIES";
+inline constexpr std::string_view kMode = "MODE";
+inline constexpr std::string_view kReader = "READER";
+inline constexpr std::string_view kListGroup = "LISTGROUP";
 inline constexpr std::string_view kPost = "POST";
+inline constexpr std::string_view kIhave = "IHAVE";
+inline constexpr std::string_view kTakeThis = "TAKETHIS";
+inline constexpr std::string_view kCheck = "CHECK";
+inline constexpr std::string_view kXbatch = "XBATCH";
+inline constexpr std::string_view kCompress = "COMPRESS";
+inline constexpr std::string_view kStartTls = "STARTTLS";
+
+// Header fields of the overview: their XHDR and HDR values are decoded and
+// converted as overview lines are.
+inline constexpr std::string_view kOverviewFields[] = {"SUBJECT",    "FROM",  "DATE",  "MESSAGE-ID",
+                                                       "REFERENCES", "BYTES", "LINES", "XREF",
+                                                       ":BYTES",     ":LINES"};
+
+// Status codes whose reply is multi-line whatever the command (RFC 3977 and
+// the extensions INN speaks). LISTGROUP's 211 is the one code that is
+// multi-line for one command only (GROUP's 211 is a single line).
+inline constexpr bool IsMultiLineCode(int code) {
+    switch (code) {
+        case 100:
+        case 101:
+        case 215:
+        case 220:
+        case 221:
+        case 222:
+        case 224:
+        case 225:
+        case 230:
+        case 231:
+        case 282:
+            return true;
+        default:
+            return false;
+    }
+}
 
 // The answer to a POST from outside the write list (UTF-8).
 inline constexpr std::string_view kPostRefused =
     "441 Twoje uprawnienia wykluczają wysyłanie artykułów\r\n";
+// The same refusal for the other commands that hand the server an article,
+// with the code each one's RFC gives for "not wanted, do not retry".
+inline constexpr std::string_view kRefusalText = "Twoje uprawnienia wykluczają wysyłanie artykułów";
+inline constexpr int kIhaveRefusedCode = 435;     // RFC 3977 6.3.2
+inline constexpr int kCheckRefusedCode = 438;     // RFC 4644 2.4, followed by the message-id
+inline constexpr int kTakeThisRefusedCode = 439;  // RFC 4644 2.5, followed by the message-id
+inline constexpr int kXbatchRefusedCode = 502;    // not an RFC command: "command unavailable"
+// COMPRESS (RFC 8054) and STARTTLS (RFC 4642) would turn the stream into
+// bytes the proxy cannot read; both are answered "command unavailable".
+inline constexpr std::string_view kCompressRefused =
+    "502 Serwer pośredniczący nie obsługuje kompresji\r\n";
+inline constexpr std::string_view kStartTlsRefused =
+    "502 Serwer pośredniczący nie obsługuje szyfrowania\r\n";
 
 // Limits no real newsreader reaches. A command line longer than this without
 // a line end, or a posted article larger than this, closes that reader alone.
 inline constexpr size_t kMaxCommandLine = 1 << 20;       // 1 MiB
 inline constexpr size_t kMaxPostedArticle = 256u << 20;  // 256 MiB
+// A status line from the server longer than this is passed on as it comes.
+inline constexpr size_t kMaxStatusLine = 64 << 10;
 // A reader that does not read its replies would make the proxy hold all it
 // asks for. Past this many bytes waiting to go to the reader, the news
 // server is not read until they have gone.

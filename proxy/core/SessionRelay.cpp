@@ -1,13 +1,12 @@
 #include "SessionRelay.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-
 #include <algorithm>
+#include <charconv>
 #include <cstring>
+#include <utility>
 
 #include "net/TBuffer.h"
-#include "net/WSocketBinding.h"
+#include "net/WSocketTypes.h"
 #include "proxy/core/ConnectionColors.h"
 #include "proxy/core/HostPattern.h"
 #include "proxy/core/NntpWords.h"
@@ -38,7 +37,7 @@ int ReadInto(net::TCustomWSocket& socket, TBuforArt& buffer) {
     return ReadInto(socket, buffer, 0, filled);
 }
 
-std::string_view Content(TBuforArt& buffer) {
+std::string_view Content(const TBuforArt& buffer) {
     return {buffer.Data(), static_cast<size_t>(buffer.Length())};
 }
 
@@ -50,38 +49,121 @@ size_t FindFrom(std::string_view content, std::string_view what, size_t scanned)
     return content.find(what, from);
 }
 
-bool StartsWithWord(std::string_view line, std::string_view word) {
-    if (line.size() < word.size()) return false;
-    for (size_t i = 0; i < word.size(); ++i)
-        if ((line[i] & ~0x20) != word[i]) return false;
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Whether `word` is `upper` without regard to case.
+bool SameWord(std::string_view word, std::string_view upper) {
+    if (word.size() != upper.size()) return false;
+    for (size_t i = 0; i < word.size(); ++i) {
+        char c = word[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != upper[i]) return false;
+    }
     return true;
 }
 
-// Drops the first `count` bytes of the buffer, keeping the rest in order.
-void DropFront(TBuforArt& buffer, size_t count) {
-    if (count == 0) return;
-    buffer.ResizeGap(buffer.Data(), buffer.Data() + count, -static_cast<int32_t>(count));
+// Splits off the first word of `text` after white space; `text` keeps what
+// follows the word.
+std::string_view NextWord(std::string_view& text) {
+    size_t start = 0;
+    while (start < text.size() && IsBlank(text[start])) ++start;
+    size_t end = start;
+    while (end < text.size() && !IsBlank(text[end])) ++end;
+    std::string_view word = text.substr(start, end - start);
+    text.remove_prefix(end);
+    return word;
 }
 
-// Cuts the buffer at `end` and returns what followed.
-std::string SplitTail(TBuforArt& buffer, size_t end) {
-    std::string tail(Content(buffer).substr(end));
-    buffer.SetLength(static_cast<int>(end));
-    buffer.Grow(0);
-    return tail;
+// The three-digit code at the start of a status line; -1 when there is none.
+int StatusCode(std::string_view line) {
+    if (line.size() < 3) return -1;
+    int code = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (line[i] < '0' || line[i] > '9') return -1;
+        code = code * 10 + (line[i] - '0');
+    }
+    return code;
 }
 
-void Append(TBuforArt& buffer, std::string_view bytes) {
-    int old = buffer.Length();
-    buffer.Grow(static_cast<int>(bytes.size()));
-    std::memcpy(buffer.Data() + old, bytes.data(), bytes.size());
+bool IsOverviewField(std::string_view field) {
+    return std::any_of(std::begin(nntp::kOverviewFields), std::end(nntp::kOverviewFields),
+                       [&](std::string_view f) { return SameWord(field, f); });
 }
 
-// Both connections carry request and reply, each written in several sends:
-// with Nagle's rule the last small segment of a reply would wait for the
-// reader's delayed acknowledgement (40 ms on Linux) before leaving.
-void SendAtOnce(net::TCustomWSocket& socket) {
-    net::winsock::SetSockOptInt(socket.Handle(), IPPROTO_TCP, TCP_NODELAY, 1);
+// Whether the reply with `code` to a command of `verb` is held and rewritten.
+bool Rewrites(Verb verb, int code) {
+    switch (verb) {
+        case Verb::Article:
+        case Verb::Body:
+        case Verb::Head:
+            return code == 220;
+        case Verb::Overview:
+            return code == 224;
+        case Verb::HeaderValues:
+            return code == 221 || code == 225;
+        case Verb::Capabilities:
+            return code == 101;
+        default:
+            return false;
+    }
+}
+
+// The refusal of a command that hands the server an article, for a reader
+// outside the write list.
+std::string Refusal(int code, std::string_view messageId) {
+    std::string line = std::to_string(code) + " ";
+    if (!messageId.empty()) line.append(messageId).append(" ");
+    line.append(nntp::kRefusalText).append(nntp::kLineEnd);
+    return line;
+}
+
+// Cuts a rewritten article reply to what HEAD or BODY give: the status line
+// with their code, then the header or the body, then the terminating line.
+void CutArticle(TBuforArt& held, size_t statusEnd, Verb verb) {
+    std::string_view reply = Content(held);
+    size_t blank = FindFrom(reply, "\r\n\r\n", statusEnd);
+    size_t last = reply.size() - nntp::kTerminator.size() + nntp::kLineEnd.size();  // the "."
+    if (verb == Verb::Head) {
+        held.Data()[2] = '1';
+        if (blank != std::string_view::npos && blank + 2 < last)
+            held.ResizeGap(held.Data() + blank + 2, held.Data() + last,
+                           -static_cast<int32_t>(last - blank - 2));
+    } else {
+        held.Data()[2] = '2';
+        size_t bodyStart = blank == std::string_view::npos ? last : blank + 4;
+        if (bodyStart > statusEnd)
+            held.ResizeGap(held.Data() + statusEnd, held.Data() + bodyStart,
+                           -static_cast<int32_t>(bodyStart - statusEnd));
+    }
+}
+
+// Leaves out the capabilities the proxy cannot carry (COMPRESS, STARTTLS)
+// and, for a reader outside the write list, those that offer posting.
+void DropCapabilities(TBuforArt& held, size_t statusEnd, bool mayPost) {
+    std::string_view list = Content(held).substr(statusEnd);
+    std::string kept;
+    kept.reserve(list.size());
+    while (!list.empty()) {
+        size_t end = list.find('\n');
+        end = end == std::string_view::npos ? list.size() : end + 1;
+        std::string_view line = list.substr(0, end);
+        list.remove_prefix(end);
+        std::string_view rest = line.substr(0, line.find_first_of("\r\n"));
+        std::string_view word = NextWord(rest);
+        bool drop = SameWord(word, nntp::kCompress) || SameWord(word, nntp::kStartTls) ||
+                    (!mayPost && (SameWord(word, nntp::kPost) || SameWord(word, nntp::kIhave)));
+        if (!drop) kept += line;
+    }
+    int32_t change =
+        static_cast<int32_t>(kept.size()) - (held.Length() - static_cast<int32_t>(statusEnd));
+    char* at = held.ResizeGap(held.Data() + statusEnd, held.Data() + held.Length(), change);
+    std::memcpy(at, kept.data(), kept.size());
+}
+
+void SendBytes(net::TCustomWSocket& socket, std::string_view bytes) {
+    if (!bytes.empty()) socket.Send(bytes.data(), static_cast<int>(bytes.size()));
 }
 
 // The send queue writes blocks of this size, one send each.
@@ -96,33 +178,64 @@ constexpr size_t kSendBlock = net::TBuffer::kDefaultBufSize;
 // has nothing more waiting and the queue is empty, which sends what is held
 // at once.
 void Cork(TClientNntp& c, bool on) {
-    if (c.m_corked == on) return;
-    c.m_corked = on;
-    net::winsock::SetSockOptInt(c.Handle(), IPPROTO_TCP, TCP_CORK, on ? 1 : 0);
+    if (c.corked == on) return;
+    c.corked = on;
+    c.SetCork(on);
 }
 
-void SendBytes(net::TCustomWSocket& socket, std::string_view bytes) {
-    if (!bytes.empty()) socket.Send(bytes.data(), static_cast<int>(bytes.size()));
+// The reason a connection to the news server failed, for the reader.
+std::string FailureReason(int error) {
+    switch (error) {
+        case 0:
+            return "serwer zamknął połączenie przed powitaniem";
+        case 10061:
+            return "serwer odmówił połączenia";
+        case 10054:
+            return "serwer zerwał połączenie przed powitaniem";
+        case 10060:
+            return "serwer nie odpowiedział w wyznaczonym czasie";
+        case 10051:
+        case 10065:
+            return "serwer jest nieosiągalny";
+        case 11001:
+        case 11004:
+            return "nieznana nazwa serwera";
+        case 11002:
+            return "serwer nazw nie odpowiada";
+        case 11003:
+            return "błąd serwera nazw";
+        case -1:
+            return "nie można utworzyć połączenia";
+        default:
+            return "błąd " + std::to_string(error);
+    }
 }
+
+// Marks the relay's conversation as being moved on, for the life of the
+// object (see SessionRelay::Advance).
+struct Running {
+    TClientNntp& c;
+    explicit Running(TClientNntp& client) : c(client) { c.advancing = true; }
+    ~Running() { c.advancing = false; }
+};
 
 }  // namespace
 
-TClientNntp& SessionRelay::ClientOf(net::TCustomWSocket* readerSocket) {
-    return static_cast<TClientNntp&>(*readerSocket);
-}
-
-TClientNntp& SessionRelay::OwnerOf(net::TCustomWSocket* remoteSocket) {
-    return static_cast<TClientNntp&>(*remoteSocket->Owner());
-}
-
+// Relay start for an admitted reader. The handlers reach their relay
+// directly: the relay owns the upstream socket, so it outlives them.
 void SessionRelay::Start(TClientNntp& c) {
     bool lineMode = m_core.LineMode();
-    c.OnDataAvailable = [this](net::TCustomWSocket* s, uint16_t e) { ClientDataAvailable(s, e); };
-    c.OnDataSent = [this](net::TCustomWSocket* s, uint16_t e) { ClientDataSent(s, e); };
+    c.OnDataAvailable = [this, &c](net::TCustomWSocket*, uint16_t e) { ClientDataAvailable(c, e); };
+    c.OnDataSent = [this, &c](net::TCustomWSocket*, uint16_t e) { ClientDataSent(c, e); };
     c.OnBgException = &ProxyCore::BgException;
     c.SetLineMode(lineMode);
     c.SetLineEnd(std::string(nntp::kLineEnd));
-    SendAtOnce(c);
+    // Both connections carry request and reply, each written in several
+    // sends: with Nagle's rule the last small segment of a reply would wait
+    // for the peer's delayed acknowledgement (40 ms on Linux).
+    c.SetNoDelay(true);
+    // The greeting is the first reply, though nothing asked for it.
+    c.Replies.push_back({Verb::Greeting, {}});
 
     c.RemoteSocket = std::make_unique<net::TWSocket>(&c);
     net::TWSocket& remote = *c.RemoteSocket;
@@ -132,50 +245,74 @@ void SessionRelay::Start(TClientNntp& c) {
     remote.SetPort(m_core.Settings().RemotePort);
     remote.SetLineMode(lineMode);
     remote.SetLineEnd(std::string(nntp::kLineEnd));
-    remote.OnSessionConnected = [this](net::TCustomWSocket* s, uint16_t e) {
-        RemoteSessionConnected(s, e);
+    remote.OnSessionConnected = [this, &c](net::TCustomWSocket*, uint16_t e) {
+        RemoteSessionConnected(c, e);
     };
-    remote.OnDataAvailable = [this](net::TCustomWSocket* s, uint16_t e) {
-        RemoteDataAvailable(s, e);
+    remote.OnDataAvailable = [this, &c](net::TCustomWSocket*, uint16_t e) {
+        RemoteDataAvailable(c, e);
     };
-    remote.OnSessionClosed = [this](net::TCustomWSocket* s, uint16_t e) {
-        RemoteSessionClosed(s, e);
+    remote.OnSessionClosed = [this, &c](net::TCustomWSocket*, uint16_t e) {
+        RemoteSessionClosed(c, e);
     };
     remote.OnBgException = &ProxyCore::BgException;
-    remote.OnDnsLookupDone = [this](net::TCustomWSocket* s, uint16_t e) {
-        RemoteDnsLookupDone(s, e);
+    remote.OnDnsLookupDone = [this, &c](net::TCustomWSocket*, uint16_t e) {
+        RemoteDnsLookupDone(c, e);
     };
+    c.serverName = m_core.Settings().Address + ":" + m_core.Settings().RemotePort;
     remote.DnsLookup(m_core.Settings().Address);
 }
 
 // A news server that cannot be found, or a connection that cannot even be
 // started (no descriptor left for the socket), would leave the reader waiting
-// for a greeting that never comes: the reader is closed, as after a failed
-// connect. The failure stays with this relay and never reaches the listening
-// server, which would stop listening for everyone.
-void SessionRelay::RemoteDnsLookupDone(net::TCustomWSocket* Sender, uint16_t Error) {
-    TClientNntp& c = OwnerOf(Sender);
+// for a greeting that never comes: the reader is told why and closed. The
+// failure stays with this relay and never reaches the listening server,
+// which would stop listening for everyone.
+void SessionRelay::RemoteDnsLookupDone(TClientNntp& c, uint16_t Error) {
     if (Error != 0) {
-        c.CloseDelayed();
+        NewsServerUnreachable(c, Error);
         return;
     }
     try {
-        Sender->SetAddr(Sender->DnsResult());
-        Sender->Connect();
+        c.RemoteSocket->SetAddr(c.RemoteSocket->DnsResult());
+        c.RemoteSocket->Connect();
     } catch (const std::exception&) {
-        c.CloseDelayed();
+        NewsServerUnreachable(c, -1);
     }
 }
 
-void SessionRelay::RemoteSessionConnected(net::TCustomWSocket* Sender, uint16_t Error) {
-    if (Error != 0) return;
-    SendAtOnce(*Sender);
-    Log(OwnerOf(Sender), "Nawiązanie połączenia", {});
+// A failed connect is followed by the socket's close, which tells the reader.
+void SessionRelay::RemoteSessionConnected(TClientNntp& c, uint16_t Error) {
+    if (Error != 0) {
+        c.connectError = Error;
+        return;
+    }
+    c.RemoteSocket->SetNoDelay(true);
+    Log(c, "Nawiązanie połączenia", {});
 }
 
-void SessionRelay::ClientDataAvailable(net::TCustomWSocket* Sender, uint16_t Error) {
+// One line "400 " and the reason, then the close; the log says the same.
+void SessionRelay::NewsServerUnreachable(TClientNntp& c, int error) {
+    std::string line = "400 Brak połączenia z serwerem grup " + c.serverName + ": " +
+                       FailureReason(error) + std::string(nntp::kLineEnd);
+    Log(c, "Błąd połączenia z serwerem", line);
+    c.Replies.clear();
+    if (c.State() == net::wsConnected) SendBytes(c, line);
+    CloseWhenSent(c);
+}
+
+void SessionRelay::CloseWhenSent(TClientNntp& c) {
+    if (c.AllSent())
+        c.CloseDelayed();
+    else
+        c.closeWhenSent = true;
+}
+
+bool SessionRelay::MayPost(TClientNntp& c) {
+    return MatchPatternList(c.PeerAddr(), m_core.Settings().WriteAccess);
+}
+
+void SessionRelay::ClientDataAvailable(TClientNntp& c, uint16_t Error) {
     if (Error != 0) return;
-    TClientNntp& c = ClientOf(Sender);
     TBuforArt& request = *c.RequestBuffer;
     size_t oldLength = static_cast<size_t>(request.Length());
     int count = ReadInto(c, request);
@@ -185,56 +322,165 @@ void SessionRelay::ClientDataAvailable(net::TCustomWSocket* Sender, uint16_t Err
     if (!c.RemoteSocket || c.RemoteSocket->State() != net::wsConnected) return;
     request.Grow(count);
     Log(c, "Żądania", Content(request).substr(oldLength));
-    ProcessRequests(c);
+    Advance(c);
 }
 
-// Works through everything the reader has sent: commands line by line, and a
-// posted article once it is complete. Every command line is examined, so a
-// POST that follows other commands in the same read is still checked.
-void SessionRelay::ProcessRequests(TClientNntp& c) {
-    for (;;) {
-        bool progressed = c.Posting ? ForwardArticle(c) : ForwardCommands(c);
-        if (!progressed || c.RequestBuffer->Length() == 0) return;
+// A send that fails closes its socket at once, and a closing socket in line
+// mode delivers its last line from inside that send: such a nested call
+// only asks the running one to go round again, so that no step works on
+// buffers changed under it. The news server's close waits the same way.
+void SessionRelay::Advance(TClientNntp& c) {
+    if (c.advancing) {
+        c.advanceAgain = true;
+        return;
     }
+    {
+        Running running(c);
+        do {
+            c.advanceAgain = false;
+            for (bool moved = true; moved;) {
+                moved = false;
+                while (c.RequestBuffer->Length() > 0 && c.Request != RequestMode::Waiting &&
+                       c.RemoteSocket && ForwardRequests(c))
+                    moved = true;
+                while (DeliverReplies(c)) moved = true;
+            }
+        } while (c.advanceAgain);
+    }
+    if (c.serverGone) RemoteSessionClosed(c, 0);
+}
+
+// One step on the request side, by what the reader's bytes are now. Returns
+// whether anything was consumed.
+bool SessionRelay::ForwardRequests(TClientNntp& c) {
+    switch (c.Request) {
+        case RequestMode::Commands:
+            return ForwardCommands(c);
+        case RequestMode::Article:
+            return ForwardArticle(c);
+        case RequestMode::Unchanged:
+        case RequestMode::Discarded:
+            return ForwardUnchanged(c);
+        case RequestMode::Batch:
+            return ForwardBatch(c);
+        case RequestMode::Waiting:
+            return false;
+    }
+    return false;
 }
 
 // Passes on the complete command lines at the front of the request buffer,
-// marking ARTICLE and XOVER and checking POST against the write list. Stops
-// after a permitted POST: what follows is the article. Returns whether
-// anything was consumed.
+// each queued with what it is. A line ends with CR LF or a bare LF, as the
+// news server reads it; it goes on with CR LF. Stops where the reader's next
+// bytes are no longer commands.
 bool SessionRelay::ForwardCommands(TClientNntp& c) {
     TBuforArt& request = *c.RequestBuffer;
     std::string_view content = Content(request);
-    net::TWSocket& remote = *c.RemoteSocket;
-    size_t sentFrom = 0, lineStart = 0;
-    while (lineStart < content.size()) {
-        size_t lineEnd = FindFrom(content, nntp::kLineEnd, std::max(lineStart, c.m_requestScanned));
+    std::string out;
+    size_t lineStart = 0;
+    while (c.Request == RequestMode::Commands && lineStart < content.size()) {
+        size_t lineEnd = content.find('\n', lineStart == 0 ? c.requestScanned : lineStart);
         if (lineEnd == std::string_view::npos) break;
-        lineEnd += nntp::kLineEnd.size();
         std::string_view line = content.substr(lineStart, lineEnd - lineStart);
-        if (StartsWithWord(line, nntp::kXover)) c.OverviewPending = true;
-        if (StartsWithWord(line, nntp::kArticle)) c.ArticlePending = true;
-        if (StartsWithWord(line, nntp::kPost)) {
-            if (!MatchPatternList(c.PeerAddr(), m_core.Settings().WriteAccess)) {
-                SendBytes(remote, content.substr(sentFrom, lineStart - sentFrom));
-                RefusePost(c);
-                sentFrom = lineStart = lineEnd;
-                continue;
-            }
-            c.Posting = true;
-            c.m_awaitingPostAnswer = true;
-            lineStart = lineEnd;
-            break;
-        }
-        lineStart = lineEnd;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        ForwardCommand(c, line, out);
+        lineStart = lineEnd + 1;
     }
-    SendBytes(remote, content.substr(sentFrom, lineStart - sentFrom));
-    // The partial line left over has been searched for a line end already;
-    // an article after a permitted POST has not been searched at all.
-    c.m_requestScanned = c.Posting ? 0 : content.size() - lineStart;
-    DropFront(request, lineStart);
-    if (!c.Posting && static_cast<size_t>(request.Length()) > nntp::kMaxCommandLine) c.Close();
+    SendBytes(*c.RemoteSocket, out);
+    // The partial line left over has been searched for a line end already.
+    c.requestScanned = c.Request == RequestMode::Commands ? content.size() - lineStart : 0;
+    request.DropFront(static_cast<int32_t>(lineStart));
+    if (c.Request == RequestMode::Commands &&
+        static_cast<size_t>(request.Length()) > nntp::kMaxCommandLine)
+        c.Close();
     return lineStart > 0;
+}
+
+// Queues one command line (without its line end) and adds what goes to the
+// server for it to `out`.
+void SessionRelay::ForwardCommand(TClientNntp& c, std::string_view line, std::string& out) {
+    std::string_view rest = line;
+    std::string_view word = NextWord(rest);
+    // A line without a word gets no reply from the news server (INN skips
+    // it): passing it on would leave the queue one reply short.
+    if (word.empty()) return;
+    auto pass = [&](Verb verb) {
+        out.append(line).append(nntp::kLineEnd);
+        c.Replies.push_back({verb, {}});
+    };
+    auto answer = [&](std::string_view reply) {
+        c.Replies.push_back({Verb::Answered, std::string(reply)});
+    };
+    if (SameWord(word, nntp::kArticle)) {
+        pass(Verb::Article);
+    } else if (SameWord(word, nntp::kBody) || SameWord(word, nntp::kHead)) {
+        // With no forced value and no style link the rewriter leaves an
+        // article as it is, so BODY and HEAD already give what ARTICLE
+        // gives, and pass at full speed.
+        const ProxySettings& settings = m_core.Settings();
+        if (settings.Kodowanie.empty() && settings.Zawartosc.empty() && !settings.Style)
+            return pass(Verb::Other);
+        // Otherwise asked as ARTICLE, so that the body is converted by the
+        // header ARTICLE would use, and cut after rewriting.
+        out.append(line.substr(0, line.size() - rest.size() - word.size()))
+            .append(nntp::kArticle)
+            .append(rest)
+            .append(nntp::kLineEnd);
+        c.Replies.push_back({SameWord(word, nntp::kBody) ? Verb::Body : Verb::Head, {}});
+    } else if (SameWord(word, nntp::kXover) || SameWord(word, nntp::kOver)) {
+        pass(Verb::Overview);
+    } else if (SameWord(word, nntp::kXhdr) || SameWord(word, nntp::kHdr)) {
+        std::string_view args = rest;
+        pass(IsOverviewField(NextWord(args)) ? Verb::HeaderValues : Verb::Other);
+    } else if (SameWord(word, nntp::kCapabilities)) {
+        pass(Verb::Capabilities);
+    } else if (SameWord(word, nntp::kMode)) {
+        std::string_view args = rest;
+        pass(SameWord(NextWord(args), nntp::kReader) ? Verb::ModeReader : Verb::Other);
+    } else if (SameWord(word, nntp::kListGroup)) {
+        pass(Verb::ListGroup);
+    } else if (SameWord(word, nntp::kCompress)) {
+        answer(nntp::kCompressRefused);
+    } else if (SameWord(word, nntp::kStartTls)) {
+        answer(nntp::kStartTlsRefused);
+    } else if (SameWord(word, nntp::kPost) || SameWord(word, nntp::kIhave) ||
+               SameWord(word, nntp::kTakeThis) || SameWord(word, nntp::kCheck) ||
+               SameWord(word, nntp::kXbatch)) {
+        std::string_view args = rest;
+        std::string_view argument = NextWord(args);
+        bool post = SameWord(word, nntp::kPost), ihave = SameWord(word, nntp::kIhave);
+        bool takeThis = SameWord(word, nntp::kTakeThis), xbatch = SameWord(word, nntp::kXbatch);
+        if (!MayPost(c)) {
+            if (post)
+                answer(nntp::kPostRefused);
+            else if (ihave)
+                answer(Refusal(nntp::kIhaveRefusedCode, {}));
+            else if (takeThis)
+                answer(Refusal(nntp::kTakeThisRefusedCode, argument));
+            else if (xbatch)
+                answer(Refusal(nntp::kXbatchRefusedCode, {}));
+            else
+                answer(Refusal(nntp::kCheckRefusedCode, argument));
+            // TAKETHIS sends its article without waiting for an answer.
+            if (takeThis) c.Request = RequestMode::Discarded;
+            return;
+        }
+        if (post || ihave || xbatch) {
+            // Nothing more goes until the server has said whether the
+            // article or batch may follow.
+            pass(post ? Verb::Post : Verb::Transfer);
+            c.Request = RequestMode::Waiting;
+            c.transferVerb = post ? Verb::Post : ihave ? Verb::Transfer : Verb::Other;
+            c.batchLeft = 0;
+            if (xbatch)
+                std::from_chars(argument.data(), argument.data() + argument.size(), c.batchLeft);
+        } else {
+            pass(Verb::Other);
+            if (takeThis) c.Request = RequestMode::Unchanged;
+        }
+    } else {
+        pass(Verb::Other);
+    }
 }
 
 // Sends the posted article upstream once its terminating line is in, with
@@ -246,15 +492,20 @@ bool SessionRelay::ForwardArticle(TClientNntp& c) {
     constexpr std::string_view kDotLine = nntp::kTerminator.substr(2);
     size_t end = kDotLine.size();
     if (!content.starts_with(kDotLine)) {
-        size_t found = FindFrom(content, nntp::kTerminator, c.m_requestScanned);
+        size_t found = FindFrom(content, nntp::kTerminator, c.requestScanned);
         if (found == std::string_view::npos) {
-            c.m_requestScanned = content.size();
+            c.requestScanned = content.size();
             if (content.size() > nntp::kMaxPostedArticle) c.Close();
             return false;
         }
         end = found + nntp::kTerminator.size();
     }
-    std::string tail = SplitTail(request, end);
+    // What the reader sent after the article waits apart while it is
+    // rewritten in place.
+    TBuforArt tail;
+    tail.Append(request.Data() + end, request.Length() - static_cast<int32_t>(end));
+    request.SetLength(static_cast<int32_t>(end));
+    request.Grow(0);
     const auto& id = m_core.Identity();
     request.RewriteArticle(0, id.ProductName, id.ProductUrl, id.ProductVersion,
                            m_core.Settings().Kodowanie, m_core.Settings().Kodowanie, std::string(),
@@ -262,31 +513,63 @@ bool SessionRelay::ForwardArticle(TClientNntp& c) {
     Log(c, "Wypchnięcie na serwer", Content(request));
     SendBytes(*c.RemoteSocket, Content(request));
     request.SetLength(0);
-    Append(request, tail);
-    c.m_requestScanned = 0;
-    c.Posting = false;
+    request.Append(tail.Data(), tail.Length());
+    c.requestScanned = 0;
+    c.Request = RequestMode::Commands;
     return true;
 }
 
-// The 441 line goes to the reader without touching either buffer, so neither
-// a reply being held nor the requests after the POST are lost.
-void SessionRelay::RefusePost(TClientNntp& c) {
-    SendBytes(c, nntp::kPostRefused);
+// An article passed on as it is (IHAVE, TAKETHIS) or dropped (a refused
+// TAKETHIS), up to its terminating line.
+bool SessionRelay::ForwardUnchanged(TClientNntp& c) {
+    TBuforArt& request = *c.RequestBuffer;
+    std::string_view content = Content(request);
+    constexpr std::string_view kDotLine = nntp::kTerminator.substr(2);
+    size_t end = kDotLine.size();
+    bool complete = c.requestScanned == 0 && content.starts_with(kDotLine);
+    if (!complete) {
+        size_t found = FindFrom(content, nntp::kTerminator, c.requestScanned);
+        complete = found != std::string_view::npos;
+        // Without the end, all but the bytes that may begin it.
+        end = complete ? found + nntp::kTerminator.size()
+                       : content.size() - std::min(content.size(), nntp::kTerminator.size() - 1);
+    }
+    if (c.Request == RequestMode::Unchanged) SendBytes(*c.RemoteSocket, content.substr(0, end));
+    request.DropFront(static_cast<int32_t>(end));
+    c.requestScanned = complete ? 0 : static_cast<size_t>(request.Length());
+    if (complete) c.Request = RequestMode::Commands;
+    return end > 0;
+}
+
+// An XBATCH batch: the announced number of bytes, passed on as they are.
+bool SessionRelay::ForwardBatch(TClientNntp& c) {
+    TBuforArt& request = *c.RequestBuffer;
+    int64_t n = std::min<int64_t>(c.batchLeft, request.Length());
+    SendBytes(*c.RemoteSocket, Content(request).substr(0, static_cast<size_t>(n)));
+    request.DropFront(static_cast<int32_t>(n));
+    c.batchLeft -= n;
+    if (c.batchLeft <= 0) c.Request = RequestMode::Commands;
+    return n > 0 || c.Request == RequestMode::Commands;
 }
 
 // Reads what the news server sent, then delivers it. While reads fill
 // their room, the same pass reads on (in widened reads) until the socket is
 // empty or kBurstRead bytes are in, so a burst goes to the reader in large
 // sends; the socket's receive loop calls again while more waits.
-void SessionRelay::RemoteDataAvailable(net::TCustomWSocket* Sender, uint16_t Error) {
+void SessionRelay::RemoteDataAvailable(TClientNntp& c, uint16_t Error) {
     if (Error != 0) return;
-    TClientNntp& c = OwnerOf(Sender);
-    TBuforArt& response = *c.ResponseBuffer;
+    net::TWSocket& remote = *c.RemoteSocket;
+    // While a held reply is collected and nothing follows it yet, the bytes
+    // are read straight into it.
+    TBuforArt& response =
+        c.Stage == ReplyStage::Held && c.HeldReply && c.ResponseBuffer->Length() == 0
+            ? *c.HeldReply
+            : *c.ResponseBuffer;
     const size_t oldLength = static_cast<size_t>(response.Length());
-    int32_t room = c.m_fullRead ? kBurstRead : 0;
+    int32_t room = c.fullRead ? kBurstRead : 0;
     bool filled = false;
     for (;;) {
-        int count = ReadInto(*Sender, response, room, filled);
+        int count = ReadInto(remote, response, room, filled);
         if (count <= 0) {
             filled = false;
             break;
@@ -295,80 +578,173 @@ void SessionRelay::RemoteDataAvailable(net::TCustomWSocket* Sender, uint16_t Err
         if (!filled || static_cast<size_t>(response.Length()) - oldLength >= kBurstRead) break;
         room = kBurstRead;
     }
-    c.m_fullRead = filled;
+    c.fullRead = filled;
     if (static_cast<size_t>(response.Length()) == oldLength) {
         Cork(c, false);
         return;
     }
+    c.greeted = true;
     Log(c, "Odpowiedzi", Content(response).substr(oldLength));
-    ProcessResponses(c);
+    Advance(c);
     // Bytes still queued for the reader keep the cork on: they leave in
     // whole segments as room appears, and ClientDataSent takes the cork off
     // once the queue is empty.
-    if (c.m_corked && c.AllSent() &&
-        (!c.m_fullRead || net::winsock::BytesWaiting(Sender->Handle()) <= 0))
-        Cork(c, false);
+    if (c.corked && c.AllSent() && (!c.fullRead || remote.WaitingByteCount() <= 0)) Cork(c, false);
 }
 
-void SessionRelay::ProcessResponses(TClientNntp& c) {
-    while (c.ResponseBuffer->Length() > 0 && DeliverResponse(c)) {
-    }
-}
-
-// Delivers what is ready at the front of the response buffer: everything
-// when no reply is held, else a held reply once its terminating line is in.
-// Bytes after a held reply's end stay for the next round. Returns whether
-// something was delivered.
-bool SessionRelay::DeliverResponse(TClientNntp& c) {
-    TBuforArt& response = *c.ResponseBuffer;
-    std::string_view content = Content(response);
-    if (c.m_awaitingPostAnswer) {
-        c.m_awaitingPostAnswer = false;
-        // The server refused the POST itself: no article will follow.
-        if (content.front() != '3' && c.Posting) c.Posting = false;
-    }
-    size_t end = content.size();
-    bool held = c.ArticlePending || c.OverviewPending;
-    if (held && content.front() != '2') {
-        c.ArticlePending = c.OverviewPending = held = false;
-    } else if (held) {
-        size_t found = FindFrom(content, nntp::kTerminator, c.m_responseScanned);
-        if (found == std::string_view::npos) {
-            c.m_responseScanned = content.size();
-            return false;
+// Delivers what is ready at the front of the reply queue: the proxy's own
+// answers, single-line replies once their line is in, multi-line replies
+// that are not rewritten as they come, and held replies once complete.
+// Returns whether anything was delivered.
+bool SessionRelay::DeliverReplies(TClientNntp& c) {
+    bool delivered = false;
+    size_t at = 0;  // bytes of the response buffer already delivered
+    auto consumed = [&] {
+        c.ResponseBuffer->DropFront(static_cast<int32_t>(at));
+        at = 0;
+    };
+    for (;;) {
+        if (!c.Replies.empty() && c.Replies.front().verb == Verb::Answered) {
+            SendToReader(c, c.Replies.front().answer);
+            c.Replies.pop_front();
+            delivered = true;
+            continue;
         }
-        end = found + nntp::kTerminator.size();
+        std::string_view content = Content(*c.ResponseBuffer).substr(at);
+        if (content.empty() && c.Stage != ReplyStage::Held) break;
+        if (c.Replies.empty()) {
+            // Nothing was asked: passed on as it comes.
+            SendToReader(c, content);
+            at += content.size();
+            delivered = true;
+            break;
+        }
+        Verb verb = c.Replies.front().verb;
+        if (c.Stage == ReplyStage::StatusLine) {
+            size_t eol = content.find(nntp::kLineEnd);
+            if (eol == std::string_view::npos) {
+                if (content.size() <= nntp::kMaxStatusLine) break;
+                // No status line at all: passed on as it came.
+                SendToReader(c, content);
+                at += content.size();
+                delivered = true;
+                break;
+            }
+            size_t lineEnd = eol + nntp::kLineEnd.size();
+            int code = StatusCode(content);
+            bool multiLine =
+                nntp::IsMultiLineCode(code) || (verb == Verb::ListGroup && code == 211);
+            if (multiLine) {
+                c.Stage = Rewrites(verb, code) ? ReplyStage::Held : ReplyStage::Streamed;
+                c.responseScanned = 0;
+                continue;
+            }
+            // A reader outside the write list is told that it may not post.
+            if ((verb == Verb::Greeting || verb == Verb::ModeReader) && code == 200 && !MayPost(c))
+                c.ResponseBuffer->Data()[at + 2] = '1';
+            SendToReader(c, Content(*c.ResponseBuffer).substr(at, lineEnd));
+            at += lineEnd;
+            delivered = true;
+            ReplyEnded(c, code);
+            continue;
+        }
+        if (c.Stage == ReplyStage::Streamed) {
+            size_t found = FindFrom(content, nntp::kTerminator, c.responseScanned);
+            if (found == std::string_view::npos) {
+                // All but the bytes that may begin the terminating line.
+                size_t keep = std::min(content.size(), nntp::kTerminator.size() - 1);
+                SendToReader(c, content.substr(0, content.size() - keep));
+                at += content.size() - keep;
+                c.responseScanned = keep;
+                delivered = delivered || content.size() > keep;
+                break;
+            }
+            size_t end = found + nntp::kTerminator.size();
+            SendToReader(c, content.substr(0, end));
+            at += end;
+            delivered = true;
+            ReplyEnded(c, 0);
+            continue;
+        }
+        // Held: the reply is collected in its own buffer, so that it can be
+        // rewritten in place; what follows it stays in the response buffer.
+        consumed();
+        if (!c.HeldReply) c.HeldReply = std::make_unique<TBuforArt>();
+        if (c.HeldReply->Length() == 0) {
+            std::swap(c.HeldReply, c.ResponseBuffer);
+        } else {
+            c.HeldReply->Append(c.ResponseBuffer->Data(), c.ResponseBuffer->Length());
+            c.ResponseBuffer->SetLength(0);
+        }
+        TBuforArt& reply = *c.HeldReply;
+        size_t found = FindFrom(Content(reply), nntp::kTerminator, c.responseScanned);
+        if (found == std::string_view::npos) {
+            c.responseScanned = static_cast<size_t>(reply.Length());
+            break;
+        }
+        size_t end = found + nntp::kTerminator.size();
+        c.ResponseBuffer->Append(reply.Data() + end, reply.Length() - static_cast<int32_t>(end));
+        reply.SetLength(static_cast<int32_t>(end));
+        reply.Grow(0);
+        SendHeld(c, verb);
+        delivered = true;
+        ReplyEnded(c, 0);
     }
-    std::string tail = end < content.size() ? SplitTail(response, end) : std::string();
-    if (held) RewriteHeld(c);
-    SendToReader(c, Content(response));
-    response.SetLength(0);
-    c.m_responseScanned = 0;
-    if (!tail.empty()) Append(response, tail);
-    if (c.RequestBuffer->Length() > 0 && !c.Posting) ProcessRequests(c);
-    return true;
+    consumed();
+    return delivered;
 }
 
-void SessionRelay::RewriteHeld(TClientNntp& c) {
-    TBuforArt& response = *c.ResponseBuffer;
-    size_t statusEnd = Content(response).find(nntp::kLineEnd) + nntp::kLineEnd.size();
-    const auto& id = m_core.Identity();
-    if (c.ArticlePending) {
-        response.RewriteArticle(static_cast<int>(statusEnd), id.ProductName, id.ProductUrl,
-                                id.ProductVersion, std::string(), m_core.Settings().Kodowanie,
-                                m_core.Settings().Zawartosc, false, m_core.Settings().Style);
-        c.ArticlePending = false;
-    } else {
-        response.RewriteOverview(static_cast<int>(statusEnd), m_core.Settings().Kodowanie,
-                                 m_core.Settings().IgnorowanieBlednych);
-        c.OverviewPending = false;
+// The reply at the front of the queue is complete: a POST, IHAVE or XBATCH
+// answered with 3xx lets its article or batch follow and stays queued for
+// the final answer; any other answer lets the commands behind it go on.
+void SessionRelay::ReplyEnded(TClientNntp& c, int code) {
+    Outstanding& front = c.Replies.front();
+    c.Stage = ReplyStage::StatusLine;
+    c.responseScanned = 0;
+    if (front.verb == Verb::Post || front.verb == Verb::Transfer) {
+        if (code / 100 == 3) {
+            front.verb = Verb::Other;
+            c.Request = c.transferVerb == Verb::Post       ? RequestMode::Article
+                        : c.transferVerb == Verb::Transfer ? RequestMode::Unchanged
+                                                           : RequestMode::Batch;
+            return;
+        }
+        c.Request = RequestMode::Commands;
     }
-    Log(c, "Wypchnięcie czytnikowi", Content(response));
+    c.Replies.pop_front();
+}
+
+// Rewrites a complete held reply with the settings of this moment and
+// sends it to the reader.
+void SessionRelay::SendHeld(TClientNntp& c, Verb verb) {
+    TBuforArt& held = *c.HeldReply;
+    size_t statusEnd = Content(held).find(nntp::kLineEnd) + nntp::kLineEnd.size();
+    const auto& id = m_core.Identity();
+    const ProxySettings& s = m_core.Settings();
+    switch (verb) {
+        case Verb::Article:
+        case Verb::Body:
+        case Verb::Head:
+            held.RewriteArticle(statusEnd, id.ProductName, id.ProductUrl, id.ProductVersion,
+                                std::string(), s.Kodowanie, s.Zawartosc, false, s.Style);
+            if (verb != Verb::Article) CutArticle(held, statusEnd, verb);
+            break;
+        case Verb::Capabilities:
+            DropCapabilities(held, statusEnd, MayPost(c));
+            break;
+        default:
+            held.RewriteOverview(statusEnd, s.Kodowanie, s.IgnorowanieBlednych);
+            break;
+    }
+    Log(c, "Wypchnięcie czytnikowi", Content(held));
+    SendToReader(c, Content(held));
+    held.SetLength(0);
 }
 
 void SessionRelay::SendToReader(TClientNntp& c, std::string_view bytes) {
+    if (bytes.empty()) return;
     if (c.State() == net::wsConnected) {
-        if (c.m_fullRead || bytes.size() > kSendBlock) Cork(c, true);
+        if (c.fullRead || bytes.size() > kSendBlock) Cork(c, true);
         SendBytes(c, bytes);
         HoldBackServer(c);
         return;
@@ -378,36 +754,48 @@ void SessionRelay::SendToReader(TClientNntp& c, std::string_view bytes) {
         sink->SetEntryTitle("Błąd: Komputer źródłowy rozłączył się");
         sink->AddEntry(std::string());
     }
-    c.RemoteSocket->CloseDelayed();
+    if (c.RemoteSocket) c.RemoteSocket->CloseDelayed();
 }
 
 // The news server has gone. Whatever it sent still reaches the reader: bytes
 // left in the socket while the server was held back are taken first, held
 // replies they complete are rewritten, an unfinished one goes as it came,
 // and the reader is closed only when its send queue is empty. A reset closes
-// the reader too, instead of leaving it connected to nothing.
-void SessionRelay::RemoteSessionClosed(net::TCustomWSocket* Sender, uint16_t) {
-    TClientNntp& c = OwnerOf(Sender);
+// the reader too, instead of leaving it connected to nothing. A server that
+// goes before its greeting leaves the reader a line that says why.
+void SessionRelay::RemoteSessionClosed(TClientNntp& c, uint16_t Error) {
+    if (c.advancing) {
+        c.serverGone = true;
+        if (c.connectError == 0) c.connectError = Error;
+        return;
+    }
+    c.serverGone = false;
+    if (!c.greeted) {
+        NewsServerUnreachable(c, c.connectError != 0 ? c.connectError : Error);
+        return;
+    }
     TBuforArt& response = *c.ResponseBuffer;
-    for (int count; (count = ReadInto(*Sender, response)) > 0;) response.Grow(count);
-    if (c.State() == net::wsConnected) ProcessResponses(c);
-    if (response.Length() > 0 && c.State() == net::wsConnected) SendBytes(c, Content(response));
-    response.SetLength(0);
-    c.ArticlePending = c.OverviewPending = false;
-    if (c.AllSent())
-        c.CloseDelayed();
-    else
-        c.m_closeWhenSent = true;
+    for (int count; (count = ReadInto(*c.RemoteSocket, response)) > 0;) response.Grow(count);
+    if (c.State() == net::wsConnected) {
+        Running running(c);
+        DeliverReplies(c);
+        if (c.HeldReply) SendBytes(c, Content(*c.HeldReply));
+        SendBytes(c, Content(*c.ResponseBuffer));
+    }
+    if (c.HeldReply) c.HeldReply->SetLength(0);
+    c.ResponseBuffer->SetLength(0);
+    c.Replies.clear();
+    c.Stage = ReplyStage::StatusLine;
+    CloseWhenSent(c);
 }
 
 // The reader has taken everything queued for it: the news server is read
 // again if it was held back.
-void SessionRelay::ClientDataSent(net::TCustomWSocket* Sender, uint16_t) {
-    TClientNntp& c = ClientOf(Sender);
+void SessionRelay::ClientDataSent(TClientNntp& c, uint16_t) {
     Cork(c, false);
-    if (c.m_closeWhenSent) c.CloseDelayed();
-    if (c.m_serverHeldBack && c.RemoteSocket) {
-        c.m_serverHeldBack = false;
+    if (c.closeWhenSent) c.CloseDelayed();
+    if (c.serverHeldBack && c.RemoteSocket) {
+        c.serverHeldBack = false;
         c.RemoteSocket->Resume();
     }
 }
@@ -416,9 +804,9 @@ void SessionRelay::ClientDataSent(net::TCustomWSocket* Sender, uint16_t) {
 // the server then waits in TCP, not in our memory. What the current read
 // pass still takes is bounded by the kernel's receive buffer.
 void SessionRelay::HoldBackServer(TClientNntp& c) {
-    if (c.m_serverHeldBack || !c.RemoteSocket) return;
+    if (c.serverHeldBack || !c.RemoteSocket) return;
     if (c.BufferedByteCount() <= nntp::kMaxQueuedForReader) return;
-    c.m_serverHeldBack = true;
+    c.serverHeldBack = true;
     c.RemoteSocket->Pause();
 }
 

@@ -1,13 +1,17 @@
 // The relay between each reader and its news server connection: the event
-// handlers of the reader socket and of the upstream socket. Requests go
-// upstream as soon as a line is complete; responses go to the reader as they
-// come, except a 2xx reply to ARTICLE or XOVER, which is held until its
-// terminating line and rewritten, and a posted article, which is collected,
-// rewritten with the footer and then sent upstream.
+// handlers of the reader socket and of the upstream socket. Every command
+// the reader sends is queued with what it is, and every reply from the
+// server is matched to the oldest unanswered command: replies that the
+// command asks to rewrite (ARTICLE, BODY, HEAD, XOVER, OVER, XHDR and HDR of
+// overview fields, CAPABILITIES) are held until their terminating line and
+// rewritten; all others pass at once. Commands the proxy answers itself
+// (refusals by the write list, COMPRESS, STARTTLS) take their turn in the
+// same queue, so the reader gets its replies in the order of its commands.
 #pragma once
 
 #include <cstdint>
 #include <exception>
+#include <string>
 #include <string_view>
 
 #include "proxy/core/TClient.h"
@@ -24,26 +28,31 @@ public:
     // the lookup of the news server; the connection follows the lookup.
     void Start(TClientNntp& client);
 
-    void ClientDataAvailable(net::TCustomWSocket* Sender, uint16_t Error);
-    void ClientDataSent(net::TCustomWSocket* Sender, uint16_t Error);
-    void RemoteDnsLookupDone(net::TCustomWSocket* Sender, uint16_t Error);
-    void RemoteSessionConnected(net::TCustomWSocket* Sender, uint16_t Error);
-    void RemoteDataAvailable(net::TCustomWSocket* Sender, uint16_t Error);
-    void RemoteSessionClosed(net::TCustomWSocket* Sender, uint16_t Error);
+    void ClientDataAvailable(TClientNntp& c, uint16_t Error);
+    void ClientDataSent(TClientNntp& c, uint16_t Error);
+    void RemoteDnsLookupDone(TClientNntp& c, uint16_t Error);
+    void RemoteSessionConnected(TClientNntp& c, uint16_t Error);
+    void RemoteDataAvailable(TClientNntp& c, uint16_t Error);
+    void RemoteSessionClosed(TClientNntp& c, uint16_t Error);
 
 private:
-    static TClientNntp& ClientOf(net::TCustomWSocket* readerSocket);
-    static TClientNntp& OwnerOf(net::TCustomWSocket* remoteSocket);
-
-    void ProcessRequests(TClientNntp& c);
+    // Moves the conversation on as far as the bytes at hand allow: requests
+    // go upstream, replies and the proxy's own answers go to the reader.
+    void Advance(TClientNntp& c);
+    bool ForwardRequests(TClientNntp& c);
     bool ForwardCommands(TClientNntp& c);
+    void ForwardCommand(TClientNntp& c, std::string_view line, std::string& out);
     bool ForwardArticle(TClientNntp& c);
-    void ProcessResponses(TClientNntp& c);
-    bool DeliverResponse(TClientNntp& c);
-    void RewriteHeld(TClientNntp& c);
+    bool ForwardUnchanged(TClientNntp& c);
+    bool ForwardBatch(TClientNntp& c);
+    bool DeliverReplies(TClientNntp& c);
+    void ReplyEnded(TClientNntp& c, int code);
+    void SendHeld(TClientNntp& c, Verb verb);
     void SendToReader(TClientNntp& c, std::string_view bytes);
     void HoldBackServer(TClientNntp& c);
-    void RefusePost(TClientNntp& c);
+    void CloseWhenSent(TClientNntp& c);
+    void NewsServerUnreachable(TClientNntp& c, int error);
+    bool MayPost(TClientNntp& c);
     void Log(TClientNntp& c, const char* title, std::string_view bytes);
 
     ProxyCore& m_core;

@@ -3,7 +3,11 @@
 // the two buffers in which each direction's bytes wait to be passed on.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "filter/TBuforArt.h"
 #include "log/LogSink.h"
@@ -24,31 +28,98 @@ public:
     std::unique_ptr<filter::TBuforArt> ResponseBuffer;
 };
 
+// What one outstanding command is, as far as its reply is concerned.
+enum class Verb : uint8_t {
+    Greeting,      // the server's first line, not asked for
+    Other,         // passed on unchanged
+    Article,       // ARTICLE: a 220 is held and rewritten
+    Body,          // BODY asked as ARTICLE (something is forced): rewritten, cut to the body
+    Head,          // HEAD asked as ARTICLE (something is forced): rewritten, cut to the header
+    Overview,      // XOVER and OVER: a 224 is held and rewritten
+    HeaderValues,  // XHDR and HDR of an overview field: rewritten as overview lines
+    Capabilities,  // a 101 is held and loses what the proxy cannot carry
+    ModeReader,    // MODE READER: 200 becomes 201 outside the write list
+    ListGroup,     // its 211 is multi-line
+    Post,          // POST: a 340 lets the article follow
+    Transfer,      // IHAVE or XBATCH: a 3xx lets the article or batch follow
+    Answered,      // the proxy answers it itself, in turn
+};
+
+struct Outstanding {
+    Verb verb = Verb::Other;
+    std::string answer;  // Answered: the proxy's own reply
+};
+
+// The outstanding commands, oldest first. A vector read from `m_head`: it
+// allocates nothing until the first command, and keeps its room once the
+// queue has run empty.
+class ReplyQueue {
+public:
+    bool empty() const { return m_head == m_items.size(); }
+    Outstanding& front() { return m_items[m_head]; }
+    void push_back(Outstanding item) { m_items.push_back(std::move(item)); }
+    void pop_front() {
+        if (++m_head == m_items.size()) clear();
+    }
+    void clear() {
+        m_items.clear();
+        m_head = 0;
+    }
+
+private:
+    std::vector<Outstanding> m_items;
+    size_t m_head = 0;
+};
+
+// What the reader's next bytes are.
+enum class RequestMode : uint8_t {
+    Commands,   // command lines
+    Waiting,    // a POST, IHAVE or XBATCH went on: nothing more goes until its answer
+    Article,    // a permitted POST's article: collected, rewritten, sent
+    Unchanged,  // an IHAVE or TAKETHIS article: passed on as it is, to its end
+    Discarded,  // the article of a refused TAKETHIS: dropped, to its end
+    Batch,      // an XBATCH batch: batchLeft bytes passed on as they are
+};
+
+// The reply at the front of the queue, once its status line is in.
+enum class ReplyStage : uint8_t {
+    StatusLine,  // waiting for the status line
+    Streamed,    // multi-line, passed on as it comes, to its terminating line
+    Held,        // multi-line, collected in HeldReply to be rewritten
+};
+
 class TClientNntp : public TClient {
 public:
     explicit TClientNntp(net::TCustomWSocket* AOwner);
 
-    bool Posting = false;          // what the reader sends next is an article
-    bool ArticlePending = false;   // an ARTICLE reply is held until complete
-    bool OverviewPending = false;  // an XOVER reply is held until complete
+    // Request side.
+    RequestMode Request = RequestMode::Commands;
+    size_t requestScanned = 0;        // bytes of RequestBuffer searched for an end
+    int64_t batchLeft = 0;            // Batch: bytes still to pass on
+    Verb transferVerb = Verb::Other;  // Waiting for: Post, Transfer (IHAVE) or Other (XBATCH)
 
-    // Our additions to the relay's state.
-    // Bytes of each buffer already searched for a line end or the
-    // terminating line, so that every read searches only the new bytes.
-    size_t m_requestScanned = 0;
-    size_t m_responseScanned = 0;
-    // A POST went to the server and its answer has not come yet: anything
-    // but a 3xx continuation ends Posting.
-    bool m_awaitingPostAnswer = false;
-    // The news server has gone: close the reader once its queue is sent.
-    bool m_closeWhenSent = false;
-    // The reader connection holds partial segments while a burst from the
-    // server is being passed on (see SessionRelay).
-    bool m_corked = false;
-    // The last read from the server filled its room: more of a burst waits.
-    bool m_fullRead = false;
-    // The news server is not read until the reader has taken its queue.
-    bool m_serverHeldBack = false;
+    // Reply side: every command passed on or answered, oldest first; the
+    // next reply from the server belongs to the first entry that the proxy
+    // does not answer itself.
+    ReplyQueue Replies;
+    ReplyStage Stage = ReplyStage::StatusLine;
+    size_t responseScanned = 0;  // bytes searched for the terminating line
+    // A held reply being collected; the ResponseBuffer keeps what follows
+    // it. Made at the first held reply, so an idle reader costs no third
+    // buffer.
+    std::unique_ptr<filter::TBuforArt> HeldReply;
+
+    // Connection.
+    std::string serverName;       // "address:port", for the failure line
+    bool greeted = false;         // a byte has come from the news server
+    int connectError = 0;         // why the connection to it failed
+    bool closeWhenSent = false;   // the server has gone: close once the queue is sent
+    bool advancing = false;       // SessionRelay::Advance is running for this relay
+    bool advanceAgain = false;    // ... and was asked again from inside
+    bool serverGone = false;      // ... and the news server closed meanwhile
+    bool corked = false;          // the reader connection holds partial segments
+    bool fullRead = false;        // the last read from the server filled its room
+    bool serverHeldBack = false;  // the server is not read until the reader catches up
 };
 
 }  // namespace sitowiak::proxy

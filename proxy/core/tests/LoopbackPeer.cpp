@@ -42,13 +42,26 @@ void PeerConnection::Send(std::string_view bytes) {
     }
 }
 
-void PeerConnection::SendInChunks(std::string_view bytes, size_t chunk) {
+void PeerConnection::SendInChunks(std::string_view bytes, size_t chunk,
+                                  std::chrono::microseconds pause) {
     while (!bytes.empty()) {
         size_t n = std::min(chunk, bytes.size());
         Send(bytes.substr(0, n));
         bytes.remove_prefix(n);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (!bytes.empty()) std::this_thread::sleep_for(pause);
     }
+}
+
+std::string PeerConnection::ReadCount(size_t count, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (m_pending.size() < count) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) break;
+    }
+    std::string head = m_pending.substr(0, std::min(count, m_pending.size()));
+    m_pending.erase(0, head.size());
+    return head;
 }
 
 bool PeerConnection::ReadSome(int timeoutMs) {
@@ -104,6 +117,12 @@ std::string PeerConnection::ReadToClose(bool* closed, int timeoutMs) {
 bool PeerConnection::Silent(int ms) {
     if (!m_pending.empty()) return false;
     return !ReadSome(ms) && m_pending.empty();
+}
+
+void PeerConnection::Reset() {
+    linger now{1, 0};
+    if (m_fd >= 0) ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    Close();
 }
 
 void PeerConnection::Close() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <future>
 #include <memory>
@@ -28,16 +29,22 @@ public:
     void Send(std::string_view bytes);
     // Sends in pieces of `chunk` bytes with a short pause between them, so
     // that the other side receives them in separate reads.
-    void SendInChunks(std::string_view bytes, size_t chunk);
+    void SendInChunks(std::string_view bytes, size_t chunk,
+                      std::chrono::microseconds pause = std::chrono::milliseconds(5));
     // Reads until `marker` has arrived (everything up to and including it),
     // or returns what came when the peer closed or the time ran out.
     std::string ReadUntil(std::string_view marker, int timeoutMs = 5000);
     std::string ReadLine(int timeoutMs = 5000) { return ReadUntil("\r\n", timeoutMs); }
+    // Reads exactly `count` bytes, or returns what came when the peer closed
+    // or the time ran out.
+    std::string ReadCount(size_t count, int timeoutMs = 5000);
     // Reads everything until the peer closes; `closed` tells whether it did.
     std::string ReadToClose(bool* closed, int timeoutMs = 5000);
     // True when nothing arrives within `ms`.
     bool Silent(int ms);
     void Close();
+    // Closes with a reset instead of the orderly end.
+    void Reset();
 
 private:
     bool ReadSome(int timeoutMs);

@@ -2,6 +2,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include "proxy/core/NntpWords.h"
 #include "proxy/core/tests/RelayHarness.h"
 
 namespace sitowiak::testing {
@@ -144,12 +145,60 @@ TEST_F(RelayTest, APostFromOutsideTheWriteListNeverReachesTheServer) {
         all += c.ReadLine();
         return all;
     });
-    EXPECT_NE(got.find("441 Twoje uprawnienia wykluczają wysyłanie artykułów\r\n"),
-              std::string::npos);
-    EXPECT_NE(got.find("200 reader\r\n"), std::string::npos);
-    EXPECT_NE(got.find("211 1 1 1 g\r\n"), std::string::npos);
+    // In the order of the commands; MODE READER says 201 to a reader that
+    // may not post.
+    EXPECT_EQ(got,
+              "201 reader\r\n441 Twoje uprawnienia wykluczają wysyłanie artykułów\r\n"
+              "211 1 1 1 g\r\n");
     for (const std::string& line : upstream.Lines()) EXPECT_FALSE(line.starts_with("POST"));
     EXPECT_EQ(upstream.Lines().size(), 2u);
+}
+
+// Every way of handing the server an article, spelled as the server reads
+// commands, is refused to a reader outside the write list in the order of
+// its commands; COMPRESS and STARTTLS are answered by the proxy and left
+// out of the capabilities. None of it reaches the server.
+TEST_F(RelayTest, NoWayAroundTheWriteListAndNoStreamThatHidesCommands) {
+    m_core->Settings().WriteAccess = "10.*";
+    CommandServer upstream;
+    upstream.answer = [](const std::string& line) -> std::string {
+        if (line == "CAPABILITIES\r\n")
+            return "101 Capability list:\r\nVERSION 2\r\nCOMPRESS DEFLATE\r\nIHAVE\r\n"
+                   "OVER\r\nPOST\r\nstarttls\r\n.\r\n";
+        if (line == "DATE\r\n") return "111 20261207120000\r\n";
+        return "500 what?\r\n";
+    };
+    Listen(upstream.server);
+    const std::string refusal = "Twoje uprawnienia wykluczają wysyłanie artykułów\r\n";
+    const std::string capabilities = "101 Capability list:\r\nVERSION 2\r\nOVER\r\n.\r\n";
+    auto got = Reader([&](PeerConnection& c) {
+        std::string all = c.ReadLine();
+        c.Send(
+            " POST\r\n\tpost\r\nIHAVE <i@d>\r\nPOST\nCHECK <c@d>\r\n"
+            "TAKETHIS <t@d>\r\nFrom: x\r\n\r\nPOST\r\n.\r\nXBATCH 10\r\n"
+            "COMPRESS DEFLATE\r\nstarttls\r\nCAPABILITIES\r\nDATE\r\n");
+        all += c.ReadUntil("111 20261207120000\r\n");
+        return all;
+    });
+    EXPECT_EQ(got, "201 news.test ready\r\n441 " + refusal + "441 " + refusal + "435 " + refusal +
+                       "441 " + refusal + "438 <c@d> " + refusal + "439 <t@d> " + refusal + "502 " +
+                       refusal + std::string(proxy::nntp::kCompressRefused) +
+                       std::string(proxy::nntp::kStartTlsRefused) + capabilities +
+                       "111 20261207120000\r\n");
+    EXPECT_EQ(upstream.Lines(), (std::vector<std::string>{"CAPABILITIES\r\n", "DATE\r\n"}));
+
+    // A reader that may post sees posting offered, but still no COMPRESS.
+    m_core->Settings().WriteAccess = "127.0.0.1";
+    got = Reader([&](PeerConnection& c) {
+        std::string all = c.ReadLine();
+        c.Send("CAPABILITIES\r\nCOMPRESS DEFLATE\r\n");
+        all += c.ReadUntil("\r\n.\r\n");
+        return all + c.ReadLine();
+    });
+    EXPECT_EQ(got,
+              "200 news.test ready\r\n101 Capability list:\r\nVERSION 2\r\nIHAVE\r\n"
+              "OVER\r\nPOST\r\n.\r\n" +
+                  std::string(proxy::nntp::kCompressRefused));
 }
 
 TEST_F(RelayTest, APermittedPostIsCollectedAndSentWithTheFooter) {
@@ -235,23 +284,45 @@ TEST_F(RelayTest, AnUnfinishedHeldReplyStillReachesTheReaderWhenTheServerCloses)
     EXPECT_EQ(got, "220 1 <a@b>\r\nSubject: cut\r\n\r\nhalf a bo");
 }
 
-TEST_F(RelayTest, ARefusedOrUnknownNewsServerClosesTheReaderWithoutAByte) {
+// A news server that cannot be reached leaves the reader one 400 line that
+// names the server and the reason, then the close; the log says the same.
+TEST_F(RelayTest, AnUnreachableNewsServerLeavesTheReaderOneLineThatSaysWhy) {
+    m_core->Settings().Logowanie = true;
     int closedPort;
     {
         ScriptedServer gone([](PeerConnection&) {});
         closedPort = gone.Port();
     }
     Listen(closedPort);
+    const std::string prefix = "400 Brak połączenia z serwerem grup ";
     bool closed = false;
     auto got = Reader([&](PeerConnection& c) { return c.ReadToClose(&closed); });
     EXPECT_TRUE(closed);
-    EXPECT_EQ(got, "");
+    const std::string refused =
+        prefix + "127.0.0.1:" + std::to_string(closedPort) + ": serwer odmówił połączenia\r\n";
+    EXPECT_EQ(got, refused);
+    auto logged = std::find_if(m_log.entries.begin(), m_log.entries.end(), [](const auto& e) {
+        return e.title == "Błąd połączenia z serwerem";
+    });
+    ASSERT_NE(logged, m_log.entries.end());
+    EXPECT_EQ(logged->text, refused);
 
+    // A server that resets the connection before its greeting.
+    ScriptedServer resetting([](PeerConnection& c) { c.Reset(); });
+    m_core->Settings().RemotePort = std::to_string(resetting.Port());
+    got = Reader([&](PeerConnection& c) { return c.ReadToClose(&closed); });
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(got, prefix + "127.0.0.1:" + std::to_string(resetting.Port()) +
+                       ": serwer zerwał połączenie przed powitaniem\r\n");
+
+    // A name that does not resolve (or no name service at all on this machine).
     m_core->Settings().Address = "no-such-host.invalid";
-    closed = false;
     got = Reader([&](PeerConnection& c) { return c.ReadToClose(&closed, 15000); }, 20000);
     EXPECT_TRUE(closed);
-    EXPECT_EQ(got, "");
+    const std::string named = prefix + "no-such-host.invalid:" + std::to_string(resetting.Port());
+    EXPECT_TRUE(got == named + ": nieznana nazwa serwera\r\n" ||
+                got == named + ": serwer nazw nie odpowiada\r\n")
+        << got;
 }
 
 TEST_F(RelayTest, TheReadListAdmitsAndTheStatusBarCounts) {
@@ -357,17 +428,17 @@ int SocketOptionOf(int localPort, int peerPort, int name) {
 TEST_F(RelayTest, ALongReplyLeavesTheReaderUncorkedAndBothSidesWithoutNagle) {
     std::string body;
     for (int i = 0; body.size() < 300000; ++i) body += "line " + std::to_string(i) + "\r\n";
-    const std::string reply = "222 1 <b@c> body\r\n" + body + ".\r\n";
+    const std::string reply = "215 list follows\r\n" + body + ".\r\n";
     ScriptedServer upstream([&](PeerConnection& c) {
         c.Send(kGreeting);
-        if (c.ReadLine().starts_with("BODY")) c.Send(reply);
+        if (c.ReadLine().starts_with("LIST")) c.Send(reply);
         c.ReadLine();
     });
     Listen(upstream);
     int proxyPort = ProxyPort(), upstreamPort = upstream.Port();
     auto got = Reader([&](PeerConnection& c) {
         c.ReadLine();
-        c.Send("BODY 1\r\n");
+        c.Send("LIST\r\n");
         std::string all = c.ReadUntil("\r\n.\r\n");
         // The relay is idle now: read its sockets' options before leaving.
         all += " cork=" + std::to_string(SocketOptionOf(proxyPort, 0, TCP_CORK));

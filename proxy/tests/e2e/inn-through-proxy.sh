@@ -82,7 +82,29 @@ start_proxy "us-ascii" "text/plain" "127.0.0.1"
 run charset us-ascii
 start_proxy "windows-1250" "text/html" "127.0.0.1"
 run content text/html
+# Python's nntplib takes the OVER path when CAPABILITIES offers OVER.
+start_proxy "utf-8" "" "127.0.0.1"
+python3 -W ignore - "$proxy_port" <<'PY' || { echo "FAIL: nntplib OVER path"; status=1; }
+import nntplib, sys
+with nntplib.NNTP("127.0.0.1", int(sys.argv[1]), readermode=True) as n:
+    assert "OVER" in n.getcapabilities(), "OVER not offered"
+    _, _, first, last, _ = n.group("pl.test")
+    _, overviews = n.over((first, last))
+    subjects = [fields["subject"] for _, fields in overviews]
+    assert any("Próba zażółć" in s for s in subjects), subjects
+    assert not any("=?" in s for s in subjects), subjects
+PY
+
 start_proxy "" "" "10.*;localhost"
-run refused
+out=$(SITOWIAK_PROXY_PORT=$proxy_port SITOWIAK_NEWS_PORT=$news_port \
+      perl "$here/nntp-client.pl" refused) || status=1
+printf '%s\n' "$out" | grep -v '^BYPASS-IDS'
+# The refused commands left nothing in INN's spool.
+for id in $(printf '%s\n' "$out" | sed -n 's/^BYPASS-IDS //p'); do
+    if grep -rqF -- "$id" "$work/inn/spool/articles"; then
+        echo "FAIL: $id is in INN's spool"; status=1
+    fi
+done
+printf '%s\n' "$out" | grep -q '^BYPASS-IDS <' || { echo "FAIL: no bypass ids"; status=1; }
 stop_proxy
 exit $status

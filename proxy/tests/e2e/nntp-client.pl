@@ -42,7 +42,56 @@ my @plain = (
 my $n = connect_to($proxy);
 check($n->message =~ /InterNetNews|ready/i, "greeting of the news server comes first");
 
+# One command on the connection, with its status line and, for a multi-line
+# reply, its lines.
+sub ask {
+    my ($c, @command) = @_;
+    $c->command(@command);
+    my $ok = $c->response;
+    my $lines = ($c->code =~ /^(100|101|215|220|221|222|224|225|230|231)$/) ? $c->read_until_dot : [];
+    return ($c->code, $lines);
+}
+
+# Bytes as a reader writes them, on a raw connection; returns the status line.
+sub raw_exchange {
+    my ($sock, $bytes) = @_;
+    print $sock $bytes;
+    my $line = <$sock>;
+    return defined $line ? $line : '';
+}
+
 if ($mode eq 'refused') {
+    check($n->code == 201, "MODE READER answered 201 outside the write list (got " . $n->code . ")");
+    check(!$n->postok, "the reader is told it may not post");
+    # Every spelling of a command that hands the server an article.
+    require IO::Socket::INET;
+    my $sock = IO::Socket::INET->new(PeerAddr => "127.0.0.1:$proxy", Timeout => 10)
+        or die "cannot connect to the proxy";
+    $sock->autoflush(1);
+    my $greeting = <$sock>;
+    check($greeting =~ /^201 /, "greeting says 201 outside the write list: $greeting");
+    my @bypass = (" POST\r\n", "\tpost\r\n", "IHAVE <ID>\r\n", "POST\n");
+    my @codes = (441, 441, 435, 441);
+    my @ids;
+    for my $i (0 .. $#bypass) {
+        my $bid = "<sitowiak-bypass-$$-$i\@test.example>";
+        push @ids, $bid;
+        (my $command = $bypass[$i]) =~ s/<ID>/$bid/;
+        my $line = raw_exchange($sock, $command);
+        check($line =~ /^$codes[$i] /, "'$command' refused with $codes[$i]: $line");
+        # Had the command reached the server, this article would be stored.
+        if ($line =~ /^3/) {
+            print $sock "From: x\@test.example\r\nNewsgroups: pl.test\r\nSubject: bypass\r\n"
+                . "Message-ID: $bid\r\n\r\nbypass\r\n.\r\n";
+            <$sock>;
+        }
+    }
+    close $sock;
+    my $server = connect_to($direct);
+    $server->group("pl.test");
+    check(!defined $server->nntpstat($_), "$_ never reached the server") for @ids;
+    $server->quit;
+    print "BYPASS-IDS @ids\n";
     my $ok = $n->post(\@plain);
     check(!$ok, "POST from outside the write list is refused");
     check($n->code == 441, "refusal code is 441 (got " . $n->code . ")");
@@ -91,6 +140,39 @@ check(defined $mine, "our article is in the overview");
 if (defined $mine && $mode eq 'charset' && $arg eq 'utf-8') {
     check($over->{$mine}[0] =~ /Próba zażółć/, "overview subject decoded to UTF-8");
 }
+
+# The commands newer readers use give what XOVER and ARTICLE give.
+my ($code, $lines) = ask($n, "OVER", "$first-$last");
+check($code == 224, "OVER through the proxy ($code)");
+my ($overLine) = grep { /\t\Q$id\E\t/ } @$lines;
+check(defined $overLine, "our article is in the OVER reply");
+if (defined $mine && defined $overLine) {
+    my @fields = split /\t/, $overLine;
+    check($fields[1] eq $over->{$mine}[0], "OVER gives the subject XOVER gives");
+}
+my $subjects = $n->xhdr("Subject", "$first-$last") // {};
+my ($number) = grep { $over->{$_}[3] eq $id } keys %$over;
+check(defined $number && defined $subjects->{$number}, "XHDR subject through the proxy");
+if (defined $number && defined $subjects->{$number}) {
+    check($subjects->{$number} eq $over->{$number}[0], "XHDR subject is the overview's subject");
+    if ($mode eq 'charset' && $arg eq 'utf-8') {
+        check($subjects->{$number} =~ /Próba zażółć/, "XHDR subject decoded to UTF-8");
+    }
+}
+my $head = join('', @{ $n->head($id) // [] });
+my $body = join('', @{ $n->body($id) // [] });
+check($head ne '' && $body ne '', "HEAD and BODY through the proxy");
+check($head . "\n" . $body eq $article, "HEAD and BODY together are what ARTICLE gives");
+
+($code, $lines) = ask($n, "CAPABILITIES");
+check($code == 101, "CAPABILITIES through the proxy");
+check(!grep({ /^(COMPRESS|STARTTLS)\b/i } @$lines), "no COMPRESS or STARTTLS offered");
+($code) = ask($n, "COMPRESS", "DEFLATE");
+check($code == 502, "COMPRESS answered 502 by the proxy ($code)");
+($code) = ask($n, "STARTTLS");
+check($code == 502, "STARTTLS answered 502 by the proxy ($code)");
+check(defined $n->date, "the connection goes on in plain text");
+
 $n->quit;
 print "$passed passed, $failed failed\n";
 exit($failed ? 1 : 0);
