@@ -1,7 +1,5 @@
 #include "LogText.h"
 
-#include <QByteArrayView>
-
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -25,14 +23,34 @@ std::string Printable(std::string_view bytes) {
     return out;
 }
 
+// Which bytes of `word` equal `c`: their high bit set, the rest clear.
+uint64_t Equal(uint64_t word, char c) {
+    constexpr uint64_t kLow = 0x7F7F7F7F7F7F7F7FULL;
+    uint64_t x = word ^ (0x0101010101010101ULL * static_cast<unsigned char>(c));
+    return ~(((x & kLow) + kLow) | x) & ~kLow;
+}
+
 // How many bytes of `word` have their high bit set.
 size_t HighBits(uint64_t word) {
     constexpr uint64_t kOnes = 0x0101010101010101ULL;
     return static_cast<size_t>((((word >> 7) & kOnes) * kOnes) >> 56);
 }
 
+size_t CrLfPairs(std::string_view bytes) {
+    size_t pairs = 0, i = 0;
+    for (; i + 9 <= bytes.size(); i += 8) {
+        uint64_t here, next;
+        std::memcpy(&here, bytes.data() + i, 8);
+        std::memcpy(&next, bytes.data() + i + 1, 8);
+        pairs += HighBits(Equal(here, '\r') & Equal(next, '\n'));
+    }
+    for (; i + 1 < bytes.size(); ++i) pairs += bytes[i] == '\r' && bytes[i + 1] == '\n';
+    return pairs;
+}
+
 bool EndsWithBreak(std::string_view bytes) {
-    if (bytes.empty()) return true;
+    // A byte order mark alone decodes to nothing.
+    if (bytes.empty() || bytes == "\xEF\xBB\xBF") return true;
     char last = bytes.back();
     if (last == '\r' || last == '\n') return true;
     // U+2029 and the two frame marks U+FDD0 and U+FDD1 break the line in
@@ -43,45 +61,15 @@ bool EndsWithBreak(std::string_view bytes) {
 
 }  // namespace
 
-// Valid UTF-8 decodes to one UTF-16 unit per byte that is not a
-// continuation byte (10xxxxxx), plus one more for each lead of four bytes
-// (11110xxx, beyond U+FFFF); a CR LF pair becomes one line break.
-std::optional<BodyShape> ShapeOfBody(std::string_view bytes) {
+BodyShape ShapeOfBody(std::string_view bytes, bool hex) {
+    // A full line of the dump: offset, 16 bytes in hex, 16 as characters
+    // and the break; a last line of n bytes 54 + n.
+    if (hex)
+        return {static_cast<qsizetype>(bytes.size() / 16 * 70 +
+                                       (bytes.size() % 16 > 0 ? 54 + bytes.size() % 16 : 0)),
+                true};
     bytes = bytes.substr(0, bytes.find('\0'));
-    // A leading byte order mark is dropped by the decoder.
-    if (bytes.starts_with("\xEF\xBB\xBF")) return std::nullopt;
-    if (!QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())).isValidUtf8())
-        return std::nullopt;
-    constexpr uint64_t kHigh = 0x8080808080808080ULL;
-    const size_t size = bytes.size();
-    size_t continuations = 0, fourByteLeads = 0, i = 0;
-    for (; i + 8 <= size; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, bytes.data() + i, 8);
-        if ((word & kHigh) == 0) continue;
-        continuations += HighBits(word & ~(word << 1));
-        fourByteLeads += HighBits(word & (word << 1) & (word << 2) & (word << 3));
-    }
-    for (; i < size; ++i) {
-        auto c = static_cast<unsigned char>(bytes[i]);
-        continuations += (c & 0xC0) == 0x80;
-        fourByteLeads += c >= 0xF0;
-    }
-    size_t pairs = 0;
-    for (size_t cr = bytes.find('\r'); cr != std::string_view::npos; cr = bytes.find('\r', cr + 1))
-        pairs += cr + 1 < size && bytes[cr + 1] == '\n';
-    return BodyShape{static_cast<qsizetype>(size - continuations + fourByteLeads - pairs),
-                     EndsWithBreak(bytes)};
-}
-
-std::optional<BodyShape> ShapeOfHexBody(std::string_view bytes) {
-    for (char c : bytes)
-        if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
-    // A full line "0000 " + 48 + 16 characters and its break; a last line of
-    // n bytes 54 + n with its break.
-    qsizetype full = static_cast<qsizetype>(bytes.size() / 16);
-    qsizetype rest = static_cast<qsizetype>(bytes.size() % 16);
-    return BodyShape{full * 70 + (rest > 0 ? 54 + rest : 0), true};
+    return {static_cast<qsizetype>(bytes.size() - CrLfPairs(bytes)), EndsWithBreak(bytes)};
 }
 
 QString BodyText(std::string_view bytes) {

@@ -5,7 +5,6 @@
 #include <QLocale>
 #include <QString>
 
-#include <optional>
 #include <string_view>
 
 namespace sitowiak::log {
@@ -17,19 +16,16 @@ namespace sitowiak::log {
 // ends with a line end ends with an empty line.
 QString BodyText(std::string_view bytes);
 
-// What BodyText(bytes) would give, without building it: its length in
-// UTF-16 code units and whether its last line is empty (the text ends with a
-// line or paragraph break, or is empty). Known without decoding for valid
-// UTF-8 without a leading byte order mark; otherwise nullopt, and the caller
-// builds the text.
+// What the text control will hold for a body, told from its bytes without
+// preparing the text: its size, counted as the bytes of the text in UTF-8
+// with each line end as one (never fewer than the characters it shows, and
+// exactly as many for ASCII), and whether its last line is empty. Of
+// BodyText(bytes), or with `hex` of BodyText(HexDump(bytes)).
 struct BodyShape {
-    qsizetype length;
+    qsizetype size;
     bool endsWithBreak;
 };
-std::optional<BodyShape> ShapeOfBody(std::string_view bytes);
-
-// The same for BodyText(HexDump(bytes)); known when every byte is below 0x80.
-std::optional<BodyShape> ShapeOfHexBody(std::string_view bytes);
+BodyShape ShapeOfBody(std::string_view bytes, bool hex);
 
 // The header line's date and time: the locale's short date and its long
 // time without a time-zone name.

@@ -39,13 +39,6 @@ private:
     QWidget* m_widget;
 };
 
-// Whether the last line of a prepared text is empty.
-bool EndsWithBreak(const QString& text) {
-    if (text.isEmpty()) return true;
-    char16_t last = text.back().unicode();
-    return last == u'\n' || last == 0x2029 || last == 0xFDD0 || last == 0xFDD1;
-}
-
 // How long one pass may put entries into the control, in milliseconds.
 constexpr qint64 kPassBudget = 8;
 
@@ -112,9 +105,8 @@ void TLog::SetEntryTitle(const std::string& title) {
 }
 
 // Queues the header line and the bytes up to their first zero byte, at most
-// maxEntryBytes of them, as text or hex dump; a cut entry says so. The
-// body's text is prepared now only when its size cannot be told from the
-// bytes.
+// maxEntryBytes of them, to be shown as text or hex dump; a cut entry says
+// so. Their text is prepared when they go into the control.
 void TLog::AddEntry(const std::string& text) {
     if (!isVisible()) show();
     std::string_view bytes(text.c_str());
@@ -124,30 +116,22 @@ void TLog::AddEntry(const std::string& text) {
     Queued entry{
         .color = m_entryColor,
         .header = m_clock.Format(QDateTime::currentDateTime()) + QLatin1Char(' ') + Q(m_entryTitle),
-        .body = {},
         .tail = {},
         .bytes = {},
-        .hex = Debugstring1->isChecked(),
-        .prepared = false};
-    std::optional<BodyShape> shape = entry.hex ? ShapeOfHexBody(bytes) : ShapeOfBody(bytes);
-    if (shape) {
-        entry.bytes.assign(bytes);
-    } else {
-        entry.body = entry.hex ? BodyText(HexDump(bytes)) : BodyText(bytes);
-        entry.prepared = true;
-        shape = BodyShape{entry.body.size(), EndsWithBreak(entry.body)};
-    }
+        .hex = Debugstring1->isChecked()};
+    BodyShape shape = ShapeOfBody(bytes, entry.hex);
+    entry.bytes.assign(bytes);
     if (hidden > 0) entry.tail = QStringLiteral("\n(%1 more bytes not shown)").arg(hidden);
 
     // Entries are separated by one blank line unless the log's last line is
     // already empty; the first entry of an empty log starts on its first
-    // line.
+    // line. Their size is known before their text is prepared.
     int prefix = m_entries.empty() ? 0 : (m_endsWithBreak ? 1 : 2);
-    qsizetype chars = prefix + entry.header.size() + 1 + shape->length + entry.tail.size();
+    qsizetype chars = prefix + entry.header.size() + 1 + shape.size + entry.tail.size();
     m_entries.push_back({.separator = prefix == 2, .prefix = prefix, .chars = chars, .lines = 0});
     m_queue.push_back(std::move(entry));
     m_chars += chars;
-    m_endsWithBreak = m_queue.back().tail.isEmpty() && shape->endsWithBreak;
+    m_endsWithBreak = m_queue.back().tail.isEmpty() && shape.endsWithBreak;
     TrimToLimits();
     SchedulePass();
 }
@@ -248,13 +232,12 @@ qsizetype TLog::RemoveDropped() {
 }
 
 void TLog::Insert(Queued& entry, Extent& extent) {
-    if (!entry.prepared)
-        entry.body = entry.hex ? BodyText(HexDump(entry.bytes)) : BodyText(entry.bytes);
+    QString body = entry.hex ? BodyText(HexDump(entry.bytes)) : BodyText(entry.bytes);
     QString inserted = QString(extent.prefix, QLatin1Char('\n'));
     inserted.reserve(extent.chars);
     inserted += entry.header;
     inserted += QLatin1Char('\n');
-    inserted += entry.body;
+    inserted += body;
     inserted += entry.tail;
     QTextDocument* document = LogWnd->document();
     QTextCursor cursor(document);

@@ -13,9 +13,9 @@
 // three times as long, so the event loop and the relay keep most of the
 // processor during a burst. The limits are applied as entries are queued,
 // to the log as it will be shown, so an entry that would be trimmed before
-// it is seen never reaches the control (nor has its text prepared, when its
-// size is known from its bytes). Once the queue is empty the control shows
-// exactly what adding each entry at once would have shown.
+// it is seen never reaches the control nor has its text prepared. Once the
+// queue is empty the control shows exactly what adding each entry at once
+// would have shown.
 #pragma once
 
 #include <QAction>
@@ -36,6 +36,8 @@ namespace sitowiak::log {
 // The text control lays out every line added and keeps it: measured here,
 // 4 Mi characters of log take about 150 MB, and an entry of 64 KiB shown as
 // a hex dump (4096 lines) takes about a tenth of a second to add.
+// Characters are counted as the UTF-8 bytes that show them, each line end
+// as one: at least as many as the control holds, told without decoding.
 struct LogLimits {
     int maxEntries = 20000;
     qsizetype maxChars = 4 * 1024 * 1024;
@@ -87,16 +89,14 @@ private:
         qsizetype chars;
         int lines;
     };
-    // An entry not yet in the control: its header, and its body either
-    // prepared or as bytes to be prepared when it goes in.
+    // An entry not yet in the control: its header, its bytes, and the line
+    // that says how many more were not shown.
     struct Queued {
         Rgb color;
         QString header;
-        QString body;
         QString tail;
         std::string bytes;
         bool hex;
-        bool prepared;
     };
 
     void CreateLogWnd();
