@@ -88,6 +88,13 @@ HeaderClock::HeaderClock(const QLocale& locale)
     m_showsMilliseconds = m_timeFormat.contains(QLatin1Char('z'));
 }
 
+// The clock is read without a time zone; only a new second is converted.
+QString HeaderClock::FormatNow() const {
+    qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now / 1000 == m_lastSecond && !m_showsMilliseconds) return m_lastText;
+    return Format(QDateTime::fromMSecsSinceEpoch(now));
+}
+
 QString HeaderClock::Format(const QDateTime& when) const {
     qint64 second = when.toSecsSinceEpoch();
     if (second == m_lastSecond && !m_showsMilliseconds) return m_lastText;

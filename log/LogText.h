@@ -33,6 +33,7 @@ class HeaderClock {
 public:
     explicit HeaderClock(const QLocale& locale);
     QString Format(const QDateTime& when) const;
+    QString FormatNow() const;
 
 private:
     QLocale m_locale;

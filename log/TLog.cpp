@@ -39,8 +39,12 @@ private:
     QWidget* m_widget;
 };
 
-// How long one pass may put entries into the control, in milliseconds.
+// How long one pass may put entries into the control, in milliseconds, and
+// how many times as long the next one waits.
 constexpr qint64 kPassBudget = 8;
+constexpr qint64 kPauseFactor = 4;
+// Buffers of trimmed entries kept for the next ones.
+constexpr size_t kSpareBuffers = 16;
 
 }  // namespace
 
@@ -113,13 +117,18 @@ void TLog::AddEntry(const std::string& text) {
     size_t hidden =
         bytes.size() > m_limits.maxEntryBytes ? bytes.size() - m_limits.maxEntryBytes : 0;
     bytes.remove_suffix(hidden);
-    Queued entry{
-        .color = m_entryColor,
-        .header = m_clock.Format(QDateTime::currentDateTime()) + QLatin1Char(' ') + Q(m_entryTitle),
-        .tail = {},
-        .bytes = {},
-        .hex = Debugstring1->isChecked()};
+    Queued entry{.color = m_entryColor,
+                 .header = m_clock.FormatNow() + QLatin1Char(' ') + Q(m_entryTitle),
+                 .tail = {},
+                 .bytes = {},
+                 .hex = Debugstring1->isChecked()};
     BodyShape shape = ShapeOfBody(bytes, entry.hex);
+    // Into the buffer of an entry trimmed before: fresh memory of this size
+    // costs a page fault per page.
+    if (!m_spare.empty()) {
+        entry.bytes = std::move(m_spare.back());
+        m_spare.pop_back();
+    }
     entry.bytes.assign(bytes);
     if (hidden > 0) entry.tail = QStringLiteral("\n(%1 more bytes not shown)").arg(hidden);
 
@@ -162,6 +171,8 @@ void TLog::DropOldest(size_t count) {
         m_chars -= m_entries[i].chars;
     }
     m_entries.erase(m_entries.begin(), m_entries.begin() + static_cast<ptrdiff_t>(count));
+    for (size_t i = 0; i < count - shown && m_spare.size() < kSpareBuffers; ++i)
+        m_spare.push_back(std::move(m_queue[i].bytes));
     m_queue.erase(m_queue.begin(), m_queue.begin() + static_cast<ptrdiff_t>(count - shown));
     m_shown -= shown;
     Extent& front = m_entries.front();
@@ -206,7 +217,7 @@ void TLog::Pass(qint64 budget) {
     }
     if (Refresh1->isChecked()) PlaceCaret(LogWnd->document()->characterCount() - 1);
     if (budget >= 0) {
-        m_pause = 3 * took.elapsed();
+        m_pause = kPauseFactor * took.elapsed();
         m_sincePass.start();
     }
     if (!m_queue.empty()) SchedulePass();

@@ -10,7 +10,7 @@
 // Adding an entry only queues it: the text control lays out every line it
 // takes, far slower than the relay moves bytes. Entries reach the control
 // in passes on a timer, each pass bounded in time and followed by a pause
-// three times as long, so the event loop and the relay keep most of the
+// four times as long, so the event loop and the relay keep most of the
 // processor during a burst. The limits are applied as entries are queued,
 // to the log as it will be shown, so an entry that would be trimmed before
 // it is seen never reaches the control nor has its text prepared. Once the
@@ -27,6 +27,8 @@
 #include <QWidget>
 
 #include <deque>
+#include <string>
+#include <vector>
 
 #include "log/LogSink.h"
 #include "log/LogText.h"
@@ -120,6 +122,7 @@ private:
     // rest are m_queue, in order.
     std::deque<Extent> m_entries;
     std::deque<Queued> m_queue;
+    std::vector<std::string> m_spare;
     size_t m_shown = 0;
     // Characters of the log with its final paragraph end, as the control's
     // characterCount() will be.
