@@ -1,7 +1,5 @@
 #include "LogText.h"
 
-#include <cstdint>
-#include <cstring>
 #include <string>
 
 namespace sitowiak::log {
@@ -23,28 +21,10 @@ std::string Printable(std::string_view bytes) {
     return out;
 }
 
-// Which bytes of `word` equal `c`: their high bit set, the rest clear.
-uint64_t Equal(uint64_t word, char c) {
-    constexpr uint64_t kLow = 0x7F7F7F7F7F7F7F7FULL;
-    uint64_t x = word ^ (0x0101010101010101ULL * static_cast<unsigned char>(c));
-    return ~(((x & kLow) + kLow) | x) & ~kLow;
-}
-
-// How many bytes of `word` have their high bit set.
-size_t HighBits(uint64_t word) {
-    constexpr uint64_t kOnes = 0x0101010101010101ULL;
-    return static_cast<size_t>((((word >> 7) & kOnes) * kOnes) >> 56);
-}
-
 size_t CrLfPairs(std::string_view bytes) {
-    size_t pairs = 0, i = 0;
-    for (; i + 9 <= bytes.size(); i += 8) {
-        uint64_t here, next;
-        std::memcpy(&here, bytes.data() + i, 8);
-        std::memcpy(&next, bytes.data() + i + 1, 8);
-        pairs += HighBits(Equal(here, '\r') & Equal(next, '\n'));
-    }
-    for (; i + 1 < bytes.size(); ++i) pairs += bytes[i] == '\r' && bytes[i + 1] == '\n';
+    size_t pairs = 0;
+    for (size_t cr = bytes.find('\r'); cr != std::string_view::npos; cr = bytes.find('\r', cr + 1))
+        pairs += cr + 1 < bytes.size() && bytes[cr + 1] == '\n';
     return pairs;
 }
 

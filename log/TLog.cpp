@@ -41,8 +41,11 @@ private:
 
 // How long one pass may put entries into the control, in milliseconds, and
 // how many times as long the next one waits.
+// A pass during a burst waits six times its length, so the relay keeps most
+// of the processor; once entries stop coming, the queue drains at half.
 constexpr qint64 kPassBudget = 8;
-constexpr qint64 kPauseFactor = 4;
+constexpr qint64 kBurstPause = 6;
+constexpr qint64 kDrainPause = 1;
 // Buffers of trimmed entries kept for the next ones.
 constexpr size_t kSpareBuffers = 16;
 
@@ -141,6 +144,7 @@ void TLog::AddEntry(const std::string& text) {
     m_queue.push_back(std::move(entry));
     m_chars += chars;
     m_endsWithBreak = m_queue.back().tail.isEmpty() && shape.endsWithBreak;
+    m_arrived = true;
     TrimToLimits();
     SchedulePass();
 }
@@ -201,6 +205,8 @@ void TLog::Drain() {
 
 void TLog::Pass(qint64 budget) {
     m_pass.stop();
+    const bool arrived = m_arrived;
+    m_arrived = false;
     QElapsedTimer took;
     took.start();
     qsizetype caret = LogWnd->textCursor().position();
@@ -217,7 +223,7 @@ void TLog::Pass(qint64 budget) {
     }
     if (Refresh1->isChecked()) PlaceCaret(LogWnd->document()->characterCount() - 1);
     if (budget >= 0) {
-        m_pause = kPauseFactor * took.elapsed();
+        m_pause = (arrived ? kBurstPause : kDrainPause) * took.elapsed();
         m_sincePass.start();
     }
     if (!m_queue.empty()) SchedulePass();

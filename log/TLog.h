@@ -9,13 +9,12 @@
 //
 // Adding an entry only queues it: the text control lays out every line it
 // takes, far slower than the relay moves bytes. Entries reach the control
-// in passes on a timer, each pass bounded in time and followed by a pause
-// four times as long, so the event loop and the relay keep most of the
-// processor during a burst. The limits are applied as entries are queued,
-// to the log as it will be shown, so an entry that would be trimmed before
-// it is seen never reaches the control nor has its text prepared. Once the
-// queue is empty the control shows exactly what adding each entry at once
-// would have shown.
+// in passes on a timer, each pass bounded in time and followed, while
+// entries keep coming, by a pause six times as long, so the event loop and
+// the relay keep most of the processor during a burst. The limits are applied as entries are
+// queued, to the log as it will be shown, so an entry that would be trimmed before it is seen never
+// reaches the control nor has its text prepared. Once the queue is empty the control shows exactly
+// what adding each entry at once would have shown.
 #pragma once
 
 #include <QAction>
@@ -136,6 +135,8 @@ private:
     QTimer m_pass;
     QElapsedTimer m_sincePass;
     qint64 m_pause = 0;
+    // Whether entries came since the last pass began.
+    bool m_arrived = false;
 };
 
 }  // namespace sitowiak::log
