@@ -2,6 +2,10 @@
 
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace sitowiak::log {
 namespace {
 
@@ -21,10 +25,21 @@ std::string Printable(std::string_view bytes) {
     return out;
 }
 
+// Sixteen bytes at a time where the processor allows: a line of text has
+// one CR LF in about eighty bytes.
 size_t CrLfPairs(std::string_view bytes) {
-    size_t pairs = 0;
-    for (size_t cr = bytes.find('\r'); cr != std::string_view::npos; cr = bytes.find('\r', cr + 1))
-        pairs += cr + 1 < bytes.size() && bytes[cr + 1] == '\n';
+    size_t pairs = 0, i = 0;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+    for (; i + 17 <= bytes.size(); i += 16) {
+        __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + i));
+        __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + i + 1));
+        auto mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(here, cr), _mm_cmpeq_epi8(next, lf))));
+        for (; mask != 0; mask &= mask - 1) ++pairs;
+    }
+#endif
+    for (; i + 1 < bytes.size(); ++i) pairs += bytes[i] == '\r' && bytes[i + 1] == '\n';
     return pairs;
 }
 

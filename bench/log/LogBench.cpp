@@ -3,7 +3,10 @@
 // pair like the relay's receive and send), once into a sink that drops the
 // entries and once into the log window, alternating rounds. Prints the
 // throughput of each, their ratio, and the longest delay of a zero-length
-// posted event meanwhile: how long a new reader would wait for its turn.
+// posted event meanwhile: how long a new reader would wait for its turn,
+// and when the window showed the last entry.
+//
+//   bench_log [MB [ROUNDS [hex]]]    (hex: with "&Debugstring" checked)
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,6 +20,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "log/TLog.h"
 
@@ -114,23 +118,31 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100;
     int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+    bool hex = argc > 3 && std::strcmp(argv[3], "hex") == 0;
     const size_t total = megabytes * 1000 * 1000;
     const std::string body = Body(4 * 1024 * 1024);
-    std::printf("%zu MB in entries of %zu bytes, %d alternating rounds\n", megabytes, kChunk,
-                rounds);
+    std::printf("%zu MB in entries of %zu bytes, %d alternating rounds%s\n", megabytes, kChunk,
+                rounds, hex ? ", shown as hex dumps" : "");
     std::printf("%5s %12s %12s %8s %14s %14s %12s\n", "round", "null MB/s", "log MB/s", "ratio",
                 "null delay ms", "log delay ms", "drained s");
+    std::vector<double> ratios, delays;
     for (int r = 1; r <= rounds; ++r) {
         NullSink null;
         Round off = Burst(null, nullptr, body, total);
         log::TLog window;
         window.show();
+        if (hex) window.Debugstring1->trigger();
         Round on = Burst(window, &window, body, total);
         double mb = static_cast<double>(total) / 1e6;
         std::printf("%5d %12.1f %12.1f %8.2f %14.2f %14.2f %12.2f\n", r, mb / off.seconds,
-                    mb / on.seconds, off.seconds / on.seconds > 0 ? on.seconds / off.seconds : 0,
-                    off.maxDelay * 1e3, on.maxDelay * 1e3, on.drained);
+                    mb / on.seconds, on.seconds / off.seconds, off.maxDelay * 1e3,
+                    on.maxDelay * 1e3, on.drained);
         std::fflush(stdout);
+        ratios.push_back(on.seconds / off.seconds);
+        delays.push_back(on.maxDelay * 1e3);
     }
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("median ratio %.2f, longest delay with the log %.2f ms\n",
+                ratios[ratios.size() / 2], *std::max_element(delays.begin(), delays.end()));
     return 0;
 }
