@@ -16,17 +16,33 @@ namespace sitowiak::log {
 // ends with a line end ends with an empty line.
 QString BodyText(std::string_view bytes);
 
+// What the text control will hold for a body, told from its bytes without
+// preparing the text: its size, counted as the bytes of the text in UTF-8
+// with each line end as one (never fewer than the characters it shows, and
+// exactly as many for ASCII), and whether its last line is empty. Of
+// BodyText(bytes), or with `hex` of BodyText(HexDump(bytes)).
+struct BodyShape {
+    qsizetype size;
+    bool endsWithBreak;
+};
+BodyShape ShapeOfBody(std::string_view bytes, bool hex);
+
 // The header line's date and time: the locale's short date and its long
 // time without a time-zone name.
 class HeaderClock {
 public:
     explicit HeaderClock(const QLocale& locale);
     QString Format(const QDateTime& when) const;
+    QString FormatNow() const;
 
 private:
     QLocale m_locale;
     QString m_dateFormat;
     QString m_timeFormat;
+    // Whole seconds are formatted once: entries come in bursts.
+    bool m_showsMilliseconds;
+    mutable qint64 m_lastSecond = -1;
+    mutable QString m_lastText;
 };
 
 }  // namespace sitowiak::log

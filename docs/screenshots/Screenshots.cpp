@@ -133,6 +133,7 @@ int main(int argc, char** argv) {
 
     log::TLog log;
     FillLog(log);
+    log.Drain();
     Settle();
     ok &= Save(Framed(log.grab(), log.windowTitle()), dir, "log-window.png");
     ok &= Save(frame::ProductIconPixmap(48), dir, "icon-48.png");
