@@ -9,6 +9,7 @@
 // socket delivers anything that is not a prefix of what the server sent.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -100,6 +101,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         sock.SetTlsTimeoutMs(0);  // the script ends every run by closing
         sock.Connect();
         int peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        // Every piece leaves at once (no waiting for the client's ACK).
+        const int one = 1;
+        ::setsockopt(peer, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         std::string pending = startTls ? "382 go ahead\r\n" : "";
         std::size_t sent = 0;
         bool payloadQueued = false;
