@@ -7,6 +7,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -84,6 +85,9 @@ inline std::string WritePem(const Identity& id, const std::string& path) {
 struct ServerCtx {
     SSL_CTX* ctx;
     explicit ServerCtx(const Identity& id) : ctx(SSL_CTX_new(TLS_server_method())) {
+        // OpenSSL writes to its descriptor without MSG_NOSIGNAL: an alert to
+        // a client that has already gone would otherwise end the process.
+        std::signal(SIGPIPE, SIG_IGN);
         SSL_CTX_use_certificate(ctx, id.cert);
         SSL_CTX_use_PrivateKey(ctx, id.key);
     }
