@@ -17,7 +17,7 @@ constexpr char kEchoBackspace[] = {kBackspace, ' ', kBackspace};
 
 }  // namespace
 
-TCustomLineWSocket::TCustomLineWSocket(TCustomWSocket* AOwner) : TCustomSocksWSocket(AOwner) {}
+TCustomLineWSocket::TCustomLineWSocket(TCustomWSocket* AOwner) : TCustomTlsWSocket(AOwner) {}
 
 void TCustomLineWSocket::SetLineMode(bool Value) {
     if (Value == m_lineMode) return;
@@ -33,7 +33,7 @@ void TCustomLineWSocket::HandleMessage(const platform::ChannelMessage& Msg) {
     if (Msg.Msg == WM_TRIGGER_DATA_AVAILABLE)
         CallGuarded([this] { Redeliver(); });
     else
-        TCustomSocksWSocket::HandleMessage(Msg);
+        TCustomTlsWSocket::HandleMessage(Msg);
 }
 
 // Delivers buffered bytes under the current mode; ends when a pass takes
@@ -56,12 +56,12 @@ void TCustomLineWSocket::Redeliver() {
 
 // Buffered lines need no readiness of the socket to be delivered.
 void TCustomLineWSocket::Resume() {
-    TCustomSocksWSocket::Resume();
+    TCustomTlsWSocket::Resume();
     if (m_rcvdCnt > 0) PostMessage(WM_TRIGGER_DATA_AVAILABLE);
 }
 
 int TCustomLineWSocket::GetRcvdCount() {
-    return m_lineMode ? m_lineLength : TCustomSocksWSocket::GetRcvdCount();
+    return m_lineMode ? m_lineLength : TCustomTlsWSocket::GetRcvdCount();
 }
 
 int TCustomLineWSocket::TakeFront(void* Buffer, int Count) {
@@ -80,7 +80,7 @@ int TCustomLineWSocket::RawRead(void* Buffer, int BufferSize, int Flags) {
     }
     if (BufferSize > 0 && !m_lineMode && m_rcvdCnt > 0)
         return TakeFront(Buffer, std::min(BufferSize, m_rcvdCnt));
-    return TCustomSocksWSocket::RawRead(Buffer, BufferSize, Flags);
+    return TCustomTlsWSocket::RawRead(Buffer, BufferSize, Flags);
 }
 
 // Moves the buffered bytes to the start and makes room for Extra more
@@ -97,7 +97,7 @@ void TCustomLineWSocket::MakeRoom(int Extra) {
 // Reads what waits on the network after the buffered bytes; returns the
 // count (0 or less when nothing came).
 int TCustomLineWSocket::ReadNew() {
-    int count = TCustomSocksWSocket::GetRcvdCount();
+    int count = TCustomTlsWSocket::GetRcvdCount();
     if (count < 0) return 0;
     if (count == 0) count = kDefaultReadSize;
     MakeRoom(count);
@@ -107,8 +107,8 @@ int TCustomLineWSocket::ReadNew() {
 }
 
 bool TCustomLineWSocket::TriggerDataAvailable(int Error) {
-    if (!m_lineMode || m_lineEnd.empty() || SocksNegotiating())
-        return TCustomSocksWSocket::TriggerDataAvailable(Error);
+    if (!m_lineMode || m_lineEnd.empty() || SocksNegotiating() || TlsHandshaking())
+        return TCustomTlsWSocket::TriggerDataAvailable(Error);
     // Lines left by a pass that stopped go first; nothing new is read
     // while they wait (a line being delivered is what a read returns).
     if (m_linesWaiting && !DeliverLines(0)) return true;
@@ -167,7 +167,7 @@ bool TCustomLineWSocket::DeliverLines(int SearchFrom) {
 bool TCustomLineWSocket::DeliverLine() {
     while (m_lineMode && m_lineLength > 0) {
         const int before = m_lineLength;
-        if (!TCustomSocksWSocket::TriggerDataAvailable(0)) {
+        if (!TCustomTlsWSocket::TriggerDataAvailable(0)) {
             m_head += m_lineLength;
             m_rcvdCnt -= m_lineLength;
             m_lineLength = 0;
@@ -207,7 +207,7 @@ void TCustomLineWSocket::TriggerSessionClosed(int Error) {
         m_head = m_rcvdCnt = m_lineLength = 0;
         m_linesWaiting = false;
     }
-    TCustomSocksWSocket::TriggerSessionClosed(Error);
+    TCustomTlsWSocket::TriggerSessionClosed(Error);
 }
 
 // Before the close is reported: the complete lines that still wait (also
@@ -219,7 +219,7 @@ void TCustomLineWSocket::DeliverLastLine() {
             m_lineLength = m_rcvdCnt;
             while (m_lineMode && m_lineLength > 0) {
                 const int before = m_lineLength;
-                if (!TCustomSocksWSocket::TriggerDataAvailable(0) || m_lineLength == before) break;
+                if (!TCustomTlsWSocket::TriggerDataAvailable(0) || m_lineLength == before) break;
             }
         }
     } catch (...) {

@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "net/TCustomSocksWSocket.h"
+#include "net/TCustomTlsWSocket.h"
 
 namespace sitowiak::net {
 
-class TCustomLineWSocket : public TCustomSocksWSocket {
+class TCustomLineWSocket : public TCustomTlsWSocket {
 public:
     // Default LineLimit: buffered bytes without a line end before
     // OnLineLimitExceeded.

@@ -234,7 +234,9 @@ void TCustomSocksWSocket::SocksDoAuthenticate() {
 void TCustomSocksWSocket::SocksFail(int Code, const std::string& Msg) {
     TriggerSocksError(Code, Msg);
     m_socksState = kNone;
-    TCustomWSocket::TriggerSessionConnected(Code);
+    // Through the layers above (with the negotiation over, this layer
+    // passes it on).
+    TriggerSessionConnected(Code);
     DoClose(true, Code);
 }
 
@@ -415,7 +417,8 @@ bool TCustomSocksWSocket::Connected(int ReplyLen) {
     m_surplusCount = std::max(m_replyCount - ReplyLen, 0);
     m_replyCount = 0;
     m_socksState = kNone;
-    TCustomWSocket::TriggerSessionConnected(0);
+    // Through the layers above: TLS starts its handshake here.
+    TriggerSessionConnected(0);
     return TriggerDataAvailable(0);
 }
 

@@ -73,6 +73,11 @@ void TCustomWSocket::PostMessage(std::uint32_t Msg, std::uintptr_t WParam, std::
     m_channel.Post({Msg, WParam, LParam});
 }
 
+void TCustomWSocket::PostMessageDelayed(int DelayMs, std::uint32_t Msg, std::uintptr_t WParam,
+                                        std::intptr_t LParam) {
+    m_channel.PostDelayed({Msg, WParam, LParam}, DelayMs);
+}
+
 void TCustomWSocket::DeliverReadiness(TSocket Fd, int Event, int Error) {
     const auto fd = static_cast<std::uintptr_t>(static_cast<unsigned>(Fd));
     HandleMessage({WM_ASYNCSELECT, fd, Event | (Error << 16)});

@@ -82,6 +82,9 @@ public:
 
     // Posts a message to this socket's own channel (handled later).
     void PostMessage(std::uint32_t Msg, std::uintptr_t WParam = 0, std::intptr_t LParam = 0);
+    // The same, handled no sooner than DelayMs milliseconds from now.
+    void PostMessageDelayed(int DelayMs, std::uint32_t Msg, std::uintptr_t WParam = 0,
+                            std::intptr_t LParam = 0);
 
     // Settings.
     const std::string& Addr() const { return m_addr; }

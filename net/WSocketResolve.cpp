@@ -225,6 +225,28 @@ std::string SocketErrorText(int code) {
             return "Non-recoverable error";
         case 11004:
             return "No Data";
+        case 20101:
+            return "TLS handshake failed";
+        case 20102:
+            return "TLS certificate issuer unknown";
+        case 20103:
+            return "TLS certificate name mismatch";
+        case 20104:
+            return "TLS certificate expired";
+        case 20105:
+            return "TLS certificate not yet valid";
+        case 20106:
+            return "TLS certificate rejected";
+        case 20107:
+            return "TLS certificate fingerprint mismatch";
+        case 20108:
+            return "Connection closed during TLS handshake";
+        case 20109:
+            return "TLS handshake timed out";
+        case 20110:
+            return "TLS setup failed";
+        case 20111:
+            return "TLS receive failed";
         default:
             return "Not a WinSock error";
     }

@@ -69,6 +69,8 @@ inline constexpr std::uint32_t WM_WSOCKET_RELEASE = 0x405;
 inline constexpr std::uint32_t WM_TRIGGER_EXCEPTION = 0x406;
 inline constexpr std::uint32_t WM_TRIGGER_DATA_AVAILABLE = 0x414;
 inline constexpr std::uint32_t WM_CLIENT_CLOSED = 0x41E;
+inline constexpr std::uint32_t WM_TLS_PENDING = 0x420;
+inline constexpr std::uint32_t WM_TLS_TIMEOUT = 0x421;
 
 // Readiness events of WM_ASYNCSELECT: the event in the low 16 bits of
 // LParam, the error code in the high 16 bits.

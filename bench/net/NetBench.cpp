@@ -5,7 +5,9 @@
 //      (both on one thread, as the proxy runs);
 //   2. round-trip time of one client while 1 000 clients are connected to a
 //      TWSocketServer, against the time with 1 client, and the time per
-//      client of one round trip on every one of the 1 000.
+//      client of one round trip on every one of the 1 000;
+//   3. bulk transfer from a TWSocket with TLS to an OpenSSL server thread,
+//      against the same TWSocket sending plain to a plain reader thread.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -18,10 +20,13 @@
 #include <string>
 #include <vector>
 
+#include <thread>
+
 #include <QCoreApplication>
 
 #include "net/TWSocket.h"
 #include "net/TWSocketServer.h"
+#include "net/tests/TestPki.h"
 
 using namespace sitowiak::net;
 using Clock = std::chrono::steady_clock;
@@ -35,6 +40,7 @@ constexpr long long kBulkBytes = 256LL << 20;  // per side and round
 constexpr int kBulkRounds = 5;
 constexpr int kManyClients = 1000;
 constexpr int kRoundTrips = 2000;
+constexpr long long kTlsBytes = 128LL << 20;
 
 double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
@@ -221,14 +227,87 @@ void Clients() {
         many * 1e6, kManyClients, one * 1e6, many / one, kManyClients, perClient * 1e6);
 }
 
+// A reader thread takes kTlsBytes (through TLS when ctx is set), then
+// answers one byte; the TWSocket sends a chunk whenever its queue drains.
+double SenderBulk(SSL_CTX* ctx, const std::string& fingerprint) {
+    int port = 0;
+    const int listener = PlainListen(&port);
+    std::thread reader([&] {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        SSL* ssl = nullptr;
+        if (ctx != nullptr) {
+            ssl = SSL_new(ctx);
+            SSL_set_fd(ssl, fd);
+            SSL_accept(ssl);
+        }
+        std::vector<char> in(kChunk);
+        for (long long got = 0; got < kTlsBytes;) {
+            const int n = ssl != nullptr ? SSL_read(ssl, in.data(), kChunk)
+                                         : static_cast<int>(::recv(fd, in.data(), kChunk, 0));
+            if (n <= 0) break;
+            got += n;
+        }
+        if (ssl != nullptr)
+            SSL_write(ssl, "k", 1);
+        else
+            ::send(fd, "k", 1, 0);
+        SSL_free(ssl);
+        ::close(fd);
+    });
+    TWSocket sender;
+    sender.SetAddr("127.0.0.1");
+    sender.SetPort(std::to_string(port));
+    if (ctx != nullptr) {
+        sender.SetTlsImplicit(true);
+        sender.SetTlsFingerprint(fingerprint);
+    }
+    std::vector<char> out(kChunk, 'x');
+    long long queued = 0;
+    bool done = false, connected = false;
+    auto sendMore = [&] {
+        if (queued < kTlsBytes) {
+            sender.Send(out.data(), kChunk);
+            queued += kChunk;
+        }
+    };
+    sender.OnSessionConnected = [&](TCustomWSocket*, std::uint16_t) { connected = true; };
+    sender.OnDataSent = [&](TCustomWSocket*, std::uint16_t) { sendMore(); };
+    sender.OnDataAvailable = [&](TCustomWSocket* s, std::uint16_t) {
+        done = !s->ReceiveStr().empty() || done;
+    };
+    sender.Connect();
+    while (!connected) Pump();
+    const auto start = Clock::now();
+    sendMore();
+    while (!done) Pump();
+    const double rate = kTlsBytes / Seconds(start);
+    reader.join();
+    ::close(listener);
+    return rate;
+}
+
+void Tls() {
+    test::Identity id;
+    test::MakeIdentity(id, "localhost", "DNS:localhost", nullptr);
+    test::ServerCtx ctx(id);
+    double plain = 0, tls = 0;
+    for (int round = 0; round < 3; ++round) {
+        plain = std::max(plain, SenderBulk(nullptr, ""));
+        tls = std::max(tls, SenderBulk(ctx.ctx, id.Fingerprint()));
+    }
+    std::printf("TLS bulk: TWSocket with TLS %.0f MB/s, without %.0f MB/s, ratio %.2f\n", tls / 1e6,
+                plain / 1e6, tls / plain);
+}
+
 }  // namespace
 
-// Arguments: "bulk" or "clients" runs only that part.
+// Arguments: "bulk", "clients" or "tls" runs only that part.
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     RaiseFdLimit();
     const std::string only = argc > 1 ? argv[1] : "";
-    if (only != "clients") Bulk();
-    if (only != "bulk") Clients();
+    if (only.empty() || only == "bulk") Bulk();
+    if (only.empty() || only == "clients") Clients();
+    if (only.empty() || only == "tls") Tls();
     return 0;
 }

@@ -115,6 +115,14 @@ void SocketChannel::Post(const ChannelMessage& message) {
     QCoreApplication::postEvent(m_object, new MessageEvent(message));
 }
 
+void SocketChannel::PostDelayed(const ChannelMessage& message, int delayMs) {
+    ChannelObject* target = m_object;
+    // The timer belongs to the object: it is cancelled when the object goes.
+    QTimer::singleShot(std::max(delayMs, 0), target, [target, message] {
+        QCoreApplication::postEvent(target, new MessageEvent(message));
+    });
+}
+
 ChannelMailbox SocketChannel::Mailbox() const {
     return m_mailbox;
 }

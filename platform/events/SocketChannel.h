@@ -55,6 +55,9 @@ public:
     // Queues a message for this channel; it is handled by a later pass of
     // the event loop, never inside this call.
     void Post(const ChannelMessage& message);
+    // Queues a message to be handled after delayMs milliseconds (at the
+    // earliest). Dropped when the channel goes first.
+    void PostDelayed(const ChannelMessage& message, int delayMs);
     // A posting end usable from any thread.
     ChannelMailbox Mailbox() const;
 

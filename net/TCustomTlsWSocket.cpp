@@ -1,0 +1,425 @@
+#include "net/TCustomTlsWSocket.h"
+
+#include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <cctype>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "net/WSocketResolve.h"
+
+namespace sitowiak::net {
+
+namespace {
+
+// Ciphertext taken from the network per read: one full record and a bit.
+constexpr int kCipherChunk = 17 * 1024;
+
+struct CtxFree {
+    void operator()(SSL_CTX* c) const { SSL_CTX_free(c); }
+};
+
+// One client context per trust source (the system store for ""), shared by
+// every socket: loading the store costs far more than a handshake step.
+SSL_CTX* ContextFor(const std::string& caFile, std::string* detail) {
+    static std::mutex mutex;
+    static std::map<std::string, std::unique_ptr<SSL_CTX, CtxFree>> contexts;
+    const std::lock_guard<std::mutex> lock(mutex);
+    auto it = contexts.find(caFile);
+    if (it != contexts.end()) return it->second.get();
+    std::unique_ptr<SSL_CTX, CtxFree> ctx(SSL_CTX_new(TLS_client_method()));
+    if (!ctx) {
+        *detail = "cannot create a TLS context";
+        return nullptr;
+    }
+    SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
+    const int loaded = caFile.empty()
+                           ? SSL_CTX_set_default_verify_paths(ctx.get())
+                           : SSL_CTX_load_verify_locations(ctx.get(), caFile.c_str(), nullptr);
+    if (loaded != 1) {
+        *detail = "cannot load trusted certificates from " +
+                  (caFile.empty() ? std::string("the system store") : caFile);
+        ERR_clear_error();
+        return nullptr;
+    }
+    return contexts.emplace(caFile, std::move(ctx)).first->second.get();
+}
+
+// With a fingerprint the chain is not judged: the certificate itself is
+// compared once the handshake is over.
+int AcceptAnyChain(int, X509_STORE_CTX*) {
+    return 1;
+}
+
+bool IsAddressLiteral(const std::string& host) {
+    unsigned char buf[sizeof(in6_addr)];
+    return inet_pton(AF_INET, host.c_str(), buf) == 1 ||
+           inet_pton(AF_INET6, host.c_str(), buf) == 1;
+}
+
+int CodeForVerifyResult(long result) {
+    switch (result) {
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        case X509_V_ERR_CERT_UNTRUSTED:
+            return TCustomTlsWSocket::kTlsUnknownIssuer;
+        case X509_V_ERR_HOSTNAME_MISMATCH:
+        case X509_V_ERR_IP_ADDRESS_MISMATCH:
+            return TCustomTlsWSocket::kTlsNameMismatch;
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+            return TCustomTlsWSocket::kTlsExpired;
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+            return TCustomTlsWSocket::kTlsNotYetValid;
+        default:
+            return TCustomTlsWSocket::kTlsCertRejected;
+    }
+}
+
+std::string OpenSslErrorText() {
+    const unsigned long e = ERR_peek_last_error();
+    std::string text;
+    if (e != 0) {
+        char buf[256];
+        ERR_error_string_n(e, buf, sizeof buf);
+        text = buf;
+    }
+    ERR_clear_error();
+    return text;
+}
+
+std::string Hex(const unsigned char* data, unsigned len) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string s;
+    for (unsigned i = 0; i < len; ++i) {
+        s += kDigits[data[i] >> 4];
+        s += kDigits[data[i] & 15];
+    }
+    return s;
+}
+
+}  // namespace
+
+TCustomTlsWSocket::TCustomTlsWSocket(TCustomWSocket* AOwner) : TCustomSocksWSocket(AOwner) {}
+
+TCustomTlsWSocket::~TCustomTlsWSocket() {
+    BeginDestroy();
+    try {
+        if (State() != wsClosed) Close();
+    } catch (const std::exception&) {
+    }
+    FreeSession();
+}
+
+void TCustomTlsWSocket::ResetDefaults() {
+    TCustomSocksWSocket::ResetDefaults();
+    FreeSession();
+}
+
+void TCustomTlsWSocket::FreeSession() {
+    if (m_ssl != nullptr) SSL_free(m_ssl);  // frees both memory buffers too
+    m_ssl = nullptr;
+    m_netIn = m_netOut = nullptr;
+    m_tlsState = kNone;
+    m_plainWaiting.clear();
+    ++m_handshakeNo;
+}
+
+void TCustomTlsWSocket::SetTlsImplicit(bool Value) {
+    if (State() != wsClosed) {
+        RaiseException("Can't change TLS mode if not closed");
+        return;
+    }
+    m_tlsImplicit = Value;
+}
+
+void TCustomTlsWSocket::SetTlsFingerprint(const std::string& Value) {
+    std::string hex;
+    for (char c : Value) {
+        if (c == ':' || c == ' ') continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) {
+            hex = "bad";
+            break;
+        }
+        hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (!hex.empty() && hex.size() != 64) {
+        RaiseException("Invalid certificate fingerprint. Must be 64 hex digits (SHA-256).");
+        return;
+    }
+    m_tlsFingerprint = hex;
+}
+
+void TCustomTlsWSocket::StartTls() {
+    if (State() != wsConnected) {
+        RaiseException("Can't start TLS if not connected");
+        return;
+    }
+    if (m_tlsState != kNone) {
+        RaiseException("TLS already started");
+        return;
+    }
+    BeginHandshake(false);
+}
+
+void TCustomTlsWSocket::BeginHandshake(bool Implicit) {
+    m_startedImplicit = Implicit;
+    m_tlsErrorDetail.clear();
+    m_peerFingerprint.clear();
+    std::string detail;
+    SSL_CTX* ctx = ContextFor(m_tlsCaFile, &detail);
+    m_ssl = ctx != nullptr ? SSL_new(ctx) : nullptr;
+    if (m_ssl == nullptr) {
+        m_tlsState = kHandshake;
+        TlsFail(kTlsSetupFailed, detail.empty() ? OpenSslErrorText() : detail);
+        return;
+    }
+    m_netIn = BIO_new(BIO_s_mem());
+    m_netOut = BIO_new(BIO_s_mem());
+    SSL_set_bio(m_ssl, m_netIn, m_netOut);
+    SSL_set_connect_state(m_ssl);
+    const std::string host = m_tlsHostName.empty() ? Addr() : m_tlsHostName;
+    const bool literal = IsAddressLiteral(host);
+    if (!literal && !host.empty()) SSL_set_tlsext_host_name(m_ssl, host.c_str());
+    if (m_tlsFingerprint.empty()) {
+        SSL_set_verify(m_ssl, SSL_VERIFY_PEER, nullptr);
+        if (literal)
+            X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), host.c_str());
+        else
+            SSL_set1_host(m_ssl, host.c_str());
+    } else {
+        SSL_set_verify(m_ssl, SSL_VERIFY_PEER, AcceptAnyChain);
+    }
+    m_tlsState = kHandshake;
+    ++m_handshakeNo;
+    if (m_tlsTimeoutMs > 0) PostMessageDelayed(m_tlsTimeoutMs, WM_TLS_TIMEOUT, m_handshakeNo);
+    DriveHandshake();
+}
+
+void TCustomTlsWSocket::DriveHandshake() {
+    const int r = SSL_do_handshake(m_ssl);
+    const int err = SSL_get_error(m_ssl, r);
+    FlushCipher();  // the next flight, or the alert of a failure
+    if (m_ssl == nullptr || m_tlsState != kHandshake) return;  // closed meanwhile
+    if (r == 1) {
+        HandshakeDone();
+        return;
+    }
+    if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) return;
+    const long verify = SSL_get_verify_result(m_ssl);
+    if (verify != X509_V_OK && m_tlsFingerprint.empty()) {
+        ERR_clear_error();
+        TlsFail(CodeForVerifyResult(verify), X509_verify_cert_error_string(verify));
+        return;
+    }
+    TlsFail(kTlsHandshakeFailed, OpenSslErrorText());
+}
+
+void TCustomTlsWSocket::HandshakeDone() {
+    if (X509* cert = SSL_get0_peer_certificate(m_ssl)) {
+        unsigned char md[EVP_MAX_MD_SIZE];
+        unsigned len = 0;
+        if (X509_digest(cert, EVP_sha256(), md, &len) == 1) m_peerFingerprint = Hex(md, len);
+    }
+    if (!m_tlsFingerprint.empty() && m_peerFingerprint != m_tlsFingerprint) {
+        TlsFail(kTlsFingerprintMismatch, "certificate fingerprint is " + m_peerFingerprint);
+        return;
+    }
+    m_tlsState = kEstablished;
+    ++m_handshakeNo;  // the timer is now stale
+    if (!m_plainWaiting.empty()) {
+        const std::string waiting = std::move(m_plainWaiting);
+        m_plainWaiting.clear();
+        try {
+            WritePlain(waiting.data(), static_cast<int>(waiting.size()));
+        } catch (const std::exception&) {
+            // A failed send shows as the connection's end.
+        }
+        if (m_tlsState != kEstablished) return;
+    }
+    const std::uintptr_t no = m_handshakeNo;
+    if (OnTlsDone) OnTlsDone(this, 0);
+    if (no != m_handshakeNo) return;  // closed by the handler
+    if (m_startedImplicit) TCustomSocksWSocket::TriggerSessionConnected(0);
+    if (no == m_handshakeNo && PlainWaiting() && !m_pendingPosted) {
+        m_pendingPosted = true;
+        PostMessage(WM_TLS_PENDING);
+    }
+}
+
+// The handshake has failed: OnTlsDone, OnSessionConnected (implicit TLS),
+// the change to wsClosed, OnSessionClosed, all with Code.
+void TCustomTlsWSocket::TlsFail(int Code, const std::string& Detail) {
+    m_tlsErrorDetail = Detail;
+    m_tlsState = kNone;
+    ++m_handshakeNo;
+    m_lastError = Code;
+    const std::uintptr_t no = m_handshakeNo;
+    if (OnTlsDone) OnTlsDone(this, static_cast<std::uint16_t>(Code));
+    if (no != m_handshakeNo) return;
+    if (m_startedImplicit) TCustomSocksWSocket::TriggerSessionConnected(Code);
+    DoClose(true, Code);
+}
+
+int TCustomTlsWSocket::PullCipher() {
+    char buf[kCipherChunk];
+    const int n = TCustomSocksWSocket::RawRead(buf, sizeof buf, 0);
+    if (n > 0) BIO_write(m_netIn, buf, n);
+    return n;
+}
+
+// Hands what OpenSSL has produced to the plain send queue.
+void TCustomTlsWSocket::FlushCipher() {
+    char* data = nullptr;
+    const long len = BIO_get_mem_data(m_netOut, &data);
+    if (len <= 0) return;
+    BIO* out = m_netOut;
+    try {
+        TCustomWSocket::Send(data, static_cast<int>(len));
+    } catch (...) {
+        if (m_netOut == out) (void)BIO_reset(out);
+        throw;
+    }
+    if (m_netOut == out) (void)BIO_reset(out);
+}
+
+bool TCustomTlsWSocket::WritePlain(const void* Data, int Len) {
+    if (Len <= 0) return true;
+    if (SSL_write(m_ssl, Data, Len) <= 0) {
+        m_tlsErrorDetail = OpenSslErrorText();
+        return false;
+    }
+    FlushCipher();
+    return true;
+}
+
+bool TCustomTlsWSocket::PlainWaiting() {
+    return m_ssl != nullptr && (SSL_pending(m_ssl) > 0 || BIO_ctrl_pending(m_netIn) > 0);
+}
+
+int TCustomTlsWSocket::Send(const void* Data, int Len) {
+    if (m_tlsState == kNone || State() != wsConnected) return TCustomSocksWSocket::Send(Data, Len);
+    if (Len < 0) Len = 0;
+    if (m_tlsState == kHandshake) {
+        m_plainWaiting.append(static_cast<const char*>(Data), static_cast<std::size_t>(Len));
+        return Len;
+    }
+    if (!WritePlain(Data, Len)) {
+        winsock::WSASetLastError(kTlsHandshakeFailed);
+        RaiseSocketError("Send");
+        return -1;
+    }
+    return Len;
+}
+
+int TCustomTlsWSocket::GetRcvdCount() {
+    if (m_tlsState != kEstablished) return TCustomSocksWSocket::GetRcvdCount();
+    const int pending = SSL_pending(m_ssl);
+    return pending > 0 ? pending : TCustomSocksWSocket::GetRcvdCount();
+}
+
+// Plain bytes: what OpenSSL holds first, then one network read at a time.
+int TCustomTlsWSocket::RawRead(void* Buffer, int BufferSize, int Flags) {
+    if (m_tlsState != kEstablished || BufferSize <= 0)
+        return TCustomSocksWSocket::RawRead(Buffer, BufferSize, Flags);
+    for (;;) {
+        const int n = SSL_read(m_ssl, Buffer, BufferSize);
+        if (n > 0) {
+            // A handler that read less than there is would otherwise wait
+            // for a network event that may never come.
+            if (PlainWaiting() && !m_pendingPosted) {
+                m_pendingPosted = true;
+                PostMessage(WM_TLS_PENDING);
+            }
+            return n;
+        }
+        const int err = SSL_get_error(m_ssl, n);
+        if (err == SSL_ERROR_ZERO_RETURN) return 0;  // the peer's close_notify
+        if (err != SSL_ERROR_WANT_READ) {
+            m_tlsErrorDetail = OpenSslErrorText();
+            if (!m_pendingPosted) {
+                m_pendingPosted = true;
+                PostMessage(WM_TLS_PENDING, 0, 1);  // closes the connection
+            }
+            winsock::WSASetLastError(kTlsReceiveFailed);
+            return -1;
+        }
+        const int got = PullCipher();
+        if (got <= 0) return got;  // 0 at the end, -1 with the last error set
+    }
+}
+
+bool TCustomTlsWSocket::TriggerDataAvailable(int Error) {
+    if (m_tlsState != kHandshake) return TCustomSocksWSocket::TriggerDataAvailable(Error);
+    if (Error != 0) {
+        TlsFail(Error, "receive error during the handshake");
+        return true;
+    }
+    for (;;) {
+        const int n = PullCipher();
+        DriveHandshake();
+        if (m_tlsState != kHandshake || n <= 0) break;
+    }
+    return true;
+}
+
+void TCustomTlsWSocket::TriggerSessionConnected(int Error) {
+    if (m_tlsImplicit && Error == 0 && m_tlsState == kNone && !SocksNegotiating()) {
+        BeginHandshake(true);
+        return;
+    }
+    TCustomSocksWSocket::TriggerSessionConnected(Error);
+}
+
+void TCustomTlsWSocket::TriggerSessionClosed(int Error) {
+    if (m_tlsState == kHandshake) {
+        m_tlsErrorDetail = "connection closed during the handshake";
+        m_tlsState = kNone;
+        ++m_handshakeNo;
+        if (OnTlsDone) OnTlsDone(this, kTlsClosedInHandshake);
+        if (m_startedImplicit) TCustomSocksWSocket::TriggerSessionConnected(kTlsClosedInHandshake);
+        if (Error == 0) Error = kTlsClosedInHandshake;
+    }
+    TCustomSocksWSocket::TriggerSessionClosed(Error);
+}
+
+void TCustomTlsWSocket::Resume() {
+    TCustomSocksWSocket::Resume();
+    if (m_tlsState == kEstablished && PlainWaiting() && !m_pendingPosted) {
+        m_pendingPosted = true;
+        PostMessage(WM_TLS_PENDING);
+    }
+}
+
+void TCustomTlsWSocket::HandleMessage(const platform::ChannelMessage& Msg) {
+    switch (Msg.Msg) {
+        case WM_TLS_PENDING:
+            CallGuarded([&] {
+                m_pendingPosted = false;
+                if (m_tlsState != kEstablished) return;
+                if (Msg.LParam == 1) {
+                    DoClose(true, kTlsReceiveFailed);
+                    return;
+                }
+                if (!Paused() && Handle() != INVALID_SOCKET) ReceiveLoop(0, ComponentOptions());
+            });
+            break;
+        case WM_TLS_TIMEOUT:
+            CallGuarded([&] {
+                if (m_tlsState == kHandshake && Msg.WParam == m_handshakeNo)
+                    TlsFail(kTlsHandshakeTimeout, "handshake timed out");
+            });
+            break;
+        default:
+            TCustomSocksWSocket::HandleMessage(Msg);
+    }
+}
+
+}  // namespace sitowiak::net
