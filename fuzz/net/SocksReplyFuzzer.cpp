@@ -13,24 +13,12 @@
 
 #include <QCoreApplication>
 
+#include "fuzz/net/LoopbackListener.h"
 #include "net/TWSocket.h"
 
 using namespace sitowiak::net;
 
 namespace {
-
-int Listener(int* port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd, 16);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    *port = ntohs(a.sin_port);
-    return fd;
-}
 
 void Pump(int rounds) {
     for (int i = 0; i < rounds; ++i) QCoreApplication::processEvents();
@@ -44,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static char* argv[] = {name, nullptr};
     static QCoreApplication* app = new QCoreApplication(argc, argv);
     static int port = 0;
-    static int listener = Listener(&port);
+    static int listener = sitowiak::fuzz::LoopbackListener(&port);
     (void)app;
     if (size < 2) return 0;
     const char* levels[] = {"5", "4", "4A", "5"};
