@@ -116,6 +116,14 @@ std::string BodyReply(const Corpus& corpus, int number) {
            "@load.test> body\r\n" + wire.substr(body);
 }
 
+std::string BodyExpected(const Corpus& corpus, int number) {
+    const std::string& article =
+        corpus.articles[static_cast<size_t>(number - 1) % corpus.articles.size()].expected;
+    const size_t statusEnd = article.find("\r\n") + 2;
+    const size_t body = article.find("\r\n\r\n", statusEnd - 2) + 4;
+    return "222" + article.substr(3, statusEnd - 3) + article.substr(body);
+}
+
 Corpus Corpus::Build(const std::string& tool, size_t bigOverviewBytes) {
     Corpus c;
     int number = 1;

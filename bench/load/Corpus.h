@@ -41,8 +41,12 @@ struct Corpus {
 // The placeholder a post carries where each post has its own Message-ID.
 inline constexpr const char* kIdPlaceholder = "@@ID@@";
 
-// The body lines of BODY n (unrewritten: BODY is never held).
+// The news server's reply to BODY n.
 std::string BodyReply(const Corpus& corpus, int number);
+// What the reader gets for BODY n: with a charset forced the proxy asks for
+// the article and cuts its rewritten form down to the body, so the status
+// line is the article's with code 222.
+std::string BodyExpected(const Corpus& corpus, int number);
 std::string WithId(const std::string& text, const std::string& id);
 
 }  // namespace sitowiak::load

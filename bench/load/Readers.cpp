@@ -6,6 +6,8 @@
 namespace sitowiak::load {
 namespace {
 
+constexpr std::string_view kUnreachable = "400 Brak połączenia z serwerem grup ";
+
 constexpr const char* kGreeting = "200 load.test ready\r\n";
 constexpr const char* kGroupReply = "211 100 1 100 pl.test\r\n";
 constexpr const char* kTerminator = "\r\n.\r\n";
@@ -200,7 +202,7 @@ bool Session::Step(Op op) {
             return Expect("ARTICLE " + num + "\r\n",
                           m_corpus.articles[static_cast<size_t>(n - 1)].expected, kTerminator);
         case Op::Body:
-            return Expect("BODY " + num + "\r\n", BodyReply(m_corpus, n), kTerminator);
+            return Expect("BODY " + num + "\r\n", BodyExpected(m_corpus, n), kTerminator);
         case Op::Xover:
             return Expect("XOVER 1-50\r\n", m_corpus.overview.expected, kTerminator);
         case Op::Post:
@@ -237,8 +239,11 @@ void Session::Run() {
     ++m_stats.sessions;
     bool complete;
     std::string greeting = m_wire.ReadUntil("\r\n", Clock::now() + kReplyWait, complete);
-    if (!complete) {
-        ++(greeting.empty() ? m_stats.closedBeforeGreeting : m_stats.timeouts);
+    // The proxy's own 400 line, then the close, when the news server cannot
+    // be reached: counted as a session without the server's greeting.
+    const bool unreachable = complete && greeting.starts_with(kUnreachable);
+    if (!complete || unreachable) {
+        ++(greeting.empty() || unreachable ? m_stats.closedBeforeGreeting : m_stats.timeouts);
         // The news server refuses just now: try again a little later.
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         return;
