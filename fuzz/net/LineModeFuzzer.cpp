@@ -15,6 +15,7 @@
 
 #include <QCoreApplication>
 
+#include "fuzz/net/LoopbackListener.h"
 #include "net/TWSocket.h"
 
 using namespace sitowiak::net;
@@ -36,11 +37,7 @@ void DrainEcho(int fd) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static int argc = 1;
-    static char name[] = "fuzz";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* app = new QCoreApplication(argc, argv);
-    (void)app;
+    sitowiak::fuzz::EnsureCoreApplication();
     if (size < 2) return 0;
     const std::uint8_t flags = data[0];
     const std::size_t piece = data[1] % 64 + 1;

@@ -27,13 +27,9 @@ void Pump(int rounds) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static int argc = 1;
-    static char name[] = "fuzz";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* app = new QCoreApplication(argc, argv);
+    sitowiak::fuzz::EnsureCoreApplication();
     static int port = 0;
     static int listener = sitowiak::fuzz::LoopbackListener(&port);
-    (void)app;
     if (size < 2) return 0;
     const char* levels[] = {"5", "4", "4A", "5"};
     const std::size_t piece = data[1] % 16 + 1;

@@ -45,14 +45,10 @@ struct Fixture {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static int argc = 1;
-    static char name[] = "fuzz";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* app = new QCoreApplication(argc, argv);
+    sitowiak::fuzz::EnsureCoreApplication();
     static int port = 0;
     static int listener = sitowiak::fuzz::LoopbackListener(&port);
     static Fixture* fx = new Fixture;
-    (void)app;
     if (size < 7) return 0;
     const bool startTls = data[0] & 1;
     const std::size_t piece = data[1] % 16 + 1;
