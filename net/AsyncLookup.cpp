@@ -18,17 +18,17 @@ AsyncLookup::AsyncLookup(platform::ChannelMailbox mailbox, std::uint32_t msg)
 std::shared_ptr<AsyncLookup> AsyncLookup::StartForward(platform::ChannelMailbox mailbox,
                                                        std::uint32_t msg, std::string host) {
     std::shared_ptr<AsyncLookup> lookup(new AsyncLookup(std::move(mailbox), msg));
-    return Start(std::move(lookup), std::move(host), 0, false);
+    return Start(std::move(lookup), std::move(host), sockaddr_storage{}, false);
 }
 
 std::shared_ptr<AsyncLookup> AsyncLookup::StartReverse(platform::ChannelMailbox mailbox,
-                                                       std::uint32_t msg, std::uint32_t addr) {
+                                                       std::uint32_t msg, sockaddr_storage addr) {
     std::shared_ptr<AsyncLookup> lookup(new AsyncLookup(std::move(mailbox), msg));
     return Start(std::move(lookup), std::string(), addr, true);
 }
 
 std::shared_ptr<AsyncLookup> AsyncLookup::Start(std::shared_ptr<AsyncLookup> lookup,
-                                                std::string host, std::uint32_t addr,
+                                                std::string host, const sockaddr_storage& addr,
                                                 bool reverse) {
     try {
         // The worker holds the lookup until it ends, whatever the socket does.
@@ -42,7 +42,7 @@ std::shared_ptr<AsyncLookup> AsyncLookup::Start(std::shared_ptr<AsyncLookup> loo
     return lookup;
 }
 
-void AsyncLookup::Run(const std::string& host, std::uint32_t addr, bool reverse) {
+void AsyncLookup::Run(const std::string& host, const sockaddr_storage& addr, bool reverse) {
     std::vector<std::string> results;
     int error = 0;
     if (reverse) {
@@ -50,9 +50,9 @@ void AsyncLookup::Run(const std::string& host, std::uint32_t addr, bool reverse)
         error = winsock::GetHostName(addr, &name);
         if (error == 0) results.push_back(name);
     } else {
-        std::vector<std::uint32_t> addrs;
-        error = winsock::GetHostAddresses(host, &addrs);
-        for (std::uint32_t a : addrs) results.push_back(winsock::InetNtoa(a));
+        std::vector<sockaddr_storage> addrs;
+        error = winsock::GetHostAddresses(host, AF_UNSPEC, &addrs);
+        for (const sockaddr_storage& a : addrs) results.push_back(winsock::AddressText(a));
     }
     {
         std::lock_guard<std::mutex> guard(m_lock);

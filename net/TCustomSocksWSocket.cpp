@@ -20,6 +20,8 @@ constexpr std::uint8_t kMethodUserPass = 2;
 constexpr std::uint8_t kUserPassVersion = 1;
 constexpr std::uint8_t kAtypIPv4 = 1;
 constexpr std::uint8_t kAtypDomain = 3;
+constexpr std::uint8_t kAtypIPv6 = 4;
+constexpr int kIPv6Bytes = 16;
 constexpr std::uint8_t kSocks4Granted = 90;
 constexpr int kSocks4ReplyLen = 8;
 // SOCKS 4A: a destination of 0.0.0.x means "the name follows".
@@ -105,10 +107,9 @@ void TCustomSocksWSocket::Connect() {
     }
     try {
         if (!m_portResolved || !m_addrResolved) {
-            m_sin.sin_port =
-                htons(static_cast<std::uint16_t>(WSocketResolvePort(m_socksPort, Proto())));
-            m_sin.sin_addr.s_addr = WSocketResolveHost(m_socksServer);
-            m_portResolved = m_addrResolved = true;
+            m_portNum = WSocketResolvePort(m_socksPort, Proto());
+            SetConnectAddresses(WSocketResolveHostList(m_socksServer));
+            m_portResolved = true;
         }
         m_destPort = WSocketResolvePort(Port(), Proto());
     } catch (const ESocketException& e) {
@@ -154,11 +155,28 @@ void TCustomSocksWSocket::SendRequest(const std::uint8_t* Data, int Len) {
 }
 
 // The CONNECT request for Addr:Port, built in the 128-byte request area.
+// SOCKS 5 carries an IPv6 address as such (a name, or an IPv4 address, goes
+// as a name for the server to resolve); SOCKS 4 and 4A have no room for one.
 void TCustomSocksWSocket::SocksDoConnect() {
     const std::string& host = Addr();
     std::uint8_t req[kAreaSize];
     int len = 0;
-    if (IsSocks4()) {
+    sockaddr_storage v6{};
+    const bool isIPv6 = winsock::ParseAddress(host, &v6) && v6.ss_family == AF_INET6;
+    if (isIPv6 && IsSocks4()) {
+        SocksFail(kSocks4NoIPv6, "socks 4 cannot carry an IPv6 address");
+        return;
+    }
+    if (isIPv6) {
+        req[len++] = kSocks5;
+        req[len++] = kCmdConnect;
+        req[len++] = 0;
+        req[len++] = kAtypIPv6;
+        std::memcpy(req + len, &reinterpret_cast<const sockaddr_in6&>(v6).sin6_addr, kIPv6Bytes);
+        len += kIPv6Bytes;
+        req[len++] = static_cast<std::uint8_t>(m_destPort >> 8);
+        req[len++] = static_cast<std::uint8_t>(m_destPort);
+    } else if (IsSocks4()) {
         const bool is4A = m_socksLevel == "4A";
         const std::size_t need = 9 + m_socksUsercode.size() + (is4A ? host.size() + 1 : 0);
         if (need > kAreaSize) {
@@ -390,6 +408,8 @@ bool TCustomSocksWSocket::Socks5ConnectReply() {
         need = 10;
     } else if (m_reply[3] == kAtypDomain) {
         need = 7 + m_reply[4];
+    } else if (m_reply[3] == kAtypIPv6) {
+        need = 6 + kIPv6Bytes;
     } else {
         SocksFail(20011, "address type not supported");
         return false;
@@ -403,6 +423,10 @@ bool TCustomSocksWSocket::Socks5ConnectReply() {
         std::uint32_t addr;
         std::memcpy(&addr, m_reply + 4, 4);
         m_boundAddr = winsock::InetNtoa(addr);
+    } else if (m_reply[3] == kAtypIPv6) {
+        sockaddr_storage bound = winsock::AnyAddress(AF_INET6);
+        std::memcpy(&reinterpret_cast<sockaddr_in6&>(bound).sin6_addr, m_reply + 4, kIPv6Bytes);
+        m_boundAddr = winsock::AddressText(bound);
     } else {
         m_boundAddr.assign(reinterpret_cast<const char*>(m_reply + 5), m_reply[4]);
     }

@@ -6,9 +6,11 @@
 // path to Addr:Port is open (or with the failure code).
 //
 // Failure codes and texts (OnSocksError, OnSessionConnected, OnSessionClosed):
-// 20001 to 20013, 20015 to 20017 as named in SocksErrorText; 20014 is ours:
-// a name, user code or password too long for the 128-byte request area, or a
-// reply too long for the 127-byte reply area.
+// 20001 to 20013, 20015 to 20017 as named in SocksErrorText; 20014 and
+// 20018 are ours: 20014 a name, user code or password too long for the
+// 128-byte request area, or a reply too long for the 127-byte reply area;
+// 20018 an IPv6 destination asked of a SOCKS 4 or 4A server, whose requests
+// have room for an IPv4 address or a name only.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +23,7 @@ namespace sitowiak::net {
 class TCustomSocksWSocket : public TCustomWSocket {
 public:
     static constexpr int kSocksRequestTooLong = 20014;
+    static constexpr int kSocks4NoIPv6 = 20018;
 
     explicit TCustomSocksWSocket(TCustomWSocket* AOwner = nullptr);
 

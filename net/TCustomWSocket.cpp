@@ -42,8 +42,10 @@ TCustomWSocket::~TCustomWSocket() {
 }
 
 void TCustomWSocket::ResetDefaults() {
-    m_sin = sockaddr_in{};
-    m_sin.sin_family = AF_INET;
+    m_sin = winsock::AnyAddress(AF_INET);
+    m_addrMore.clear();
+    m_connectAddrs.clear();
+    m_connectNext = 0;
     m_portResolved = m_addrResolved = m_protoResolved = m_localPortResolved = false;
     m_portAssigned = m_addrAssigned = false;
     m_protoAssigned = true;
@@ -128,6 +130,13 @@ void TCustomWSocket::HandleAsyncSelect(TSocket Fd, int Event, int Error) {
         return;
     }
     if (Event & FD_CONNECT) {
+        // A failed address gives way to the next one of the list, if any:
+        // the caller hears only of the last failure.
+        if (Error != 0 && m_connectNext < m_connectAddrs.size()) {
+            CloseHandleNow();
+            ConnectNext(true);
+            return;
+        }
         ChangeState(wsConnected);
         TriggerSessionConnected(Error);
         if (Error != 0 && m_state != wsClosed) Close();

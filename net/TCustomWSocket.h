@@ -62,21 +62,29 @@ public:
     // Data. Send queues everything and returns Len (-1 when not connected).
     virtual int Send(const void* Data, int Len);
     virtual int SendStr(const std::string& Str);
-    virtual int SendTo(const sockaddr_in& Dest, const void* Data, int Len);
+    virtual int SendTo(const sockaddr_storage& Dest, const void* Data, int Len);
+    int SendTo(const sockaddr_in& Dest, const void* Data, int Len);
     virtual int Receive(void* Buffer, int BufferSize);
     virtual std::string ReceiveStr();
-    virtual int ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From);
+    virtual int ReceiveFrom(void* Buffer, int BufferSize, sockaddr_storage& From);
+    // An IPv6 sender's address does not fit: its family and port are given.
+    int ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From);
 
     // Name lookups, ending in OnDnsLookupDone.
     virtual void DnsLookup(const std::string& HostName);
     virtual void ReverseDnsLookup(const std::string& HostAddr);
     virtual void CancelDnsLookup();
 
-    // Addresses.
+    // Addresses. Texts are dotted IPv4 for IPv4 and IPv4-mapped peers (a
+    // dual-stack listener's IPv4 readers), IPv6 text otherwise.
     virtual std::string PeerAddr();
     virtual std::string PeerPort();
-    virtual int GetPeerName(sockaddr_in& Name);
-    virtual int GetSockName(sockaddr_in& Name);
+    virtual int GetPeerName(sockaddr_storage& Name);
+    virtual int GetSockName(sockaddr_storage& Name);
+    // The same as sockaddr_in: IPv4 and IPv4-mapped addresses in full; of an
+    // IPv6 address only its family and port.
+    int GetPeerName(sockaddr_in& Name);
+    int GetSockName(sockaddr_in& Name);
     virtual std::string SockLocalAddr();  // local address, "error" unless bound
     virtual std::string SockLocalPort();  // local port, "error" unless bound
 
@@ -87,8 +95,15 @@ public:
                             std::intptr_t LParam = 0);
 
     // Settings.
+    // Addr: an IPv4 or IPv6 address (in square brackets or not) or a host
+    // name; Connect tries every address of a name in the resolver's order
+    // until one connects. Listen on "::" takes IPv6 and IPv4 alike, and
+    // falls back to IPv4 only (0.0.0.0) on a machine without IPv6.
     const std::string& Addr() const { return m_addr; }
     void SetAddr(const std::string& Value);
+    // Addr and the addresses Connect tries in turn after it, when the
+    // connection to the one before fails (a name's DnsResultList).
+    void SetAddrList(const std::vector<std::string>& Value);
     const std::string& Port() const { return m_port; }
     virtual void SetPort(const std::string& Value);
     const std::string& Proto() const { return m_proto; }
@@ -157,7 +172,7 @@ protected:
     // Several runs in one write (stream sockets); datagrams go one by one.
     virtual int RawWriteV(const iovec* Runs, int Count);
     virtual int RawRead(void* Buffer, int BufferSize, int Flags);
-    virtual int RawReadFrom(void* Buffer, int BufferSize, sockaddr_in& From);
+    virtual int RawReadFrom(void* Buffer, int BufferSize, sockaddr_storage& From);
     virtual int GetRcvdCount();
     virtual void RaiseException(const std::string& Msg);
     virtual void HandleBgException(const std::exception& E);
@@ -183,9 +198,13 @@ protected:
     // first by every destructor that closes before this one runs.
     void BeginDestroy() { m_destroying = true; }
 
+    // Connect tries these in turn (port 0; the port is m_portNum); the
+    // next one to try is m_connectNext.
+    void SetConnectAddresses(std::vector<sockaddr_storage> Addrs);
+
     // The remote socket address: Connect's target, Listen's bound address,
     // filled by Accept.
-    sockaddr_in m_sin{};
+    sockaddr_storage m_sin{};
     TSocket m_hSocket = INVALID_SOCKET;
     TSocketState m_state = wsClosed;
     int m_lastError = 0;
@@ -195,6 +214,9 @@ protected:
     bool m_protoAssigned = false, m_protoResolved = false;
     bool m_localPortResolved = false;
     std::string m_addr, m_port, m_proto;
+    std::vector<std::string> m_addrMore;  // tried after m_addr (SetAddrList)
+    std::vector<sockaddr_storage> m_connectAddrs;
+    std::size_t m_connectNext = 0;
     int m_portNum = 0, m_protoNum = 6, m_sockType = 0;
 
 private:
@@ -204,7 +226,11 @@ private:
     void ResolveForConnect(bool WithLocalPort);
     bool ConnectPreconditions();
     bool PrepareStreamSocket();
-    bool StartConnect();
+    int StartConnect(bool Quiet);
+    void ConnectNext(bool Late);
+    int TryConnect(bool Quiet);
+    void ConnectFailedLate(int Code);
+    TSocket OpenListeningSocket();
     bool ListenPreconditions();
     void DeliverReadiness(TSocket Fd, int Event, int Error);
     void SelectEvents(int Mask, AsyncSelect::Kind Kind);

@@ -41,7 +41,8 @@ bool TCustomWSocket::ConnectPreconditions() {
     return true;
 }
 
-// Resolves what has not been resolved since it was assigned.
+// Resolves what has not been resolved since it was assigned. The first
+// address to try becomes m_sin.
 void TCustomWSocket::ResolveForConnect(bool WithLocalPort) {
     if (!m_protoResolved) {
         m_protoNum = WSocketResolveProto(m_proto);
@@ -50,7 +51,6 @@ void TCustomWSocket::ResolveForConnect(bool WithLocalPort) {
     }
     if (!m_portResolved) {
         m_portNum = WSocketResolvePort(m_port, m_proto);
-        m_sin.sin_port = htons(static_cast<std::uint16_t>(m_portNum));
         m_portResolved = true;
     }
     if (WithLocalPort && !m_localPortResolved) {
@@ -58,10 +58,20 @@ void TCustomWSocket::ResolveForConnect(bool WithLocalPort) {
         m_localPortResolved = true;
     }
     if (!m_addrResolved) {
-        m_sin.sin_addr.s_addr = WSocketResolveHost(m_addr);
-        m_addrResolved = true;
+        std::vector<sockaddr_storage> addrs = WSocketResolveHostList(m_addr);
+        for (const std::string& more : m_addrMore)
+            for (const sockaddr_storage& a : WSocketResolveHostList(more)) addrs.push_back(a);
+        SetConnectAddresses(std::move(addrs));
     }
-    m_sin.sin_family = AF_INET;
+    m_connectNext = 0;
+    m_sin = m_connectAddrs.front();
+    winsock::SetAddressPort(&m_sin, m_portNum);
+}
+
+void TCustomWSocket::SetConnectAddresses(std::vector<sockaddr_storage> Addrs) {
+    m_connectAddrs = std::move(Addrs);
+    m_connectNext = 0;
+    m_addrResolved = !m_connectAddrs.empty();
 }
 
 bool TCustomWSocket::PrepareStreamSocket() {
@@ -87,57 +97,108 @@ void TCustomWSocket::Connect() {
         return;
     }
     m_sendQueue.Clear();
-    m_hSocket = winsock::Socket(AF_INET, m_sockType, m_protoNum);
+    ConnectNext(false);
+}
+
+// Starts the connection to the next address of the list. One whose
+// connection fails at once (no IPv6 on this machine, no route to it) gives
+// way to the next. The last address's failure is the one reported: raised
+// from Connect as before, or, when Connect has long returned (Late), as
+// OnSessionConnected(code) and OnSessionClosed like any failed connection.
+void TCustomWSocket::ConnectNext(bool Late) {
+    while (m_connectNext < m_connectAddrs.size()) {
+        const bool last = m_connectNext + 1 == m_connectAddrs.size();
+        m_sin = m_connectAddrs[m_connectNext++];
+        winsock::SetAddressPort(&m_sin, m_portNum);
+        const int code = TryConnect(Late || !last);
+        if (code == 0) return;
+        if (last) ConnectFailedLate(code);
+    }
+}
+
+// One address: 0 when the connection is under way or its failure has been
+// reported; with Quiet, the code of a failure that was not reported (the
+// handle is closed again, the state left for the next try).
+int TCustomWSocket::TryConnect(bool Quiet) {
+    m_hSocket = winsock::Socket(m_sin.ss_family, m_sockType, m_protoNum);
     if (m_hSocket == INVALID_SOCKET) {
+        if (Quiet) return winsock::WSAGetLastError();
         RaiseSocketError("Connect (socket)");
-        return;
+        return 0;
     }
     // A connect that fails before it is under way (an unreachable network,
     // a refused option) closes its handle before the failure is reported:
     // nothing would ever report on that handle again.
-    bool started = false;
+    int result = 0;
     try {
-        started = StartConnect();
+        result = StartConnect(Quiet);
     } catch (...) {
         AbandonHandle();
         throw;
     }
-    if (!started) {
+    if (result > 0) {
+        CloseHandleNow();
+        return result;
+    }
+    if (result < 0) {
         AbandonHandle();
-        return;
+        return 0;
     }
     if (m_sockType == SOCK_DGRAM) {
         ChangeState(wsConnected);
         TriggerSessionConnected(0);
-        return;
+        return 0;
     }
     m_select.ConnectStarted();
     ChangeState(wsConnecting);
+    return 0;
 }
 
-// Prepares the new handle and starts the connection. False when a step
-// failed and was reported to an OnError handler.
-bool TCustomWSocket::StartConnect() {
+// Every address has failed after Connect returned: the same events as a
+// connection that the network refused.
+void TCustomWSocket::ConnectFailedLate(int Code) {
+    m_lastError = Code;
+    ChangeState(wsConnected);
+    TriggerSessionConnected(Code);
+    if (m_state == wsClosed) return;
+    if (m_hSocket != INVALID_SOCKET) {
+        Close();
+        return;
+    }
+    ChangeState(wsClosed);
+    if (!m_destroying && !m_closeReported) {
+        m_closeReported = true;
+        TriggerSessionClosed(0);
+    }
+    ResetDefaults();
+}
+
+// Prepares the new handle and starts the connection: 0 when it is under
+// way, -1 when a step failed and was reported to an OnError handler, and
+// with Quiet the code of a connect that failed at once, not reported.
+int TCustomWSocket::StartConnect(bool Quiet) {
     ChangeState(wsOpened);
     const bool datagram = m_sockType == SOCK_DGRAM;
     if (datagram) {
         BindLocal();
-        if (m_sin.sin_addr.s_addr == kInAddrNone &&
+        sockaddr_in v4{};
+        if (winsock::ToIPv4(m_sin, &v4) && v4.sin_addr.s_addr == kInAddrNone &&
             winsock::SetSockOptInt(m_hSocket, SOL_SOCKET, SO_BROADCAST, 1) < 0) {
             RaiseSocketError("setsockopt(SO_BROADCAST)");
-            return false;
+            return -1;
         }
     } else if (!PrepareStreamSocket()) {
-        return false;
+        return -1;
     }
     SelectEvents(kConnectEvents,
                  datagram ? AsyncSelect::Kind::kDatagram : AsyncSelect::Kind::kStream);
-    if (datagram || winsock::Connect(m_hSocket, m_sin) == 0) return true;
+    if (datagram || winsock::Connect(m_hSocket, m_sin) == 0) return 0;
     const int code = winsock::WSAGetLastError();
-    if (code == WSAEWOULDBLOCK || code == kInProgress) return true;
+    if (code == WSAEWOULDBLOCK || code == kInProgress) return 0;
+    if (Quiet) return code;
     m_lastError = code;
     RaiseSocketError("Connect");
-    return false;
+    return -1;
 }
 
 // Closes a handle whose connection never got under way: state wsClosed and
@@ -147,11 +208,13 @@ void TCustomWSocket::AbandonHandle() {
     DoClose(false, 0);
 }
 
+// The local address in the family of the connection: the any-address of
+// either family binds every interface of the connection's own. A specific
+// address of the other family is left to the kernel to refuse (10047).
 void TCustomWSocket::BindLocal() {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<std::uint16_t>(m_localPortNum));
-    local.sin_addr.s_addr = WSocketResolveHost(m_localAddr);
+    sockaddr_storage local = WSocketResolveHostList(m_localAddr).front();
+    if (winsock::IsAnyAddress(local)) local = winsock::AnyAddress(m_sin.ss_family);
+    winsock::SetAddressPort(&local, m_localPortNum);
     if (winsock::Bind(m_hSocket, local) < 0) {
         RaiseException("winsock.bind failed, error #" + std::to_string(winsock::WSAGetLastError()));
         return;
@@ -161,7 +224,7 @@ void TCustomWSocket::BindLocal() {
                        std::to_string(winsock::WSAGetLastError()));
         return;
     }
-    m_localPortNum = ntohs(local.sin_port);
+    m_localPortNum = winsock::AddressPort(local);
     m_localPort = std::to_string(m_localPortNum);
 }
 
@@ -195,7 +258,7 @@ void TCustomWSocket::Listen() {
         return;
     }
     m_sendQueue.Clear();
-    m_hSocket = winsock::Socket(AF_INET, m_sockType, m_protoNum);
+    m_hSocket = OpenListeningSocket();
     if (m_hSocket == INVALID_SOCKET) {
         RaiseSocketError("socket");
         return;
@@ -228,6 +291,22 @@ void TCustomWSocket::Listen() {
     }
     SelectEvents(kListenEvents,
                  datagram ? AsyncSelect::Kind::kDatagram : AsyncSelect::Kind::kListener);
+}
+
+// The handle Listen binds. An IPv6 one takes IPv4 connections too (as
+// IPv4-mapped addresses): IPV6_V6ONLY is switched off whatever the system's
+// default. Where the machine has no IPv6 at all, "::" becomes 0.0.0.0.
+TSocket TCustomWSocket::OpenListeningSocket() {
+    TSocket s = winsock::Socket(m_sin.ss_family, m_sockType, m_protoNum);
+    if (s == INVALID_SOCKET && m_sin.ss_family == AF_INET6 && winsock::IsAnyAddress(m_sin)) {
+        const int port = winsock::AddressPort(m_sin);
+        m_sin = winsock::AnyAddress(AF_INET);
+        winsock::SetAddressPort(&m_sin, port);
+        s = winsock::Socket(AF_INET, m_sockType, m_protoNum);
+    }
+    if (s != INVALID_SOCKET && m_sin.ss_family == AF_INET6)
+        winsock::SetSockOptInt(s, IPPROTO_IPV6, IPV6_V6ONLY, 0);
+    return s;
 }
 
 TSocket TCustomWSocket::Accept() {

@@ -20,10 +20,11 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
     m_lookup.reset();
     m_dnsResult.clear();
     m_dnsResultList.clear();
-    const std::uint32_t addr = winsock::InetAddr(HostName);
-    if (addr != kInAddrNone) {
-        // A dotted address needs no lookup: answered before returning.
-        m_dnsResult = winsock::InetNtoa(addr);
+    sockaddr_storage addr{};
+    if (winsock::ParseAddress(HostName, &addr)) {
+        // An address (IPv4 dotted, IPv6 in brackets or not) needs no
+        // lookup: answered before returning, in its canonical text.
+        m_dnsResult = winsock::AddressText(addr);
         TriggerDnsLookupDone(0);
         return;
     }
@@ -48,10 +49,14 @@ void TCustomWSocket::ReportBadArgument(const std::string& Msg) {
     TriggerDnsLookupDone(WSAEINVAL);
 }
 
+// A reverse lookup of a text that is no address asks for 255.255.255.255,
+// what inet_addr makes of it.
 void TCustomWSocket::StartLookup(const std::string& Text, bool Reverse) {
+    sockaddr_storage addr = winsock::AnyAddress(AF_INET);
+    if (Reverse && !winsock::ParseAddress(Text, &addr))
+        reinterpret_cast<sockaddr_in&>(addr).sin_addr.s_addr = kInAddrNone;
     m_lookup = Reverse
-                   ? AsyncLookup::StartReverse(m_channel.Mailbox(), WM_ASYNCGETHOSTBYADDR,
-                                               winsock::InetAddr(Text))
+                   ? AsyncLookup::StartReverse(m_channel.Mailbox(), WM_ASYNCGETHOSTBYADDR, addr)
                    : AsyncLookup::StartForward(m_channel.Mailbox(), WM_ASYNCGETHOSTBYNAME, Text);
     if (!m_lookup)
         RaiseException(Text + ": can't start DNS lookup, error #" +

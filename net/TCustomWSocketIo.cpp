@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 
 #include "net/TCustomWSocket.h"
 #include "net/WSocketResolve.h"
@@ -23,6 +24,15 @@ constexpr int kDefaultReceiveSize = 255;
 // Flush looks at its deadline at least this often (a long FlushTimeout
 // does not fit one wait).
 constexpr std::int64_t kLongestWaitMs = 60 * 1000;
+
+// An address for callers that hold only a sockaddr_in: IPv4 and
+// IPv4-mapped in full; IPv6 gets its family and port, the address zero.
+void NarrowAddress(const sockaddr_storage& wide, sockaddr_in* narrow) {
+    if (winsock::ToIPv4(wide, narrow)) return;
+    *narrow = sockaddr_in{};
+    narrow->sin_family = wide.ss_family;
+    narrow->sin_port = htons(static_cast<std::uint16_t>(winsock::AddressPort(wide)));
+}
 
 }  // namespace
 
@@ -77,6 +87,12 @@ int TCustomWSocket::SendStr(const std::string& Str) {
 }
 
 int TCustomWSocket::SendTo(const sockaddr_in& Dest, const void* Data, int Len) {
+    sockaddr_storage dest{};
+    std::memcpy(&dest, &Dest, sizeof Dest);
+    return SendTo(dest, Data, Len);
+}
+
+int TCustomWSocket::SendTo(const sockaddr_storage& Dest, const void* Data, int Len) {
     const int n = winsock::SendTo(m_hSocket, Data, Len, m_sendFlags, Dest);
     if (n < 0)
         m_lastError = winsock::WSAGetLastError();
@@ -195,7 +211,7 @@ int TCustomWSocket::RawRead(void* Buffer, int BufferSize, int Flags) {
     return n;
 }
 
-int TCustomWSocket::RawReadFrom(void* Buffer, int BufferSize, sockaddr_in& From) {
+int TCustomWSocket::RawReadFrom(void* Buffer, int BufferSize, sockaddr_storage& From) {
     const int n = winsock::RecvFrom(m_hSocket, Buffer, BufferSize, 0, &From);
     m_select.ReadDone();
     if (n > 0) m_bytesTaken += n;
@@ -223,6 +239,13 @@ std::string TCustomWSocket::ReceiveStr() {
 }
 
 int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From) {
+    sockaddr_storage from{};
+    const int n = ReceiveFrom(Buffer, BufferSize, from);
+    if (n >= 0) NarrowAddress(from, &From);
+    return n;
+}
+
+int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_storage& From) {
     const int n = RawReadFrom(Buffer, BufferSize, From);
     if (n < 0)
         m_lastError = winsock::WSAGetLastError();
@@ -301,45 +324,59 @@ void TCustomWSocket::WaitForClose() {
 
 std::string TCustomWSocket::PeerAddr() {
     if (m_state != wsConnected) return "error";
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     if (winsock::GetPeerName(m_hSocket, &peer) < 0) {
         RaiseSocketError("GetPeerName");
         return "error";
     }
-    return winsock::InetNtoa(peer.sin_addr.s_addr);
+    return winsock::AddressText(peer);
 }
 
 std::string TCustomWSocket::PeerPort() {
     if (m_state != wsConnected) return "error";
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     if (winsock::GetPeerName(m_hSocket, &peer) < 0) {
         RaiseSocketError("GetPeerPort");
         return "error";
     }
-    return std::to_string(ntohs(peer.sin_port));
+    return std::to_string(winsock::AddressPort(peer));
 }
 
-int TCustomWSocket::GetPeerName(sockaddr_in& Name) {
+int TCustomWSocket::GetPeerName(sockaddr_storage& Name) {
     if (m_state != wsConnected) return SOCKET_ERROR;
     return winsock::GetPeerName(m_hSocket, &Name);
 }
 
-int TCustomWSocket::GetSockName(sockaddr_in& Name) {
+int TCustomWSocket::GetSockName(sockaddr_storage& Name) {
     return winsock::GetSockName(m_hSocket, &Name);
+}
+
+int TCustomWSocket::GetPeerName(sockaddr_in& Name) {
+    sockaddr_storage peer{};
+    const int rc = GetPeerName(peer);
+    if (rc == 0) NarrowAddress(peer, &Name);
+    return rc;
+}
+
+int TCustomWSocket::GetSockName(sockaddr_in& Name) {
+    sockaddr_storage local{};
+    const int rc = GetSockName(local);
+    if (rc == 0) NarrowAddress(local, &Name);
+    return rc;
 }
 
 std::string TCustomWSocket::SockLocalAddr() {
     if (m_state != wsBound && m_state != wsConnected && m_state != wsListening) return "error";
-    sockaddr_in local{};
+    sockaddr_storage local{};
     if (winsock::GetSockName(m_hSocket, &local) < 0) return "error";
-    return winsock::InetNtoa(local.sin_addr.s_addr);
+    return winsock::AddressText(local);
 }
 
 std::string TCustomWSocket::SockLocalPort() {
     if (m_state != wsBound && m_state != wsConnected && m_state != wsListening) return "error";
-    sockaddr_in local{};
+    sockaddr_storage local{};
     if (winsock::GetSockName(m_hSocket, &local) < 0) return "error";
-    return std::to_string(ntohs(local.sin_port));
+    return std::to_string(winsock::AddressPort(local));
 }
 
 }  // namespace sitowiak::net

@@ -20,12 +20,27 @@ void AssignText(const std::string& value, std::string& text, bool& assigned, boo
 }  // namespace
 
 void TCustomWSocket::SetAddr(const std::string& Value) {
-    if (Value == m_addr && m_addrAssigned) return;
+    if (Value == m_addr && m_addrAssigned && m_addrMore.empty()) return;
     if (m_state != wsClosed) {
         RaiseException("Cannot change Addr if not closed");
         return;
     }
+    m_addrMore.clear();
     AssignText(Value, m_addr, m_addrAssigned, m_addrResolved);
+}
+
+void TCustomWSocket::SetAddrList(const std::vector<std::string>& Value) {
+    if (m_state != wsClosed) {
+        RaiseException("Cannot change Addr if not closed");
+        return;
+    }
+    AssignText(Value.empty() ? std::string() : Value.front(), m_addr, m_addrAssigned,
+               m_addrResolved);
+    m_addrMore.clear();
+    for (std::size_t i = 1; i < Value.size(); ++i) {
+        const std::string more = WSocketTrim(Value[i]);
+        if (!more.empty()) m_addrMore.push_back(more);
+    }
 }
 
 void TCustomWSocket::SetPort(const std::string& Value) {
@@ -61,12 +76,12 @@ void TCustomWSocket::SetLocalAddr(const std::string& Value) {
         return;
     }
     const std::string text = Value.empty() ? std::string("0.0.0.0") : Value;
-    const std::uint32_t addr = winsock::InetAddr(text);
-    if (addr == kInAddrNone) {
+    sockaddr_storage addr{};
+    if (!winsock::ParseAddress(text, &addr)) {
         RaiseException("SetLocalAddr(): Invalid IP address");
         return;
     }
-    m_localAddr = winsock::InetNtoa(addr);
+    m_localAddr = winsock::AddressText(addr);
 }
 
 TSocketSendFlags TCustomWSocket::SendFlags() {

@@ -23,7 +23,7 @@ void ShedConnection(TSocket listener) {
     if (g_reserve == INVALID_SOCKET) return;  // taken by someone else meanwhile
     winsock::CloseSocket(g_reserve);
     g_reserve = INVALID_SOCKET;
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     const TSocket shed = winsock::Accept(listener, &peer);
     if (shed != INVALID_SOCKET) winsock::CloseSocket(shed);
     HoldReserve();

@@ -31,15 +31,40 @@ int Check(int result) {
     return result < 0 ? Fail(result) : result;
 }
 
-socklen_t AddrLen() {
-    return static_cast<socklen_t>(sizeof(sockaddr_in));
+socklen_t StorageLen() {
+    return static_cast<socklen_t>(sizeof(sockaddr_storage));
 }
 
-const sockaddr* AsSockaddr(const sockaddr_in& a) {
+const sockaddr* AsSockaddr(const sockaddr_storage& a) {
     return reinterpret_cast<const sockaddr*>(&a);
 }
-sockaddr* AsSockaddr(sockaddr_in* a) {
+sockaddr* AsSockaddr(sockaddr_storage* a) {
     return reinterpret_cast<sockaddr*>(a);
+}
+
+const sockaddr_in& AsV4(const sockaddr_storage& a) {
+    return reinterpret_cast<const sockaddr_in&>(a);
+}
+const sockaddr_in6& AsV6(const sockaddr_storage& a) {
+    return reinterpret_cast<const sockaddr_in6&>(a);
+}
+
+bool IsMappedV4(const sockaddr_storage& a) {
+    return a.ss_family == AF_INET6 && IN6_IS_ADDR_V4MAPPED(&AsV6(a).sin6_addr);
+}
+
+// An IPv6 literal (with a scope, if any) through the resolver's numeric
+// parse, which never asks the network.
+bool ParseIPv6(const std::string& text, sockaddr_storage* addr) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET6;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(text.c_str(), nullptr, &hints, &list) != 0) return false;
+    *addr = sockaddr_storage{};
+    std::memcpy(addr, list->ai_addr, std::min<std::size_t>(list->ai_addrlen, sizeof *addr));
+    ::freeaddrinfo(list);
+    return true;
 }
 
 }  // namespace
@@ -163,6 +188,21 @@ int ResolverToWinsock(int eaiCode) {
             return WSANO_RECOVERY;
         case EAI_SYSTEM:
             return ErrnoToWinsock(errno);
+        // The family asked for is not supported at all (no IPv6 here).
+        case EAI_FAMILY:
+            return 10047;
+        case EAI_SOCKTYPE:
+            return WSAESOCKTNOSUPPORT;
+        case EAI_SERVICE:
+            return WSATYPE_NOT_FOUND;
+        case EAI_BADFLAGS:
+            return WSAEINVAL;
+        case EAI_MEMORY:
+            return 10055;
+        // The name exists, but has no address of the family asked for.
+        case EAI_ADDRFAMILY:
+        case EAI_NODATA:
+            return WSANO_DATA;
         default:
             return WSANO_DATA;
     }
@@ -172,21 +212,21 @@ TSocket Socket(int family, int type, int protocol) {
     return Check(::socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol));
 }
 
-int Bind(TSocket s, const sockaddr_in& addr) {
-    return Check(::bind(s, AsSockaddr(addr), AddrLen()));
+int Bind(TSocket s, const sockaddr_storage& addr) {
+    return Check(::bind(s, AsSockaddr(addr), AddressLength(addr)));
 }
 
 int Listen(TSocket s, int backlog) {
     return Check(::listen(s, backlog));
 }
 
-TSocket Accept(TSocket s, sockaddr_in* peer) {
-    socklen_t len = AddrLen();
+TSocket Accept(TSocket s, sockaddr_storage* peer) {
+    socklen_t len = StorageLen();
     return Check(::accept4(s, AsSockaddr(peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC));
 }
 
-int Connect(TSocket s, const sockaddr_in& addr) {
-    return Check(::connect(s, AsSockaddr(addr), AddrLen()));
+int Connect(TSocket s, const sockaddr_storage& addr) {
+    return Check(::connect(s, AsSockaddr(addr), AddressLength(addr)));
 }
 
 int Send(TSocket s, const void* data, int len, int flags) {
@@ -202,9 +242,9 @@ int SendV(TSocket s, const iovec* runs, int count, int flags) {
     return n < 0 ? Fail() : static_cast<int>(n);
 }
 
-int SendTo(TSocket s, const void* data, int len, int flags, const sockaddr_in& to) {
+int SendTo(TSocket s, const void* data, int len, int flags, const sockaddr_storage& to) {
     const ssize_t n = ::sendto(s, data, static_cast<size_t>(len), flags | MSG_NOSIGNAL,
-                               AsSockaddr(to), AddrLen());
+                               AsSockaddr(to), AddressLength(to));
     return n < 0 ? Fail() : static_cast<int>(n);
 }
 
@@ -213,8 +253,8 @@ int Recv(TSocket s, void* buf, int len, int flags) {
     return n < 0 ? Fail() : static_cast<int>(n);
 }
 
-int RecvFrom(TSocket s, void* buf, int len, int flags, sockaddr_in* from) {
-    socklen_t fromLen = AddrLen();
+int RecvFrom(TSocket s, void* buf, int len, int flags, sockaddr_storage* from) {
+    socklen_t fromLen = StorageLen();
     const ssize_t n = ::recvfrom(s, buf, static_cast<size_t>(len < 0 ? 0 : len), flags,
                                  AsSockaddr(from), &fromLen);
     return n < 0 ? Fail() : static_cast<int>(n);
@@ -269,13 +309,13 @@ int PendingError(TSocket s) {
     return ErrnoToWinsock(err);
 }
 
-int GetSockName(TSocket s, sockaddr_in* addr) {
-    socklen_t len = AddrLen();
+int GetSockName(TSocket s, sockaddr_storage* addr) {
+    socklen_t len = StorageLen();
     return Check(::getsockname(s, AsSockaddr(addr), &len));
 }
 
-int GetPeerName(TSocket s, sockaddr_in* addr) {
-    socklen_t len = AddrLen();
+int GetPeerName(TSocket s, sockaddr_storage* addr) {
+    socklen_t len = StorageLen();
     return Check(::getpeername(s, AsSockaddr(addr), &len));
 }
 
@@ -289,6 +329,72 @@ std::string InetNtoa(std::uint32_t addrNetworkOrder) {
     char out[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &a, out, sizeof out);
     return out;
+}
+
+bool ParseAddress(const std::string& text, sockaddr_storage* addr) {
+    std::string inner = text;
+    const bool bracketed = text.size() >= 2 && text.front() == '[' && text.back() == ']';
+    if (bracketed) inner = text.substr(1, text.size() - 2);
+    if (inner.empty() || inner.find('\0') != std::string::npos) return false;
+    const std::uint32_t v4 = InetAddr(inner);
+    if (v4 != kInAddrNone) {
+        *addr = AnyAddress(AF_INET);
+        reinterpret_cast<sockaddr_in*>(addr)->sin_addr.s_addr = v4;
+        return true;
+    }
+    return ParseIPv6(inner, addr);
+}
+
+std::string AddressText(const sockaddr_storage& addr) {
+    sockaddr_in v4{};
+    if (ToIPv4(addr, &v4)) return InetNtoa(v4.sin_addr.s_addr);
+    if (addr.ss_family != AF_INET6) return std::string();
+    char host[NI_MAXHOST] = {};
+    if (::getnameinfo(AsSockaddr(addr), AddressLength(addr), host, sizeof host, nullptr, 0,
+                      NI_NUMERICHOST) != 0)
+        return std::string();
+    return host;
+}
+
+int AddressPort(const sockaddr_storage& addr) {
+    return addr.ss_family == AF_INET6 ? ntohs(AsV6(addr).sin6_port) : ntohs(AsV4(addr).sin_port);
+}
+
+void SetAddressPort(sockaddr_storage* addr, int portHostOrder) {
+    const auto port = htons(static_cast<std::uint16_t>(portHostOrder));
+    if (addr->ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6*>(addr)->sin6_port = port;
+    else
+        reinterpret_cast<sockaddr_in*>(addr)->sin_port = port;
+}
+
+socklen_t AddressLength(const sockaddr_storage& addr) {
+    return static_cast<socklen_t>(addr.ss_family == AF_INET6 ? sizeof(sockaddr_in6)
+                                                             : sizeof(sockaddr_in));
+}
+
+bool IsAnyAddress(const sockaddr_storage& addr) {
+    if (addr.ss_family == AF_INET6) return IN6_IS_ADDR_UNSPECIFIED(&AsV6(addr).sin6_addr);
+    return addr.ss_family == AF_INET && AsV4(addr).sin_addr.s_addr == htonl(INADDR_ANY);
+}
+
+sockaddr_storage AnyAddress(int family) {
+    sockaddr_storage a{};
+    a.ss_family = static_cast<sa_family_t>(family == AF_INET6 ? AF_INET6 : AF_INET);
+    return a;
+}
+
+bool ToIPv4(const sockaddr_storage& addr, sockaddr_in* v4) {
+    if (addr.ss_family == AF_INET) {
+        *v4 = AsV4(addr);
+        return true;
+    }
+    if (!IsMappedV4(addr)) return false;
+    *v4 = sockaddr_in{};
+    v4->sin_family = AF_INET;
+    v4->sin_port = AsV6(addr).sin6_port;
+    std::memcpy(&v4->sin_addr, AsV6(addr).sin6_addr.s6_addr + 12, 4);
+    return true;
 }
 
 bool GetServByName(const std::string& name, const std::string& proto, int* portHostOrder) {
@@ -313,28 +419,30 @@ bool GetProtoByName(const std::string& name, int* number) {
     return true;
 }
 
-int GetHostAddresses(const std::string& name, std::vector<std::uint32_t>* addrs) {
+int GetHostAddresses(const std::string& name, int family, std::vector<sockaddr_storage>* addrs) {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = family;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
     const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
     if (rc != 0) return ResolverToWinsock(rc);
     for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-        const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
-        addrs->push_back(sin->sin_addr.s_addr);
+        if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6) continue;
+        sockaddr_storage a{};
+        std::memcpy(&a, ai->ai_addr, std::min<std::size_t>(ai->ai_addrlen, sizeof a));
+        const bool seen = std::any_of(addrs->begin(), addrs->end(), [&](const sockaddr_storage& b) {
+            return std::memcmp(&a, &b, sizeof a) == 0;
+        });
+        if (!seen) addrs->push_back(a);
     }
     ::freeaddrinfo(list);
     return addrs->empty() ? WSANO_DATA : 0;
 }
 
-int GetHostName(std::uint32_t addrNetworkOrder, std::string* name) {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = addrNetworkOrder;
+int GetHostName(const sockaddr_storage& addr, std::string* name) {
     char host[NI_MAXHOST] = {};
-    const int rc =
-        ::getnameinfo(AsSockaddr(&sin), AddrLen(), host, sizeof host, nullptr, 0, NI_NAMEREQD);
+    const int rc = ::getnameinfo(AsSockaddr(addr), AddressLength(addr), host, sizeof host,
+                                 nullptr, 0, NI_NAMEREQD);
     if (rc != 0) return ResolverToWinsock(rc);
     *name = host;
     return 0;

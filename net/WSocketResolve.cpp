@@ -29,6 +29,19 @@ bool OnlyBlanksFrom(const std::string& s, std::size_t i) {
     return true;
 }
 
+// Resolves a name (blocking); throws when it has no address of the family.
+std::vector<sockaddr_storage> LookUpHost(const std::string& host, const std::string& trimmed,
+                                         int family) {
+    std::vector<sockaddr_storage> addrs;
+    const int rc = winsock::GetHostAddresses(trimmed, family, &addrs);
+    if (rc != 0) {
+        winsock::WSASetLastError(rc);
+        throw ESocketException("WSocketResolveHost: Cannot convert host address '" + host +
+                               "', Error #" + std::to_string(rc));
+    }
+    return addrs;
+}
+
 }  // namespace
 
 std::string WSocketTrim(const std::string& text) {
@@ -86,14 +99,28 @@ std::uint32_t WSocketResolveHost(const std::string& host) {
             throw ESocketException("WSocketResolveHost: '" + host + "' Invalid IP address.");
         return addr;
     }
-    std::vector<std::uint32_t> addrs;
-    const int rc = winsock::GetHostAddresses(trimmed, &addrs);
-    if (rc != 0) {
-        winsock::WSASetLastError(rc);
-        throw ESocketException("WSocketResolveHost: Cannot convert host address '" + host +
-                               "', Error #" + std::to_string(rc));
+    std::vector<sockaddr_storage> addrs = LookUpHost(host, trimmed, AF_INET);
+    return reinterpret_cast<const sockaddr_in&>(addrs.front()).sin_addr.s_addr;
+}
+
+std::vector<sockaddr_storage> WSocketResolveHostList(const std::string& host) {
+    if (host.empty() || host.size() > kMaxHostLength)
+        throw ESocketException("WSocketResolveHost: '" + host + "' Invalid Hostname.");
+    const std::string trimmed = WSocketTrim(host);
+    sockaddr_storage addr{};
+    if (WSocketIsDottedIP(host)) {
+        addr = winsock::AnyAddress(AF_INET);
+        reinterpret_cast<sockaddr_in&>(addr).sin_addr.s_addr = WSocketResolveHost(host);
+        return {addr};
     }
-    return addrs.front();
+    // IPv4 shorthands such as "127.1" are left to the resolver, as before;
+    // only IPv6 literals are taken here.
+    if (trimmed.find(':') != std::string::npos) {
+        if (winsock::ParseAddress(trimmed, &addr)) return {addr};
+        if (trimmed.front() == '[')
+            throw ESocketException("WSocketResolveHost: '" + host + "' Invalid IP address.");
+    }
+    return LookUpHost(host, trimmed, AF_UNSPEC);
 }
 
 int WSocketResolvePort(const std::string& port, const std::string& proto) {
@@ -217,6 +244,8 @@ std::string SocketErrorText(int code) {
             return "WinSock DLL cannot support this application";
         case 10093:
             return "WinSock not initialized";
+        case 10109:
+            return "Class type not found";
         case 11001:
             return "Host not found";
         case 11002:

@@ -2,8 +2,11 @@
 // The resolution functions throw ESocketException with the texts below.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace sitowiak::net {
 
@@ -11,6 +14,11 @@ namespace sitowiak::net {
 // ("255.255.255.255" is the broadcast address); other texts are looked up
 // (blocking).
 std::uint32_t WSocketResolveHost(const std::string& host);
+// Every address of a host text, port 0: a dotted IPv4 text or an IPv6
+// literal (in square brackets or not) gives itself; a name gives all its
+// IPv4 and IPv6 addresses in the resolver's order (blocking). Throws with
+// the texts of WSocketResolveHost.
+std::vector<sockaddr_storage> WSocketResolveHostList(const std::string& host);
 // Port in host order: leading decimal digits, or a service name for proto.
 int WSocketResolvePort(const std::string& port, const std::string& proto);
 // Protocol number: leading decimal digits, or a protocol name.

@@ -139,7 +139,7 @@ TEST(SocksTest, FailingRepliesEndWithTheirCodesInOrder) {
         {"5", Bytes("\x05\x00", 2), Bytes("\x05\x02\x00\x01", 4), 20005,
          "connection not allowed by ruleset"},
         {"5", Bytes("\x05\x00", 2), Bytes("\x05\x09\x00\x01", 4), 20012, "unassigned error #9"},
-        {"5", Bytes("\x05\x00", 2), Bytes("\x05\x00\x00\x04\x00", 5), 20011,
+        {"5", Bytes("\x05\x00", 2), Bytes("\x05\x00\x00\x05\x00", 5), 20011,
          "address type not supported"},
         {"5", Bytes("\x05\x00", 2), Bytes("\x05\x00\x00\x03\xc8", 5), 20014,
          "socks reply too long"},
@@ -199,6 +199,40 @@ TEST(SocksTest, Socks4ARequestCarriesTheName) {
     c.ConnectAndWait("connected 0");
     EXPECT_EQ(request,
               Bytes("\x04\x01", 2) + Port(119) + Bytes("\x00\x00\x00\x01me\x00localhost\x00", 17));
+}
+
+// An IPv6 destination goes as one (ATYP 4) to a SOCKS 5 server, which may
+// report an IPv6 bound address; SOCKS 4 has no room for one and says so
+// before asking anything.
+TEST(SocksTest, IPv6DestinationsThroughSocks5AndTheirRefusalBySocks4) {
+    Bytes request;
+    ScriptedServer server([&](int fd) {
+        test::ReadExactly(fd, 3);
+        test::SendAll(fd, Bytes("\x05\x00", 2));
+        request = test::ReadExactly(fd, 4 + 16 + 2);
+        Bytes reply("\x05\x00\x00\x04", 4);
+        reply += Bytes("\x20\x01\x0d\xb8", 4) + Bytes(11, '\0') + Bytes("\x07", 1);
+        Trickle(fd, reply + Port(1119));
+    });
+    SocksClient c(server.port, "5", "[2001:db8::1]");
+    c.ConnectAndWait("connected 0");
+    EXPECT_EQ(request, Bytes("\x05\x01\x00\x04\x20\x01\x0d\xb8", 8) + Bytes(11, '\0') +
+                           Bytes("\x01", 1) + Port(119));
+    EXPECT_EQ(c.sock.BoundAddr(), "2001:db8::7");
+    EXPECT_EQ(c.sock.BoundPort(), "1119");
+
+    for (const char* level : {"4", "4A"}) {
+        Bytes asked;
+        ScriptedServer server4([&](int fd) { asked = test::ReadToEnd(fd); });
+        SocksClient c4(server4.port, level, "::1");
+        c4.ConnectAndWait("closed 20018");
+        EXPECT_TRUE(c4.rec.Has("socks error 20018 socks 4 cannot carry an IPv6 address")) << level;
+        EXPECT_FALSE(c4.rec.Has("connected 0")) << level;
+        // The SOCKS server saw the connection close, and no request.
+        server4.thread.join();
+        server4.thread = std::thread([] {});
+        EXPECT_EQ(asked, "") << level;
+    }
 }
 
 TEST(SocksTest, OversizedNamesFailWithoutOverrunningTheRequest) {

@@ -1,6 +1,9 @@
 // Host-pattern lists: patterns separated by ";", "*" standing for any run of
 // characters (none included), every other character compared exactly, the
-// match anchored at both ends. Matched against a reader's dotted address.
+// match anchored at both ends. Matched against a reader's address text:
+// dotted for IPv4 readers (also those that reach the dual-stack listener as
+// IPv4-mapped IPv6), so "127.0.0.1" and "192.168.*" keep their meaning; the
+// canonical IPv6 text otherwise ("::1", "2001:db8::*", "fe80::*").
 #pragma once
 
 #include <string_view>

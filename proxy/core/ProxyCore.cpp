@@ -68,7 +68,9 @@ void ProxyCore::SetListening(bool on) {
         s.SetBanner("");
         s.SetBannerToBusy("");
         s.SetClientType(net::TCustomWSocketServer::ClientTypeOf<TClientNntp>());
-        s.SetAddr("0.0.0.0");
+        // Every local interface, IPv6 and IPv4 alike ("0.0.0.0" where the
+        // machine has no IPv6).
+        s.SetAddr("::");
         s.SetPort(m_settings.LocalPort);
         s.Listen();
         m_view.SetAddressEditsEnabled(false);

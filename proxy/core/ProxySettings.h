@@ -34,10 +34,11 @@ inline constexpr TextSetting kZawartosc{"Zawartosc", ""};
 inline constexpr BoolSetting kLogowanie{"Logowanie", false};
 inline constexpr TextSetting kReadAccess{"ReadAccess", "*"};
 // The maker's own sites, then the local machine. Only address patterns can
-// match a reader, so in practice only 127.0.0.1 may post by default.
+// match a reader, so in practice only the same machine (127.0.0.1 over
+// IPv4, ::1 over IPv6) may post by default.
 inline constexpr TextSetting kWriteAccess{
     "WriteAccess",
-    "*.plaskun.example;*.sitowiak.example;*.plaskun.test;*.pla.example;127.0.0.1;localhost"};
+    "*.plaskun.example;*.sitowiak.example;*.plaskun.test;*.pla.example;127.0.0.1;::1;localhost"};
 inline constexpr BoolSetting kIgnorowanieBlednych{"IgnorowanieBlednych", true};
 
 // The first item of both combo boxes, standing for "no forced value".

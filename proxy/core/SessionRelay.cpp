@@ -8,6 +8,7 @@
 #include "net/TBuffer.h"
 #include "net/WSocketTypes.h"
 #include "proxy/core/ConnectionColors.h"
+#include "proxy/core/ServerAddress.h"
 #include "proxy/core/HostPattern.h"
 #include "proxy/core/NntpWords.h"
 #include "proxy/core/ProxyCore.h"
@@ -197,6 +198,8 @@ std::string FailureReason(int error) {
         case 10051:
         case 10065:
             return "serwer jest nieosiągalny";
+        case 10047:
+            return "ten komputer nie obsługuje adresów IPv6";
         case 11001:
         case 11004:
             return "nieznana nazwa serwera";
@@ -242,7 +245,9 @@ void SessionRelay::Start(TClientNntp& c) {
     // A graceful close, so that an article still in the kernel's buffer
     // reaches the server when the relay ends.
     remote.SetLingerOnOff(net::wsLingerOff);
-    remote.SetPort(m_core.Settings().RemotePort);
+    const ServerAddress server =
+        ParseServerAddress(m_core.Settings().Address, m_core.Settings().RemotePort);
+    remote.SetPort(server.Port);
     remote.SetLineMode(lineMode);
     remote.SetLineEnd(std::string(nntp::kLineEnd));
     remote.OnSessionConnected = [this, &c](net::TCustomWSocket*, uint16_t e) {
@@ -258,8 +263,8 @@ void SessionRelay::Start(TClientNntp& c) {
     remote.OnDnsLookupDone = [this, &c](net::TCustomWSocket*, uint16_t e) {
         RemoteDnsLookupDone(c, e);
     };
-    c.serverName = m_core.Settings().Address + ":" + m_core.Settings().RemotePort;
-    remote.DnsLookup(m_core.Settings().Address);
+    c.serverName = server.Text();
+    remote.DnsLookup(server.Host);
 }
 
 // A news server that cannot be found, or a connection that cannot even be
@@ -272,9 +277,14 @@ void SessionRelay::RemoteDnsLookupDone(TClientNntp& c, uint16_t Error) {
         NewsServerUnreachable(c, Error);
         return;
     }
+    // Every address of the name in turn, until one connects.
+    net::TWSocket& remote = *c.RemoteSocket;
     try {
-        c.RemoteSocket->SetAddr(c.RemoteSocket->DnsResult());
-        c.RemoteSocket->Connect();
+        if (remote.DnsResultList().empty())
+            remote.SetAddr(remote.DnsResult());
+        else
+            remote.SetAddrList(remote.DnsResultList());
+        remote.Connect();
     } catch (const std::exception&) {
         NewsServerUnreachable(c, -1);
     }

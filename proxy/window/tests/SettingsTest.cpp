@@ -42,7 +42,7 @@ TEST_F(SettingsTest, AFirstRunUsesTheDefaultsAndStoresTenValues) {
         EXPECT_TRUE(window.IgnorowanieBlednychCB->isChecked());
         EXPECT_FALSE(window.Core().Settings().Logowanie);
         EXPECT_EQ(Text(window.ReadAccessEd), "*");
-        EXPECT_TRUE(Text(window.WriteAccessEd).ends_with(";127.0.0.1;localhost"));
+        EXPECT_TRUE(Text(window.WriteAccessEd).ends_with(";127.0.0.1;::1;localhost"));
         // No control keeps the design-time placeholder.
         for (QLineEdit* e : window.findChildren<QLineEdit*>()) EXPECT_NE(Text(e), "?");
     }
