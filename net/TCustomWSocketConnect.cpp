@@ -63,6 +63,7 @@ void TCustomWSocket::ResolveForConnect(bool WithLocalPort) {
             for (const sockaddr_storage& a : WSocketResolveHostList(more)) addrs.push_back(a);
         SetConnectAddresses(std::move(addrs));
     }
+    if (m_connectAddrs.empty()) throw ESocketException("no address to connect to");
     m_connectNext = 0;
     m_sin = m_connectAddrs.front();
     winsock::SetAddressPort(&m_sin, m_portNum);
