@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -164,16 +163,6 @@ TEST(AddressTest, WhenEveryAddressRefusesOnlyTheLastFailureIsReported) {
     // The list went with the close: a new Connect needs a new address.
     c.sock.SetPort(std::to_string(port));
     EXPECT_EQ(test::MessageOf([&] { c.sock.Connect(); }), "Connect: No IP Address Specified");
-}
-
-TEST(AddressTest, ErrorCodesOfTheNewCases) {
-    EXPECT_EQ(winsock::ResolverToWinsock(EAI_FAMILY), 10047);
-    EXPECT_EQ(winsock::ResolverToWinsock(EAI_ADDRFAMILY), 11004);
-    EXPECT_EQ(winsock::ResolverToWinsock(EAI_SERVICE), 10109);
-    EXPECT_EQ(winsock::ErrnoToWinsock(EAFNOSUPPORT), 10047);
-    EXPECT_EQ(winsock::ErrnoToWinsock(ENETUNREACH), 10051);
-    EXPECT_EQ(SocketErrorText(10047), "Address family not supported by protocol family");
-    EXPECT_EQ(SocketErrorText(10109), "Class type not found");
 }
 
 }  // namespace
