@@ -28,7 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const proxy::ServerAddress a = proxy::ParseServerAddress(text, "nntp");
     Check(text.find(a.Host) != std::string::npos);
     Check(!a.Port.empty());
-    if (Plain(a.Host) && a.Port.find_first_of("[] \t") == std::string::npos) {
+    // A port that holds a colon or brackets cannot be written back unchanged
+    // (it is no port either: its lookup fails later).
+    if (Plain(a.Host) && a.Port.find_first_of("[]: \t") == std::string::npos) {
         const proxy::ServerAddress again = proxy::ParseServerAddress(a.Text(), "other");
         Check(again.Host == a.Host && again.Port == a.Port);
     }
