@@ -105,6 +105,13 @@ std::string Hex(const unsigned char* data, unsigned len) {
     return s;
 }
 
+std::string Fingerprint(const X509* cert) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned len = 0;
+    if (X509_digest(cert, EVP_sha256(), md, &len) != 1) return {};
+    return Hex(md, len);
+}
+
 }  // namespace
 
 TCustomTlsWSocket::TCustomTlsWSocket(TCustomWSocket* AOwner) : TCustomSocksWSocket(AOwner) {}
@@ -216,6 +223,11 @@ void TCustomTlsWSocket::DriveHandshake() {
     const long verify = SSL_get_verify_result(m_ssl);
     if (verify != X509_V_OK && m_tlsFingerprint.empty()) {
         ERR_clear_error();
+        // The certificate that failed, for a user who decides to trust it.
+        // OpenSSL keeps a refused certificate only in the chain.
+        const STACK_OF(X509)* chain = SSL_get_peer_cert_chain(m_ssl);
+        if (chain != nullptr && sk_X509_num(chain) > 0)
+            m_peerFingerprint = Fingerprint(sk_X509_value(chain, 0));
         TlsFail(CodeForVerifyResult(verify), X509_verify_cert_error_string(verify));
         return;
     }
@@ -223,11 +235,7 @@ void TCustomTlsWSocket::DriveHandshake() {
 }
 
 void TCustomTlsWSocket::HandshakeDone() {
-    if (X509* cert = SSL_get0_peer_certificate(m_ssl)) {
-        unsigned char md[EVP_MAX_MD_SIZE];
-        unsigned len = 0;
-        if (X509_digest(cert, EVP_sha256(), md, &len) == 1) m_peerFingerprint = Hex(md, len);
-    }
+    if (X509* cert = SSL_get0_peer_certificate(m_ssl)) m_peerFingerprint = Fingerprint(cert);
     if (!m_tlsFingerprint.empty() && m_peerFingerprint != m_tlsFingerprint) {
         TlsFail(kTlsFingerprintMismatch, "certificate fingerprint is " + m_peerFingerprint);
         return;
@@ -266,6 +274,20 @@ void TCustomTlsWSocket::TlsFail(int Code, const std::string& Detail) {
     if (no != m_handshakeNo) return;
     if (m_startedImplicit) TCustomSocksWSocket::TriggerSessionConnected(Code);
     DoClose(true, Code);
+}
+
+// A session that we end gets our close_notify first, so that the peer can
+// tell the end of our data from a cut connection.
+void TCustomTlsWSocket::DoClose(bool Shut, int Error) {
+    if (Shut && m_tlsState == kEstablished && State() == wsConnected) {
+        try {
+            if (SSL_shutdown(m_ssl) >= 0) FlushCipher();
+        } catch (const std::exception&) {
+            // The peer has gone already: nothing to tell it.
+        }
+        ERR_clear_error();
+    }
+    TCustomSocksWSocket::DoClose(Shut, Error);
 }
 
 int TCustomTlsWSocket::PullCipher() {

@@ -17,6 +17,8 @@
 // allowed) exactly that certificate is accepted and the chain is not
 // checked.
 //
+// Closing an established session sends close_notify first.
+//
 // Failure codes (OnTlsDone, OnSessionConnected for implicit TLS,
 // OnSessionClosed); the texts are SocketErrorText's. The settings stay
 // across closes; the session does not.
@@ -70,7 +72,8 @@ public:
     bool TlsActive() const { return m_tlsState == kEstablished; }
     // OpenSSL's own words on the last failure, for the log.
     const std::string& TlsErrorDetail() const { return m_tlsErrorDetail; }
-    // The SHA-256 of the peer's certificate (lower-case hex), once known.
+    // The SHA-256 of the peer's certificate (lower-case hex), once known;
+    // also after its verification has failed.
     const std::string& PeerFingerprint() const { return m_peerFingerprint; }
 
     TSessionConnected OnTlsDone;
@@ -78,6 +81,7 @@ public:
 protected:
     void HandleMessage(const platform::ChannelMessage& Msg) override;
     void ResetDefaults() override;
+    void DoClose(bool Shut, int Error) override;
     int GetRcvdCount() override;
     int RawRead(void* Buffer, int BufferSize, int Flags) override;
     bool TriggerDataAvailable(int Error) override;
