@@ -20,6 +20,10 @@ namespace {
 // Ciphertext taken from the network per read: one full record and a bit.
 constexpr int kCipherChunk = 17 * 1024;
 
+// What a posted WM_TLS_PENDING asks for besides another receive pass.
+constexpr std::intptr_t kPendingBadRecord = 1;   // close with kTlsReceiveFailed
+constexpr std::intptr_t kPendingPeerClosed = 2;  // the peer's close_notify came
+
 struct CtxFree {
     void operator()(SSL_CTX* c) const { SSL_CTX_free(c); }
 };
@@ -363,12 +367,21 @@ int TCustomTlsWSocket::RawRead(void* Buffer, int BufferSize, int Flags) {
             return n;
         }
         const int err = SSL_get_error(m_ssl, n);
-        if (err == SSL_ERROR_ZERO_RETURN) return 0;  // the peer's close_notify
+        if (err == SSL_ERROR_ZERO_RETURN) {
+            // The peer's close_notify ends the connection, as its FIN does
+            // without TLS: a peer that waits for our close_notify before it
+            // closes would otherwise keep the connection open forever.
+            if (!m_pendingPosted) {
+                m_pendingPosted = true;
+                PostMessage(WM_TLS_PENDING, 0, kPendingPeerClosed);
+            }
+            return 0;
+        }
         if (err != SSL_ERROR_WANT_READ) {
             m_tlsErrorDetail = OpenSslErrorText();
             if (!m_pendingPosted) {
                 m_pendingPosted = true;
-                PostMessage(WM_TLS_PENDING, 0, 1);  // closes the connection
+                PostMessage(WM_TLS_PENDING, 0, kPendingBadRecord);
             }
             winsock::WSASetLastError(kTlsReceiveFailed);
             return -1;
@@ -426,8 +439,12 @@ void TCustomTlsWSocket::HandleMessage(const platform::ChannelMessage& Msg) {
             CallGuarded([&] {
                 m_pendingPosted = false;
                 if (m_tlsState != kEstablished) return;
-                if (Msg.LParam == 1) {
+                if (Msg.LParam == kPendingBadRecord) {
                     DoClose(true, kTlsReceiveFailed);
+                    return;
+                }
+                if (Msg.LParam == kPendingPeerClosed) {
+                    DoClose(true, 0);
                     return;
                 }
                 if (!Paused() && Handle() != INVALID_SOCKET) ReceiveLoop(0, ComponentOptions());

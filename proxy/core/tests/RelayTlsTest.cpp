@@ -169,6 +169,43 @@ TEST_F(RelayTlsTest, StartTlsCarriesTheConversationAndEndsItWithCloseNotify) {
     EXPECT_EQ(end, "close_notify");
 }
 
+// A server that ends with close_notify and waits for ours before it closes
+// (a two-way TLS shutdown): the proxy answers it and the reader is closed,
+// instead of both waiting for the other.
+TEST_F(RelayTlsTest, AServersCloseNotifyEndsTheReaderToo) {
+    Identity server;
+    MakeIdentity(server, "news", "IP:127.0.0.1", &Ca());
+    ServerCtx ctx(server);
+    std::atomic<int> shutdown{-1};
+    RawServer upstream([&](int fd) {
+        SSL* ssl = SSL_new(ctx.ctx);
+        SSL_set_fd(ssl, fd);
+        if (SSL_accept(ssl) == 1) {
+            SSL_write(ssl, kGreeting, static_cast<int>(std::strlen(kGreeting)));
+            char line[64];
+            SSL_read(ssl, line, sizeof line);
+            SSL_write(ssl, "205 bye\r\n", 9);
+            SSL_shutdown(ssl);              // sends ours
+            shutdown = SSL_shutdown(ssl);  // 1 once the proxy's has come
+        }
+        SSL_free(ssl);
+    });
+    m_core->Settings().Szyfrowanie = "TLS";
+    Listen(upstream.Port());
+    std::string got = Reader(
+        [](PeerConnection& r) {
+            std::string bytes = r.ReadLine(15000);
+            r.Send("QUIT\r\n");
+            bool closed = false;
+            bytes += r.ReadToClose(&closed, 8000);
+            return bytes + (closed ? "<closed>" : "<open>");
+        },
+        20000);
+    EXPECT_EQ(got, std::string(kGreeting) + "205 bye\r\n<closed>");
+    EXPECT_TRUE(PumpUntil([&] { return shutdown.load() >= 0; }, 5000));
+    EXPECT_EQ(shutdown.load(), 1);
+}
+
 // A server that answers STARTTLS with anything but a clean 382 is refused:
 // the reader gets one 400 line, and nothing the reader sends reaches the
 // server in the clear.
