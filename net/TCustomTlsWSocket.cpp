@@ -27,6 +27,51 @@ constexpr std::intptr_t kPendingPeerClosed = 2;  // the peer's close_notify came
 struct CtxFree {
     void operator()(SSL_CTX* c) const { SSL_CTX_free(c); }
 };
+struct SessionFree {
+    void operator()(SSL_SESSION* s) const { SSL_SESSION_free(s); }
+};
+
+// The last session each server gave, by server, trust source and
+// fingerprint, so that the next connection to it resumes: an abbreviated
+// handshake without the certificate chain and its verification. A server
+// that no longer takes the session simply does a full handshake.
+class SessionCache {
+public:
+    static SessionCache& Instance() {
+        static SessionCache cache;
+        return cache;
+    }
+    // A new reference to the session for `key`, or null.
+    SSL_SESSION* Get(const std::string& key) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_sessions.find(key);
+        if (it == m_sessions.end()) return nullptr;
+        SSL_SESSION_up_ref(it->second.get());
+        return it->second.get();
+    }
+    // Takes over the reference.
+    void Put(const std::string& key, SSL_SESSION* session) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_sessions[key].reset(session);
+    }
+    void Forget(const std::string& key) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_sessions.erase(key);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::map<std::string, std::unique_ptr<SSL_SESSION, SessionFree>> m_sessions;
+};
+
+// OpenSSL hands over each session the server issues (in TLS 1.3 after the
+// handshake, with the first records); the SSL's app data names its key.
+int KeepSession(SSL* ssl, SSL_SESSION* session) {
+    const auto* key = static_cast<const std::string*>(SSL_get_app_data(ssl));
+    if (key == nullptr || key->empty()) return 0;
+    SessionCache::Instance().Put(*key, session);
+    return 1;  // the cache holds the reference now
+}
 
 // One client context per trust source (the system store for ""), shared by
 // every socket: loading the store costs far more than a handshake step.
@@ -42,6 +87,9 @@ SSL_CTX* ContextFor(const std::string& caFile, std::string* detail) {
         return nullptr;
     }
     SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
+    SSL_CTX_set_session_cache_mode(ctx.get(),
+                                   SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+    SSL_CTX_sess_set_new_cb(ctx.get(), KeepSession);
     const int loaded = caFile.empty()
                            ? SSL_CTX_set_default_verify_paths(ctx.get())
                            : SSL_CTX_load_verify_locations(ctx.get(), caFile.c_str(), nullptr);
@@ -199,6 +247,12 @@ void TCustomTlsWSocket::BeginHandshake(bool Implicit) {
     const std::string host = m_tlsHostName.empty() ? Addr() : m_tlsHostName;
     const bool literal = IsAddressLiteral(host);
     if (!literal && !host.empty()) SSL_set_tlsext_host_name(m_ssl, host.c_str());
+    m_sessionKey = m_tlsCaFile + '\n' + host + '\n' + Port() + '\n' + m_tlsFingerprint;
+    SSL_set_app_data(m_ssl, &m_sessionKey);
+    if (SSL_SESSION* session = SessionCache::Instance().Get(m_sessionKey)) {
+        SSL_set_session(m_ssl, session);
+        SSL_SESSION_free(session);  // the SSL holds its own reference
+    }
     if (m_tlsFingerprint.empty()) {
         SSL_set_verify(m_ssl, SSL_VERIFY_PEER, nullptr);
         if (literal)
@@ -270,6 +324,7 @@ void TCustomTlsWSocket::HandshakeDone() {
 // the change to wsClosed, OnSessionClosed, all with Code.
 void TCustomTlsWSocket::TlsFail(int Code, const std::string& Detail) {
     m_tlsErrorDetail = Detail;
+    SessionCache::Instance().Forget(m_sessionKey);
     m_tlsState = kNone;
     ++m_handshakeNo;
     m_lastError = Code;

@@ -17,7 +17,9 @@
 // allowed) exactly that certificate is accepted and the chain is not
 // checked.
 //
-// Closing an established session sends close_notify first.
+// Closing an established session sends close_notify first. The next
+// connection to the same server (host, port, trust source, fingerprint)
+// resumes the last session it gave.
 //
 // Failure codes (OnTlsDone, OnSessionConnected for implicit TLS,
 // OnSessionClosed); the texts are SocketErrorText's. The settings stay
@@ -112,6 +114,7 @@ private:
     std::uintptr_t m_handshakeNo = 0;  // tells a stale timer from the current one
     std::string m_tlsErrorDetail;
     std::string m_peerFingerprint;
+    std::string m_sessionKey;    // whose session this connection resumes and keeps
     std::string m_plainWaiting;  // sent during the handshake
     ssl_st* m_ssl = nullptr;
     bio_st* m_netIn = nullptr;   // ciphertext from the peer, read by OpenSSL

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <vector>
 
 #include "net/tests/TestPki.h"
 #include "proxy/core/tests/RelayHarness.h"
@@ -204,6 +206,40 @@ TEST_F(RelayTlsTest, AServersCloseNotifyEndsTheReaderToo) {
     EXPECT_EQ(got, std::string(kGreeting) + "205 bye\r\n<closed>");
     EXPECT_TRUE(PumpUntil([&] { return shutdown.load() >= 0; }, 5000));
     EXPECT_EQ(shutdown.load(), 1);
+}
+
+// The second reader's connection resumes the session the first one got,
+// and still reaches the same server with the same bytes.
+TEST_F(RelayTlsTest, TheNextReaderResumesTheSession) {
+    Identity server;
+    MakeIdentity(server, "news", "IP:127.0.0.1", &Ca());
+    ServerCtx ctx(server);
+    std::mutex mutex;
+    std::vector<int> reused;
+    RawServer upstream([&](int fd) {
+        SSL* ssl = SSL_new(ctx.ctx);
+        SSL_set_fd(ssl, fd);
+        if (SSL_accept(ssl) == 1) {
+            SSL_write(ssl, kGreeting, static_cast<int>(std::strlen(kGreeting)));
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                reused.push_back(SSL_session_reused(ssl));
+            }
+            char c;
+            SSL_read(ssl, &c, 1);
+        }
+        SSL_free(ssl);
+    });
+    m_core->Settings().Szyfrowanie = "TLS";
+    Listen(upstream.Port());
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(FirstLine(), kGreeting);
+    ASSERT_TRUE(PumpUntil([&] {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return reused.size() == 2;
+    }));
+    EXPECT_EQ(reused, (std::vector<int>{0, 1}));
+    m_core->SetListening(false);
+    Pump(100);
 }
 
 // A server that answers STARTTLS with anything but a clean 382 is refused:
