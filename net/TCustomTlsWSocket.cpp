@@ -17,8 +17,8 @@ namespace sitowiak::net {
 
 namespace {
 
-// Ciphertext taken from the network per read: one full record and a bit.
-constexpr int kCipherChunk = 17 * 1024;
+// Ciphertext taken from the network per read: several full records.
+constexpr int kCipherChunk = 64 * 1024;
 
 // What a posted WM_TLS_PENDING asks for besides another receive pass.
 constexpr std::intptr_t kPendingBadRecord = 1;   // close with kTlsReceiveFailed
@@ -406,22 +406,34 @@ int TCustomTlsWSocket::GetRcvdCount() {
     return pending > 0 ? pending : TCustomSocksWSocket::GetRcvdCount();
 }
 
-// Plain bytes: what OpenSSL holds first, then one network read at a time.
+// Plain bytes: what OpenSSL holds first, then network reads, record after
+// record until the room given is full or the network has nothing more, so
+// that a reader of large blocks gets large blocks and not one 16 KB record
+// per call. A close or a failure behind bytes already read shows at the
+// next call.
 int TCustomTlsWSocket::RawRead(void* Buffer, int BufferSize, int Flags) {
     if (m_tlsState != kEstablished || BufferSize <= 0)
         return TCustomSocksWSocket::RawRead(Buffer, BufferSize, Flags);
-    for (;;) {
-        const int n = SSL_read(m_ssl, Buffer, BufferSize);
+    char* out = static_cast<char*>(Buffer);
+    int total = 0;
+    bool endBehind = false;  // a close or failure waits behind what is returned
+    while (total < BufferSize) {
+        const int n = SSL_read(m_ssl, out + total, BufferSize - total);
         if (n > 0) {
-            // A handler that read less than there is would otherwise wait
-            // for a network event that may never come.
-            if (PlainWaiting() && !m_pendingPosted) {
-                m_pendingPosted = true;
-                PostMessage(WM_TLS_PENDING);
-            }
-            return n;
+            total += n;
+            continue;
         }
         const int err = SSL_get_error(m_ssl, n);
+        if (err == SSL_ERROR_WANT_READ) {
+            const int got = PullCipher();
+            if (got > 0) continue;
+            if (total > 0) break;
+            return got;  // 0 at the end, -1 with the last error set
+        }
+        if (total > 0) {
+            endBehind = true;
+            break;
+        }
         if (err == SSL_ERROR_ZERO_RETURN) {
             // The peer's close_notify ends the connection, as its FIN does
             // without TLS: a peer that waits for our close_notify before it
@@ -432,18 +444,21 @@ int TCustomTlsWSocket::RawRead(void* Buffer, int BufferSize, int Flags) {
             }
             return 0;
         }
-        if (err != SSL_ERROR_WANT_READ) {
-            m_tlsErrorDetail = OpenSslErrorText();
-            if (!m_pendingPosted) {
-                m_pendingPosted = true;
-                PostMessage(WM_TLS_PENDING, 0, kPendingBadRecord);
-            }
-            winsock::WSASetLastError(kTlsReceiveFailed);
-            return -1;
+        m_tlsErrorDetail = OpenSslErrorText();
+        if (!m_pendingPosted) {
+            m_pendingPosted = true;
+            PostMessage(WM_TLS_PENDING, 0, kPendingBadRecord);
         }
-        const int got = PullCipher();
-        if (got <= 0) return got;  // 0 at the end, -1 with the last error set
+        winsock::WSASetLastError(kTlsReceiveFailed);
+        return -1;
     }
+    // A handler that read less than there is, or an end OpenSSL has already
+    // taken in, would otherwise wait for a network event that may never come.
+    if ((endBehind || PlainWaiting()) && !m_pendingPosted) {
+        m_pendingPosted = true;
+        PostMessage(WM_TLS_PENDING);
+    }
+    return total;
 }
 
 bool TCustomTlsWSocket::TriggerDataAvailable(int Error) {

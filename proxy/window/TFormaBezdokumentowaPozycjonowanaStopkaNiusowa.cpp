@@ -158,12 +158,13 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateControls() {
     ZawartoscCB = AddCombo(client, "ZawartoscCB", {16, 312, 121, 21},
                            {settings::kNieWymuszaj, "text/plain", "text/html"});
     StyleCB = AddCheck(client, "Dodawanie styli Html", {16, 344, 121, 17});
-    // The way to the news server, under its address and port.
+    // The way to the news server, under its address and port, in the row
+    // of the write list.
     SzyfrowanieCB = new QComboBox(client);
     SzyfrowanieCB->setObjectName(QStringLiteral("SzyfrowanieCB"));
     for (const EncryptionItem& item : kEncryptionItems)
         SzyfrowanieCB->addItem(QString::fromUtf8(item.caption));
-    SzyfrowanieCB->setGeometry(168, 200, 121, 21);
+    SzyfrowanieCB->setGeometry(168, 216, 121, 21);
     RemoteAddr = AddEdit(client, "RemoteAddr", {168, 56, 121, 21});
     RemotePort = AddEdit(client, "RemotePort", {168, 104, 75, 21});
     IgnorowanieBlednychCB = AddCheck(client, "Ignorowanie nagłówków Utf-8", {168, 144, 169, 17});
@@ -175,7 +176,7 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateControls() {
     AddLabel(client, "Zawartość", {16, 296}, ZawartoscCB);
     AddLabel(client, "Adres celu", {168, 40}, RemoteAddr);
     AddLabel(client, "Port", {168, 88}, RemotePort);
-    AddLabel(client, "Szyfrowanie", {168, 184}, SzyfrowanieCB);
+    AddLabel(client, "Szyfrowanie", {168, 200}, SzyfrowanieCB);
 
     client->setMinimumSize(kClientMinimum);
     QWidget* order[] = {LocalPort_,  ListenBtn,    RemotePort,
