@@ -17,12 +17,61 @@ namespace sitowiak::net {
 
 namespace {
 
-// Ciphertext taken from the network per read: one full record and a bit.
-constexpr int kCipherChunk = 17 * 1024;
+// Ciphertext taken from the network per read: several full records.
+constexpr int kCipherChunk = 64 * 1024;
+
+// What a posted WM_TLS_PENDING asks for besides another receive pass.
+constexpr std::intptr_t kPendingBadRecord = 1;   // close with kTlsReceiveFailed
+constexpr std::intptr_t kPendingPeerClosed = 2;  // the peer's close_notify came
 
 struct CtxFree {
     void operator()(SSL_CTX* c) const { SSL_CTX_free(c); }
 };
+struct SessionFree {
+    void operator()(SSL_SESSION* s) const { SSL_SESSION_free(s); }
+};
+
+// The last session each server gave, by server, trust source and
+// fingerprint, so that the next connection to it resumes: an abbreviated
+// handshake without the certificate chain and its verification. A server
+// that no longer takes the session simply does a full handshake.
+class SessionCache {
+public:
+    static SessionCache& Instance() {
+        static SessionCache cache;
+        return cache;
+    }
+    // A new reference to the session for `key`, or null.
+    SSL_SESSION* Get(const std::string& key) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_sessions.find(key);
+        if (it == m_sessions.end()) return nullptr;
+        SSL_SESSION_up_ref(it->second.get());
+        return it->second.get();
+    }
+    // Takes over the reference.
+    void Put(const std::string& key, SSL_SESSION* session) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_sessions[key].reset(session);
+    }
+    void Forget(const std::string& key) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_sessions.erase(key);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::map<std::string, std::unique_ptr<SSL_SESSION, SessionFree>> m_sessions;
+};
+
+// OpenSSL hands over each session the server issues (in TLS 1.3 after the
+// handshake, with the first records); the SSL's app data names its key.
+int KeepSession(SSL* ssl, SSL_SESSION* session) {
+    const auto* key = static_cast<const std::string*>(SSL_get_app_data(ssl));
+    if (key == nullptr || key->empty()) return 0;
+    SessionCache::Instance().Put(*key, session);
+    return 1;  // the cache holds the reference now
+}
 
 // One client context per trust source (the system store for ""), shared by
 // every socket: loading the store costs far more than a handshake step.
@@ -38,6 +87,9 @@ SSL_CTX* ContextFor(const std::string& caFile, std::string* detail) {
         return nullptr;
     }
     SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
+    SSL_CTX_set_session_cache_mode(ctx.get(),
+                                   SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+    SSL_CTX_sess_set_new_cb(ctx.get(), KeepSession);
     const int loaded = caFile.empty()
                            ? SSL_CTX_set_default_verify_paths(ctx.get())
                            : SSL_CTX_load_verify_locations(ctx.get(), caFile.c_str(), nullptr);
@@ -103,6 +155,13 @@ std::string Hex(const unsigned char* data, unsigned len) {
         s += kDigits[data[i] & 15];
     }
     return s;
+}
+
+std::string Fingerprint(const X509* cert) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned len = 0;
+    if (X509_digest(cert, EVP_sha256(), md, &len) != 1) return {};
+    return Hex(md, len);
 }
 
 }  // namespace
@@ -188,6 +247,12 @@ void TCustomTlsWSocket::BeginHandshake(bool Implicit) {
     const std::string host = m_tlsHostName.empty() ? Addr() : m_tlsHostName;
     const bool literal = IsAddressLiteral(host);
     if (!literal && !host.empty()) SSL_set_tlsext_host_name(m_ssl, host.c_str());
+    m_sessionKey = m_tlsCaFile + '\n' + host + '\n' + Port() + '\n' + m_tlsFingerprint;
+    SSL_set_app_data(m_ssl, &m_sessionKey);
+    if (SSL_SESSION* session = SessionCache::Instance().Get(m_sessionKey)) {
+        SSL_set_session(m_ssl, session);
+        SSL_SESSION_free(session);  // the SSL holds its own reference
+    }
     if (m_tlsFingerprint.empty()) {
         SSL_set_verify(m_ssl, SSL_VERIFY_PEER, nullptr);
         if (literal)
@@ -216,6 +281,11 @@ void TCustomTlsWSocket::DriveHandshake() {
     const long verify = SSL_get_verify_result(m_ssl);
     if (verify != X509_V_OK && m_tlsFingerprint.empty()) {
         ERR_clear_error();
+        // The certificate that failed, for a user who decides to trust it.
+        // OpenSSL keeps a refused certificate only in the chain.
+        const STACK_OF(X509)* chain = SSL_get_peer_cert_chain(m_ssl);
+        if (chain != nullptr && sk_X509_num(chain) > 0)
+            m_peerFingerprint = Fingerprint(sk_X509_value(chain, 0));
         TlsFail(CodeForVerifyResult(verify), X509_verify_cert_error_string(verify));
         return;
     }
@@ -223,11 +293,7 @@ void TCustomTlsWSocket::DriveHandshake() {
 }
 
 void TCustomTlsWSocket::HandshakeDone() {
-    if (X509* cert = SSL_get0_peer_certificate(m_ssl)) {
-        unsigned char md[EVP_MAX_MD_SIZE];
-        unsigned len = 0;
-        if (X509_digest(cert, EVP_sha256(), md, &len) == 1) m_peerFingerprint = Hex(md, len);
-    }
+    if (X509* cert = SSL_get0_peer_certificate(m_ssl)) m_peerFingerprint = Fingerprint(cert);
     if (!m_tlsFingerprint.empty() && m_peerFingerprint != m_tlsFingerprint) {
         TlsFail(kTlsFingerprintMismatch, "certificate fingerprint is " + m_peerFingerprint);
         return;
@@ -258,6 +324,7 @@ void TCustomTlsWSocket::HandshakeDone() {
 // the change to wsClosed, OnSessionClosed, all with Code.
 void TCustomTlsWSocket::TlsFail(int Code, const std::string& Detail) {
     m_tlsErrorDetail = Detail;
+    SessionCache::Instance().Forget(m_sessionKey);
     m_tlsState = kNone;
     ++m_handshakeNo;
     m_lastError = Code;
@@ -266,6 +333,20 @@ void TCustomTlsWSocket::TlsFail(int Code, const std::string& Detail) {
     if (no != m_handshakeNo) return;
     if (m_startedImplicit) TCustomSocksWSocket::TriggerSessionConnected(Code);
     DoClose(true, Code);
+}
+
+// A session that we end gets our close_notify first, so that the peer can
+// tell the end of our data from a cut connection.
+void TCustomTlsWSocket::DoClose(bool Shut, int Error) {
+    if (Shut && m_tlsState == kEstablished && State() == wsConnected) {
+        try {
+            if (SSL_shutdown(m_ssl) >= 0) FlushCipher();
+        } catch (const std::exception&) {
+            // The peer has gone already: nothing to tell it.
+        }
+        ERR_clear_error();
+    }
+    TCustomSocksWSocket::DoClose(Shut, Error);
 }
 
 int TCustomTlsWSocket::PullCipher() {
@@ -325,35 +406,59 @@ int TCustomTlsWSocket::GetRcvdCount() {
     return pending > 0 ? pending : TCustomSocksWSocket::GetRcvdCount();
 }
 
-// Plain bytes: what OpenSSL holds first, then one network read at a time.
+// Plain bytes: what OpenSSL holds first, then network reads, record after
+// record until the room given is full or the network has nothing more, so
+// that a reader of large blocks gets large blocks and not one 16 KB record
+// per call. A close or a failure behind bytes already read shows at the
+// next call.
 int TCustomTlsWSocket::RawRead(void* Buffer, int BufferSize, int Flags) {
     if (m_tlsState != kEstablished || BufferSize <= 0)
         return TCustomSocksWSocket::RawRead(Buffer, BufferSize, Flags);
-    for (;;) {
-        const int n = SSL_read(m_ssl, Buffer, BufferSize);
+    char* out = static_cast<char*>(Buffer);
+    int total = 0;
+    bool endBehind = false;  // a close or failure waits behind what is returned
+    while (total < BufferSize) {
+        const int n = SSL_read(m_ssl, out + total, BufferSize - total);
         if (n > 0) {
-            // A handler that read less than there is would otherwise wait
-            // for a network event that may never come.
-            if (PlainWaiting() && !m_pendingPosted) {
-                m_pendingPosted = true;
-                PostMessage(WM_TLS_PENDING);
-            }
-            return n;
+            total += n;
+            continue;
         }
         const int err = SSL_get_error(m_ssl, n);
-        if (err == SSL_ERROR_ZERO_RETURN) return 0;  // the peer's close_notify
-        if (err != SSL_ERROR_WANT_READ) {
-            m_tlsErrorDetail = OpenSslErrorText();
+        if (err == SSL_ERROR_WANT_READ) {
+            const int got = PullCipher();
+            if (got > 0) continue;
+            if (total > 0) break;
+            return got;  // 0 at the end, -1 with the last error set
+        }
+        if (total > 0) {
+            endBehind = true;
+            break;
+        }
+        if (err == SSL_ERROR_ZERO_RETURN) {
+            // The peer's close_notify ends the connection, as its FIN does
+            // without TLS: a peer that waits for our close_notify before it
+            // closes would otherwise keep the connection open forever.
             if (!m_pendingPosted) {
                 m_pendingPosted = true;
-                PostMessage(WM_TLS_PENDING, 0, 1);  // closes the connection
+                PostMessage(WM_TLS_PENDING, 0, kPendingPeerClosed);
             }
-            winsock::WSASetLastError(kTlsReceiveFailed);
-            return -1;
+            return 0;
         }
-        const int got = PullCipher();
-        if (got <= 0) return got;  // 0 at the end, -1 with the last error set
+        m_tlsErrorDetail = OpenSslErrorText();
+        if (!m_pendingPosted) {
+            m_pendingPosted = true;
+            PostMessage(WM_TLS_PENDING, 0, kPendingBadRecord);
+        }
+        winsock::WSASetLastError(kTlsReceiveFailed);
+        return -1;
     }
+    // A handler that read less than there is, or an end OpenSSL has already
+    // taken in, would otherwise wait for a network event that may never come.
+    if ((endBehind || PlainWaiting()) && !m_pendingPosted) {
+        m_pendingPosted = true;
+        PostMessage(WM_TLS_PENDING);
+    }
+    return total;
 }
 
 bool TCustomTlsWSocket::TriggerDataAvailable(int Error) {
@@ -404,8 +509,12 @@ void TCustomTlsWSocket::HandleMessage(const platform::ChannelMessage& Msg) {
             CallGuarded([&] {
                 m_pendingPosted = false;
                 if (m_tlsState != kEstablished) return;
-                if (Msg.LParam == 1) {
+                if (Msg.LParam == kPendingBadRecord) {
                     DoClose(true, kTlsReceiveFailed);
+                    return;
+                }
+                if (Msg.LParam == kPendingPeerClosed) {
+                    DoClose(true, 0);
                     return;
                 }
                 if (!Paused() && Handle() != INVALID_SOCKET) ReceiveLoop(0, ComponentOptions());

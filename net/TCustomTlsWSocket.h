@@ -17,6 +17,10 @@
 // allowed) exactly that certificate is accepted and the chain is not
 // checked.
 //
+// Closing an established session sends close_notify first. The next
+// connection to the same server (host, port, trust source, fingerprint)
+// resumes the last session it gave.
+//
 // Failure codes (OnTlsDone, OnSessionConnected for implicit TLS,
 // OnSessionClosed); the texts are SocketErrorText's. The settings stay
 // across closes; the session does not.
@@ -70,7 +74,8 @@ public:
     bool TlsActive() const { return m_tlsState == kEstablished; }
     // OpenSSL's own words on the last failure, for the log.
     const std::string& TlsErrorDetail() const { return m_tlsErrorDetail; }
-    // The SHA-256 of the peer's certificate (lower-case hex), once known.
+    // The SHA-256 of the peer's certificate (lower-case hex), once known;
+    // also after its verification has failed.
     const std::string& PeerFingerprint() const { return m_peerFingerprint; }
 
     TSessionConnected OnTlsDone;
@@ -78,6 +83,7 @@ public:
 protected:
     void HandleMessage(const platform::ChannelMessage& Msg) override;
     void ResetDefaults() override;
+    void DoClose(bool Shut, int Error) override;
     int GetRcvdCount() override;
     int RawRead(void* Buffer, int BufferSize, int Flags) override;
     bool TriggerDataAvailable(int Error) override;
@@ -108,6 +114,7 @@ private:
     std::uintptr_t m_handshakeNo = 0;  // tells a stale timer from the current one
     std::string m_tlsErrorDetail;
     std::string m_peerFingerprint;
+    std::string m_sessionKey;    // whose session this connection resumes and keeps
     std::string m_plainWaiting;  // sent during the handshake
     ssl_st* m_ssl = nullptr;
     bio_st* m_netIn = nullptr;   // ciphertext from the peer, read by OpenSSL

@@ -23,7 +23,7 @@ case "${1:-}" in
     # The package checks: lintian, systemd-analyze, man.
     --tests) packages+=(lintian systemd man-db xvfb openbox x11-utils) ;;
     # The benchmarks compare against other relays and draw plots.
-    --bench) packages+=(socat haproxy gnuplot-nox iproute2 util-linux linux-perf) ;;
+    --bench) packages+=(socat haproxy gnuplot-nox iproute2 util-linux linux-perf stunnel4) ;;
     --only) shift; packages=("$@") ;;
 esac
 

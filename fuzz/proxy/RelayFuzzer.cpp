@@ -16,6 +16,8 @@
 //            bit 2-3: forced content type (none, text/plain, text/html)
 //            bit 4: style links; bit 5: raw overview lines left out;
 //            bit 6: logging and line mode; bit 7: the reader may post.
+// Built as fuzz_relay_starttls, the relay asks the news server for
+// STARTTLS first, so the server's records meet that exchange.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -184,6 +186,11 @@ struct Rig {
         v.Logowanie = s & 0x40;
         log.lineMode = s & 0x40;
         v.WriteAccess = s & 0x80 ? "127.0.0.1" : "10.*";
+#ifdef SITOWIAK_FUZZ_STARTTLS
+        // The news server's first bytes then go through the STARTTLS
+        // exchange (greeting, answer, handshake) before the relay.
+        v.Szyfrowanie = "STARTTLS";
+#endif
     }
 
     static void Pump() { QCoreApplication::processEvents(QEventLoop::AllEvents); }

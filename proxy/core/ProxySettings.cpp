@@ -1,5 +1,7 @@
 #include "ProxySettings.h"
 
+#include <algorithm>
+
 namespace sitowiak::proxy {
 
 using namespace settings;
@@ -20,11 +22,31 @@ ProxySettings LoadProxySettings(const platform::RegistryStore& store) {
     v.ReadAccess = text(kReadAccess);
     v.WriteAccess = text(kWriteAccess);
     v.IgnorowanieBlednych = flag(kIgnorowanieBlednych);
+    v.Szyfrowanie = text(kSzyfrowanie);
+    v.OdciskSerwera = text(kOdciskSerwera);
     return v;
 }
 
+Encryption EncryptionOf(std::string_view stored) {
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!stored.empty() && blank(stored.front())) stored.remove_prefix(1);
+    while (!stored.empty() && blank(stored.back())) stored.remove_suffix(1);
+    auto same = [&](std::string_view upper) {
+        return stored.size() == upper.size() &&
+               std::equal(stored.begin(), stored.end(), upper.begin(), [](char a, char b) {
+                   return (a >= 'a' && a <= 'z' ? static_cast<char>(a - 'a' + 'A') : a) == b;
+               });
+    };
+    if (stored.empty()) return Encryption::None;
+    if (same(kSzyfrowanieTls)) return Encryption::Tls;
+    if (same(kSzyfrowanieStartTls)) return Encryption::StartTls;
+    return Encryption::Unknown;
+}
+
 bool StoreProxySettings(platform::RegistryStore& store, const ProxySettings& v) {
-    bool ok = store.WriteBool(kSection, kIgnorowanieBlednych.name, v.IgnorowanieBlednych);
+    bool ok = store.WriteString(kSection, kOdciskSerwera.name, v.OdciskSerwera);
+    ok = store.WriteString(kSection, kSzyfrowanie.name, v.Szyfrowanie) && ok;
+    ok = store.WriteBool(kSection, kIgnorowanieBlednych.name, v.IgnorowanieBlednych) && ok;
     ok = store.WriteString(kSection, kWriteAccess.name, v.WriteAccess) && ok;
     ok = store.WriteString(kSection, kReadAccess.name, v.ReadAccess) && ok;
     ok = store.WriteString(kSection, kZawartosc.name, v.Zawartosc) && ok;

@@ -1,10 +1,12 @@
-// The proxy's eleven settings: one typed value owned by the proxy core, the
+// The proxy's thirteen settings: one typed value owned by the proxy core, the
 // value names in the section "Parametry" of the product's registry key, and
 // their defaults. The window shows the value and writes every change into it
 // at once; the listener and the relay read it at the moment they need it.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/core/RegistryStore.h"
 
@@ -40,9 +42,22 @@ inline constexpr TextSetting kWriteAccess{
     "WriteAccess",
     "*.plaskun.example;*.sitowiak.example;*.plaskun.test;*.pla.example;127.0.0.1;::1;localhost"};
 inline constexpr BoolSetting kIgnorowanieBlednych{"IgnorowanieBlednych", true};
+// How the connection to the news server is protected: empty for none, "TLS"
+// for TLS from the first byte (usually port 563), "STARTTLS" for TLS asked
+// for after the greeting. Empty by default, so stores made before it keep
+// working as they did.
+inline constexpr TextSetting kSzyfrowanie{"Szyfrowanie", ""};
+// The SHA-256 of the one certificate the news server may show instead of
+// one the trust store vouches for (a self-signed server): hex, colons
+// allowed. Empty: the certificate is verified normally. No control.
+inline constexpr TextSetting kOdciskSerwera{"OdciskSerwera", ""};
 
 // The first item of both combo boxes, standing for "no forced value".
 inline constexpr char kNieWymuszaj[] = "<nie wymuszaj>";
+
+// The stored values of "Szyfrowanie" besides the empty one.
+inline constexpr char kSzyfrowanieTls[] = "TLS";
+inline constexpr char kSzyfrowanieStartTls[] = "STARTTLS";
 
 }  // namespace settings
 
@@ -58,9 +73,22 @@ struct ProxySettings {
     std::string ReadAccess = settings::kReadAccess.fallback;
     std::string WriteAccess = settings::kWriteAccess.fallback;
     bool IgnorowanieBlednych = settings::kIgnorowanieBlednych.fallback;
+    std::string Szyfrowanie = settings::kSzyfrowanie.fallback;
+    std::string OdciskSerwera = settings::kOdciskSerwera.fallback;
 
     bool operator==(const ProxySettings&) const = default;
 };
+
+enum class Encryption : uint8_t {
+    None,      // cleartext
+    Tls,       // TLS from the first byte
+    StartTls,  // STARTTLS after the greeting
+    Unknown,   // a stored value that names neither: nothing is sent in the clear
+};
+
+// "Szyfrowanie" as the relay uses it; letter case and surrounding blanks do
+// not count.
+Encryption EncryptionOf(std::string_view stored);
 
 // Every value from one read of the hive; a missing or unreadable value gives
 // its default.

@@ -264,6 +264,15 @@ void SessionRelay::Start(TClientNntp& c) {
         RemoteDnsLookupDone(c, e);
     };
     c.serverName = server.Text();
+    c.connector = std::make_unique<UpstreamConnector>(remote, m_core.Settings(), server.Host);
+    c.connector->OnHandover = [this, &c](const std::string& greeting) {
+        UpstreamReady(c, greeting);
+    };
+    c.connector->OnFailure = [&c](int code) { c.connectError = code; };
+    if (int error = c.connector->Prepare()) {
+        NewsServerUnreachable(c, error);
+        return;
+    }
     remote.DnsLookup(server.Host);
 }
 
@@ -302,12 +311,24 @@ void SessionRelay::RemoteSessionConnected(TClientNntp& c, uint16_t Error) {
 
 // One line "400 " and the reason, then the close; the log says the same.
 void SessionRelay::NewsServerUnreachable(TClientNntp& c, int error) {
-    std::string line = "400 Brak połączenia z serwerem grup " + c.serverName + ": " +
-                       FailureReason(error) + std::string(nntp::kLineEnd);
-    Log(c, "Błąd połączenia z serwerem", line);
+    std::string reason = c.connector ? c.connector->FailureText(error) : std::string();
+    if (reason.empty()) reason = FailureReason(error);
+    std::string line = "400 Brak połączenia z serwerem grup " + c.serverName + ": " + reason +
+                       std::string(nntp::kLineEnd);
+    std::string detail = c.connector ? c.connector->FailureDetail() : std::string();
+    Log(c, "Błąd połączenia z serwerem", detail.empty() ? line : line + detail);
     c.Replies.clear();
     if (c.State() == net::wsConnected) SendBytes(c, line);
     CloseWhenSent(c);
+}
+
+// The connection is ready after STARTTLS: the greeting the connector kept
+// is the server's first reply, as if it had just arrived.
+void SessionRelay::UpstreamReady(TClientNntp& c, const std::string& greeting) {
+    c.ResponseBuffer->Append(greeting.data(), static_cast<int32_t>(greeting.size()));
+    c.greeted = true;
+    Log(c, "Odpowiedzi", greeting);
+    Advance(c);
 }
 
 void SessionRelay::CloseWhenSent(TClientNntp& c) {
@@ -329,7 +350,9 @@ void SessionRelay::ClientDataAvailable(TClientNntp& c, uint16_t Error) {
     if (count < 0) return;
     // Requests that arrive before the news server is connected, or after it
     // has gone, are dropped.
-    if (!c.RemoteSocket || c.RemoteSocket->State() != net::wsConnected) return;
+    if (!c.RemoteSocket || c.RemoteSocket->State() != net::wsConnected ||
+        (c.connector && c.connector->Busy()))
+        return;
     request.Grow(count);
     Log(c, "Żądania", Content(request).substr(oldLength));
     Advance(c);

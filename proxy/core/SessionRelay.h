@@ -52,6 +52,7 @@ private:
     void HoldBackServer(TClientNntp& c);
     void CloseWhenSent(TClientNntp& c);
     void NewsServerUnreachable(TClientNntp& c, int error);
+    void UpstreamReady(TClientNntp& c, const std::string& greeting);
     bool MayPost(TClientNntp& c);
     void Log(TClientNntp& c, const char* title, std::string_view bytes);
 

@@ -13,6 +13,7 @@
 #include "log/LogSink.h"
 #include "net/TWSocket.h"
 #include "net/TWSocketClient.h"
+#include "proxy/core/UpstreamConnector.h"
 
 namespace sitowiak::proxy {
 
@@ -111,6 +112,7 @@ public:
 
     // Connection.
     std::string serverName;       // "address:port", for the failure line
+    std::unique_ptr<UpstreamConnector> connector;  // TLS or STARTTLS set-up
     bool greeted = false;         // a byte has come from the news server
     int connectError = 0;         // why the connection to it failed
     bool closeWhenSent = false;   // the server has gone: close once the queue is sent

@@ -91,6 +91,28 @@ std::string ForcedValue(const QComboBox* combo) {
     return firstItem ? std::string() : S(combo->currentText());
 }
 
+// The items of SzyfrowanieCB and the stored value each stands for.
+struct EncryptionItem {
+    const char* caption;
+    const char* stored;
+};
+constexpr EncryptionItem kEncryptionItems[] = {
+    {"<brak>", ""},
+    {"TLS (563)", settings::kSzyfrowanieTls},
+    {"STARTTLS", settings::kSzyfrowanieStartTls},
+};
+
+int EncryptionIndex(const std::string& stored) {
+    switch (EncryptionOf(stored)) {
+        case Encryption::Tls:
+            return 1;
+        case Encryption::StartTls:
+            return 2;
+        default:
+            return 0;
+    }
+}
+
 }  // namespace
 
 TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::TFormaBezdokumentowaPozycjonowanaStopkaNiusowa(
@@ -136,6 +158,13 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateControls() {
     ZawartoscCB = AddCombo(client, "ZawartoscCB", {16, 312, 121, 21},
                            {settings::kNieWymuszaj, "text/plain", "text/html"});
     StyleCB = AddCheck(client, "Dodawanie styli Html", {16, 344, 121, 17});
+    // The way to the news server, under its address and port, in the row
+    // of the write list.
+    SzyfrowanieCB = new QComboBox(client);
+    SzyfrowanieCB->setObjectName(QStringLiteral("SzyfrowanieCB"));
+    for (const EncryptionItem& item : kEncryptionItems)
+        SzyfrowanieCB->addItem(QString::fromUtf8(item.caption));
+    SzyfrowanieCB->setGeometry(168, 216, 121, 21);
     RemoteAddr = AddEdit(client, "RemoteAddr", {168, 56, 121, 21});
     RemotePort = AddEdit(client, "RemotePort", {168, 104, 75, 21});
     IgnorowanieBlednychCB = AddCheck(client, "Ignorowanie nagłówków Utf-8", {168, 144, 169, 17});
@@ -147,12 +176,13 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateControls() {
     AddLabel(client, "Zawartość", {16, 296}, ZawartoscCB);
     AddLabel(client, "Adres celu", {168, 40}, RemoteAddr);
     AddLabel(client, "Port", {168, 88}, RemotePort);
+    AddLabel(client, "Szyfrowanie", {168, 200}, SzyfrowanieCB);
 
     client->setMinimumSize(kClientMinimum);
     QWidget* order[] = {LocalPort_,  ListenBtn,    RemotePort,
                         RemoteAddr,  ReadAccessEd, WriteAccessEd,
                         ZawartoscCB, KodowanieCB,  IgnorowanieBlednychCB,
-                        StyleCB};
+                        StyleCB,     SzyfrowanieCB};
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     connect(ListenBtn, &QPushButton::clicked, this, [this] { ListenBtnClick(); });
@@ -196,6 +226,8 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ShowSettings() {
     ReadAccessEd->setText(Q(v.ReadAccess));
     WriteAccessEd->setText(Q(v.WriteAccess));
     IgnorowanieBlednychCB->setChecked(v.IgnorowanieBlednych);
+    QSignalBlocker block(SzyfrowanieCB);
+    SzyfrowanieCB->setCurrentIndex(EncryptionIndex(v.Szyfrowanie));
 }
 
 // Every change the user makes goes into the core's settings at once, so the
@@ -216,6 +248,8 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ConnectWriteThrough() {
             [this](bool on) { m_core->Settings().IgnorowanieBlednych = on; });
     connect(KodowanieCB, &QComboBox::currentTextChanged, this, [this] { KodowanieCBChange(); });
     connect(ZawartoscCB, &QComboBox::currentTextChanged, this, [this] { ZawartoscCBChange(); });
+    connect(SzyfrowanieCB, &QComboBox::currentIndexChanged, this,
+            [this] { SzyfrowanieCBChange(); });
 }
 
 // Stores the settings unless closing the window already has.
@@ -267,6 +301,14 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ShowWhetherCharsetIsKnown()
 
 void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ZawartoscCBChange() {
     m_core->Settings().Zawartosc = ForcedValue(ZawartoscCB);
+}
+
+// A choice applies to the next reader. A stored value the items do not
+// name stays stored until the user picks one.
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::SzyfrowanieCBChange() {
+    int index = SzyfrowanieCB->currentIndex();
+    if (index >= 0 && index < static_cast<int>(std::size(kEncryptionItems)))
+        m_core->Settings().Szyfrowanie = kEncryptionItems[static_cast<size_t>(index)].stored;
 }
 
 void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::SetListenCaption(const std::string& caption) {

@@ -37,6 +37,7 @@ public:
     void ListenBtnClick();
     void KodowanieCBChange();
     void ZawartoscCBChange();
+    void SzyfrowanieCBChange();
 
     // ProxyView
     void SetListenCaption(const std::string& caption) override;
@@ -51,6 +52,7 @@ public:
     QLineEdit* WriteAccessEd = nullptr;
     QComboBox* KodowanieCB = nullptr;
     QComboBox* ZawartoscCB = nullptr;
+    QComboBox* SzyfrowanieCB = nullptr;
     QCheckBox* StyleCB = nullptr;
     QCheckBox* IgnorowanieBlednychCB = nullptr;
     frame::TBevel* Bevel1 = nullptr;

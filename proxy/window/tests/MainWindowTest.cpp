@@ -39,10 +39,12 @@ TEST_F(MainWindowTest, TabVisitsTheControlsInTheirOrder) {
     MainWindow window;
     window.show();
     QWidget* at = window.LocalPort_;
-    const QWidget* expected[] = {
-        window.ListenBtn,     window.RemotePort,  window.RemoteAddr,  window.ReadAccessEd,
-        window.WriteAccessEd, window.ZawartoscCB, window.KodowanieCB, window.IgnorowanieBlednychCB,
-        window.StyleCB,       window.LocalPort_};
+    const QWidget* expected[] = {window.ListenBtn,     window.RemotePort,
+                                 window.RemoteAddr,    window.ReadAccessEd,
+                                 window.WriteAccessEd, window.ZawartoscCB,
+                                 window.KodowanieCB,   window.IgnorowanieBlednychCB,
+                                 window.StyleCB,       window.SzyfrowanieCB,
+                                 window.LocalPort_};
     for (const QWidget* next : expected) {
         at = NextByTab(at);
         EXPECT_EQ(at, next) << next->objectName().toStdString();
@@ -52,9 +54,14 @@ TEST_F(MainWindowTest, TabVisitsTheControlsInTheirOrder) {
 TEST_F(MainWindowTest, AddressEditsAreDisabledOnlyWhileListening) {
     StoreAktywne("0");
     MainWindow window;
-    QWidget* always[] = {
-        window.ListenBtn,   window.ReadAccessEd, window.WriteAccessEd,        window.KodowanieCB,
-        window.ZawartoscCB, window.StyleCB,      window.IgnorowanieBlednychCB};
+    QWidget* always[] = {window.ListenBtn,
+                         window.ReadAccessEd,
+                         window.WriteAccessEd,
+                         window.KodowanieCB,
+                         window.ZawartoscCB,
+                         window.StyleCB,
+                         window.IgnorowanieBlednychCB,
+                         window.SzyfrowanieCB};
     for (bool listening : {false, true, false}) {
         if (listening != window.Core().Listening()) window.ListenBtn->click();
         EXPECT_EQ(window.LocalPort_->isEnabled(), !listening);

@@ -26,7 +26,7 @@ protected:
     testing::TempConfig m_config;
 };
 
-TEST_F(SettingsTest, AFirstRunUsesTheDefaultsAndStoresTenValues) {
+TEST_F(SettingsTest, AFirstRunUsesTheDefaultsAndStoresItsValues) {
     {
         MainWindow window;
         EXPECT_EQ(Text(window.LocalPort_), "888");
@@ -37,6 +37,7 @@ TEST_F(SettingsTest, AFirstRunUsesTheDefaultsAndStoresTenValues) {
         EXPECT_FALSE(window.LocalPort_->isEnabled());
         EXPECT_EQ(window.KodowanieCB->currentText().toStdString(), "<nie wymuszaj>");
         EXPECT_EQ(window.ZawartoscCB->currentText().toStdString(), "<nie wymuszaj>");
+        EXPECT_EQ(window.SzyfrowanieCB->currentText().toStdString(), "<brak>");
         EXPECT_EQ(window.Core().Settings().Kodowanie, "");
         EXPECT_TRUE(window.StyleCB->isChecked());
         EXPECT_TRUE(window.IgnorowanieBlednychCB->isChecked());
@@ -57,6 +58,35 @@ TEST_F(SettingsTest, AFirstRunUsesTheDefaultsAndStoresTenValues) {
     EXPECT_EQ(Stored("IgnorowanieBlednych"), "1");
     EXPECT_TRUE(Stored("WriteAccess"));
     EXPECT_FALSE(Stored("Logowanie"));
+    EXPECT_EQ(Stored("Szyfrowanie"), "");
+    EXPECT_EQ(Stored("OdciskSerwera"), "");
+}
+
+// The way to the news server: a hand-written value in any case is shown as
+// its item, the fingerprint is kept as written, and a choice is stored as
+// its fixed word.
+TEST_F(SettingsTest, EncryptionIsReadShownAndStoredAsItsWord) {
+    std::filesystem::create_directories(m_config.UserHive().parent_path());
+    std::ofstream(m_config.UserHive())
+        << "Windows Registry Editor Version 5.00\n\n"
+           "[HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry]\n"
+           "\"Aktywne\"=\"0\"\n\"Szyfrowanie\"=\" starttls\"\n\"OdciskSerwera\"=\"AB:cd\"\n";
+    {
+        MainWindow window;
+        EXPECT_EQ(window.SzyfrowanieCB->currentText().toStdString(), "STARTTLS");
+        EXPECT_EQ(window.Core().Settings().OdciskSerwera, "AB:cd");
+        EXPECT_EQ(EncryptionOf(window.Core().Settings().Szyfrowanie), Encryption::StartTls);
+        window.SzyfrowanieCB->setCurrentIndex(1);
+        EXPECT_EQ(window.Core().Settings().Szyfrowanie, "TLS");
+    }
+    EXPECT_EQ(Stored("Szyfrowanie"), "TLS");
+    EXPECT_EQ(Stored("OdciskSerwera"), "AB:cd");
+    {
+        MainWindow window;
+        EXPECT_EQ(window.SzyfrowanieCB->currentText().toStdString(), "TLS (563)");
+        window.SzyfrowanieCB->setCurrentIndex(0);
+    }
+    EXPECT_EQ(Stored("Szyfrowanie"), "");
 }
 
 TEST_F(SettingsTest, HandEditedValuesAreReadAndARunThatChangesNothingKeepsThem) {

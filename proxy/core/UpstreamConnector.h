@@ -1,0 +1,80 @@
+// The set-up of one relay's connection to the news server, before the relay
+// takes it over: TLS from the first byte, or STARTTLS after the greeting.
+//
+// TLS from the first byte is the socket's own: the connector only sets it
+// up, and the socket reports the connection once the handshake has ended.
+// With STARTTLS the connector reads the greeting itself, asks for TLS,
+// expects 382, and when the handshake has ended hands the greeting it kept
+// to the relay, so that the reader sees the server's own first line as it
+// would without TLS. A server that refuses STARTTLS is refused in turn:
+// nothing goes on in the clear.
+//
+// Failures end as a close of the socket; the relay then asks FailureText
+// for the reason it tells the reader.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "net/TWSocket.h"
+#include "proxy/core/ProxySettings.h"
+
+namespace sitowiak::proxy {
+
+class UpstreamConnector {
+public:
+    // Failures of the set-up itself, beside the socket's own codes.
+    static constexpr int kStartTlsRefused = 20190;    // no 382 to STARTTLS
+    static constexpr int kUnknownEncryption = 20191;  // "Szyfrowanie" names no way
+    static constexpr int kBadFingerprint = 20192;     // "OdciskSerwera" is no SHA-256
+    static constexpr int kPlainAfter382 = 20193;      // cleartext after the 382
+
+    // The greeting, once the connection is ready for the relay.
+    std::function<void(const std::string& greeting)> OnHandover;
+    // A failure: the connection is closed after the current event.
+    std::function<void(int code)> OnFailure;
+
+    // Takes over the socket's data event for the STARTTLS exchange; the
+    // relay's handler is restored at the handover.
+    // host: the news server's name (or address) as the certificate must
+    // name it, without a port or brackets.
+    UpstreamConnector(net::TWSocket& socket, const ProxySettings& settings, std::string host);
+    ~UpstreamConnector();
+    UpstreamConnector(const UpstreamConnector&) = delete;
+    UpstreamConnector& operator=(const UpstreamConnector&) = delete;
+
+    // Sets the socket up before it connects. Returns 0, or the failure code
+    // when the settings cannot be used (nothing is to connect then).
+    int Prepare();
+    // Whether the STARTTLS exchange still runs (the relay passes nothing on).
+    bool Busy() const { return m_stage != Stage::Done; }
+    // The Polish reason for a failure code of the set-up or of TLS, with the
+    // certificate's fingerprint when verification failed; empty for codes
+    // that are neither.
+    std::string FailureText(int code) const;
+    // What the log adds to that: OpenSSL's own words, the STARTTLS answer.
+    std::string FailureDetail() const;
+
+private:
+    enum class Stage : uint8_t { Greeting, Reply, Handshake, Done };
+
+    void DataAvailable();
+    void TlsDone(uint16_t Error);
+    // The first line of what has been read, without its CR LF, once whole.
+    bool TakeLine(std::string& line);
+    void Fail(int code);
+    void Handover();
+
+    net::TWSocket& m_socket;
+    Encryption m_mode;
+    std::string m_host;
+    std::string m_fingerprint;
+    Stage m_stage = Stage::Done;
+    std::string m_read;      // cleartext from the server, not yet a whole line
+    std::string m_greeting;  // the greeting, with its CR LF
+    std::string m_answer;    // the server's answer to STARTTLS
+    net::TDataAvailable m_relayDataAvailable;
+};
+
+}  // namespace sitowiak::proxy
