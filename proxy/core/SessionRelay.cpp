@@ -948,13 +948,14 @@ void SessionRelay::HoldBackServer(TClientNntp& c) {
 // (a server that does not read, or one held back because this very reader
 // does not read its replies), and reads it again once half of that has
 // gone. Called after every step of the conversation and whenever the
-// upstream send queue runs empty. A posted article being collected does
-// not count: it must be read to its end before any of it can go, and its
-// own limit bounds it.
+// upstream send queue runs empty. Of the request buffer only what waits
+// for a POST's answer counts: a partial command line and a posted article
+// being collected must be read to their end before any of them can go
+// (holding them would never end), and their own limits bound them.
 void SessionRelay::HoldBackReader(TClientNntp& c) {
     if (!c.RemoteSocket || c.outOfMemory) return;
     int64_t waiting = c.RemoteSocket->BufferedByteCount();
-    if (c.Request != RequestMode::Article) waiting += c.RequestBuffer->Length();
+    if (c.Request == RequestMode::Waiting) waiting += c.RequestBuffer->Length();
     if (!c.readerHeldBack) {
         if (waiting <= nntp::kMaxQueuedForServer && c.Replies.size() <= nntp::kMaxOutstanding)
             return;
