@@ -655,6 +655,11 @@ bool SessionRelay::DeliverReplies(TClientNntp& c) {
             delivered = true;
             continue;
         }
+        if (c.Stage == ReplyStage::Draining) {
+            if (!DrainHeld(c)) break;
+            delivered = true;
+            continue;
+        }
         std::string_view content = Content(*c.ResponseBuffer).substr(at);
         if (content.empty() && c.Stage != ReplyStage::Held) break;
         if (c.Replies.empty()) {
@@ -812,8 +817,11 @@ size_t SessionRelay::DeliverLines(TClientNntp& c, std::string_view content, bool
 
 // A held reply past the ceiling is not rewritten: what is held goes to the
 // reader as it came (cut to what BODY or HEAD give, when they were asked as
-// ARTICLE), and the rest passes as it comes. The bytes that may begin the
-// terminating line stay to be searched with what follows.
+// ARTICLE), and the rest passes as it comes. The held bytes go in pieces as
+// the reader takes them, from where they are, while the server is held
+// back: copied to the send queue at once they would cost their size again.
+// The bytes that may begin the terminating line stay to be searched with
+// what follows.
 void SessionRelay::StopHolding(TClientNntp& c, Verb verb) {
     Log(c, "Odpowiedź bez filtrowania",
         "Odpowiedź przekroczyła 256 MiB: idzie do czytnika bez przepisania");
@@ -824,22 +832,55 @@ void SessionRelay::StopHolding(TClientNntp& c, Verb verb) {
     const size_t end = content.size() - keep;
     size_t blank = FindFrom(content, "\r\n\r\n", statusEnd);
     if (blank == std::string_view::npos || blank + 4 > end) verb = Verb::Article;
-    c.Stage = ReplyStage::Streamed;
+    // Everything was moved into the held reply: the response buffer is empty.
+    c.ResponseBuffer->Append(held.Data() + end, static_cast<int32_t>(keep));
+    c.afterDrain = ReplyStage::Streamed;
     if (verb == Verb::Head) {
         held.Data()[2] = '1';
-        SendToReader(c, content.substr(0, blank + 2));
-        c.Stage = ReplyStage::Skipped;
+        held.SetLength(static_cast<int32_t>(blank + 2));
+        c.afterDrain = ReplyStage::Skipped;
     } else if (verb == Verb::Body) {
         held.Data()[2] = '2';
-        SendToReader(c, content.substr(0, statusEnd));
-        SendToReader(c, content.substr(blank + 4, end - blank - 4));
+        held.SetLength(static_cast<int32_t>(end));
+        held.ResizeGap(held.Data() + statusEnd, held.Data() + blank + 4,
+                       -static_cast<int32_t>(blank + 4 - statusEnd));
     } else {
-        SendToReader(c, content.substr(0, end));
+        held.SetLength(static_cast<int32_t>(end));
     }
-    // Everything was moved into the held reply: the response buffer is empty.
-    c.ResponseBuffer->Append(content.data() + end, static_cast<int32_t>(keep));
-    held.SetLength(0);
+    c.heldSent = 0;
     c.responseScanned = 0;
+    c.Stage = ReplyStage::Draining;
+    if (!c.serverHeldBack && c.RemoteSocket) {
+        c.serverHeldBack = true;
+        c.RemoteSocket->Pause();
+    }
+}
+
+// Sends as much of a reply that stopped being held as the reader's queue
+// has room for. Returns whether all of it has gone; the held block is then
+// given back and the server read again.
+bool SessionRelay::DrainHeld(TClientNntp& c) {
+    TBuforArt& held = *c.HeldReply;
+    const size_t length = static_cast<size_t>(held.Length());
+    // What the network takes at once leaves room for more; once the queue
+    // is full, its emptying (ClientDataSent) asks for the next piece.
+    while (c.heldSent < length) {
+        const int64_t room = nntp::kMaxQueuedForReader - c.BufferedByteCount();
+        if (room <= 0) return false;
+        size_t n = std::min(length - c.heldSent, static_cast<size_t>(room));
+        // A reader that has gone takes nothing: SendToReader closes the rest.
+        if (c.State() != net::wsConnected) n = length - c.heldSent;
+        SendToReader(c, Content(held).substr(c.heldSent, n));
+        c.heldSent += n;
+    }
+    held.SetLength(0);
+    c.heldSent = 0;
+    c.Stage = c.afterDrain;
+    if (c.serverHeldBack && c.RemoteSocket && c.BufferedByteCount() <= nntp::kMaxQueuedForReader) {
+        c.serverHeldBack = false;
+        c.RemoteSocket->Resume();
+    }
+    return true;
 }
 
 // Rewrites a complete held reply with the settings of this moment and
@@ -911,10 +952,11 @@ void SessionRelay::ServerClosed(TClientNntp& c, uint16_t Error) {
     if (c.State() == net::wsConnected) {
         Running running(c);
         DeliverReplies(c);
-        if (c.HeldReply) SendBytes(c, Content(*c.HeldReply));
+        if (c.HeldReply) SendBytes(c, Content(*c.HeldReply).substr(c.heldSent));
         SendBytes(c, Content(*c.ResponseBuffer));
     }
     if (c.HeldReply) c.HeldReply->SetLength(0);
+    c.heldSent = 0;
     c.ResponseBuffer->SetLength(0);
     c.Replies.clear();
     c.overviewLines.reset();
@@ -927,6 +969,11 @@ void SessionRelay::ServerClosed(TClientNntp& c, uint16_t Error) {
 void SessionRelay::ClientDataSent(TClientNntp& c, uint16_t) {
     Cork(c, false);
     if (c.closeWhenSent) c.CloseDelayed();
+    if (c.outOfMemory) return;
+    // The next piece of a reply that stopped being held; the server stays
+    // held back until all of it has gone.
+    if (c.Stage == ReplyStage::Draining) Guarded(c, [&] { Advance(c); });
+    if (c.Stage == ReplyStage::Draining) return;
     if (c.serverHeldBack && c.RemoteSocket) {
         c.serverHeldBack = false;
         c.RemoteSocket->Resume();

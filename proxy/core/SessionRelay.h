@@ -51,6 +51,7 @@ private:
     bool DeliverReplies(TClientNntp& c);
     size_t DeliverLines(TClientNntp& c, std::string_view content, bool& ended);
     void StopHolding(TClientNntp& c, Verb verb);
+    bool DrainHeld(TClientNntp& c);
     void ReplyEnded(TClientNntp& c, int code);
     void SendHeld(TClientNntp& c, Verb verb);
     void SendToReader(TClientNntp& c, std::string_view bytes);

@@ -105,6 +105,7 @@ enum class ReplyStage : uint8_t {
     Held,        // multi-line, collected in HeldReply to be rewritten
     Lines,       // an overview: each line rewritten and passed on as it comes
     Skipped,     // the rest of a HEAD asked as ARTICLE, dropped to its end
+    Draining,    // a held reply past the ceiling, sent unrewritten as the reader takes it
 };
 
 class TClientNntp : public TClient {
@@ -127,6 +128,8 @@ public:
     // it. Made at the first held reply, so an idle reader costs no third
     // buffer.
     std::unique_ptr<filter::TBuforArt> HeldReply;
+    size_t heldSent = 0;                            // Draining: bytes of HeldReply sent
+    ReplyStage afterDrain = ReplyStage::Streamed;  // Draining: what the rest of the reply is
     // Lines: the rewriting of the overview's lines, with the settings of
     // the moment its status line came.
     std::unique_ptr<filter::OverviewLineRewriter> overviewLines;

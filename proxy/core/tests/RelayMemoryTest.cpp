@@ -217,8 +217,10 @@ TEST_F(RelayMemoryTest, AHeldReplyPastTheCeilingReachesTheReaderWhole) {
     std::string all = got.get();
     EXPECT_EQ(all.size(), big.size() + std::strlen(kGroupReply));
     EXPECT_TRUE(all == big + kGroupReply);
-    // The held reply never grew much past the ceiling.
+    // The held reply never grew much past the ceiling, and went to the
+    // reader from where it was, not copied whole into the send queue.
     EXPECT_LT(peaks.blocks, proxy::nntp::kMaxHeldReply + proxy::nntp::kMaxHeldReply / 4);
+    EXPECT_LE(peaks.toReader, proxy::nntp::kMaxQueuedForReader + (1 << 20));
     EXPECT_TRUE(Logged("Odpowiedź bez filtrowania"));
 }
 
