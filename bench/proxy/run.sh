@@ -15,7 +15,8 @@
 # status 1. Nothing here is a timed assertion: the figures are printed for a
 # reader to judge. --quick: one round of smaller counts, a smoke test of a
 # minute. --data DIR also writes the tables that docs/perf/plot.sh draws
-# (throughput by size, the relay's memory during the largest overview).
+# (throughput by size; a fresh Sitowiak's memory every 10 ms while it
+# passes the largest overview, relay-memory.dat).
 # Installs nothing: socat and haproxy must be there.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
@@ -52,11 +53,11 @@ pids+=($!)
 upstream_pid=$!
 for _ in $(seq 300); do [ -s "$work/upstream.port" ] && break; sleep 0.05; done
 up_port=$(head -1 "$work/upstream.port")
-# Four free ports below the kernel's range for outgoing connections.
+# Five free ports below the kernel's range for outgoing connections.
 for _ in $(seq 50); do
     base=$((20000 + RANDOM % 12000))
     port_free $base && port_free $((base + 1)) && port_free $((base + 2)) &&
-        port_free $((base + 3)) && break
+        port_free $((base + 3)) && port_free $((base + 4)) && break
 done
 socat_port=$base haproxy_port=$((base + 1)) sitowiak_port=$((base + 2)) utf8_port=$((base + 3))
 
@@ -360,11 +361,19 @@ if [ -n "$data" ]; then
             done
         } >"$data/relay-$(tr 'A-Z' 'a-z' <<<"$verb").dat"
     done
-    coproc SERIES { "$client" memwatch "$sitowiak_pid" 10 "$data/relay-memory.dat"; }
+    # A Sitowiak of its own, so the series starts from a fresh process.
+    start_sitowiak plot $((base + 4))
+    plot_pid=$started_pid
+    for _ in $(seq 200); do
+        (exec 3<>"/dev/tcp/127.0.0.1/$((base + 4))") 2>/dev/null && break
+        sleep 0.05
+    done
+    sleep 1
+    coproc SERIES { "$client" memwatch "$plot_pid" 10 "$data/relay-memory.dat"; }
     series_in=${SERIES[1]} series_pid=$SERIES_PID
     sleep 0.5
-    out=$("$client" xover "$sitowiak_port" "$big_xover" 1) || failures=$((failures + 1))
-    sleep 1.5
+    out=$("$client" xover $((base + 4)) "$big_xover" 1) || failures=$((failures + 1))
+    sleep 2
     exec {series_in}>&-
     wait "$series_pid" || true
     echo
