@@ -19,6 +19,12 @@
 // gives the memory back). Any change of length may move the block: Data()
 // and any pointer into it are invalid after SetLength, Grow and ResizeGap.
 // Keep offsets.
+//
+// Blocks of kMapThreshold bytes and more are mapped pages of their own, not
+// heap memory: growing one remaps its pages instead of copying the content
+// (so it grows by an eighth, and a held reply costs little more than its
+// size at the peak), and shrinking or freeing it gives the pages back to the
+// system at once, where the heap would keep them.
 #pragma once
 
 #include <cstddef>
@@ -63,14 +69,28 @@ public:
     // Removes the first `n` bytes of the content, keeping the rest in order.
     void DropFront(int32_t n);
 
+    // The bytes the block takes: what this buffer costs in memory.
+    size_t BlockSize() const { return m_blockSize; }
+    // Blocks at least this large are mapped pages (see above).
+    static constexpr size_t kMapThreshold = 1 << 20;
+    // The largest block any buffer may take; a larger one fails as an
+    // exhausted memory does (std::bad_alloc). Unlimited unless set: a test
+    // sets it to make allocations fail where it wants them to.
+    static void SetBlockLimit(size_t bytes);
+
 private:
     // Gives the block at least `needed` bytes, growing by at least half of
     // it; `exact` makes the block exactly that size (shrinking).
     void ResizeBlock(size_t needed, bool exact);
+    // Moves the content into a block of `size` bytes (rounded up to whole
+    // pages when mapped) and frees the old one; false, changing nothing,
+    // when it cannot be had.
+    bool Reallocate(size_t& size);
 
     int32_t m_capacity = 0;
     char* m_data = nullptr;
     size_t m_blockSize = 0;  // bytes allocated, at least Capacity + 1
+    bool m_mapped = false;   // the block is mapped pages, not heap memory
 };
 
 }  // namespace sitowiak::filter

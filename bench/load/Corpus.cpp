@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -161,6 +162,21 @@ Corpus Corpus::Build(const std::string& tool, size_t bigOverviewBytes) {
     if (RunFilter(tool, kPostArgs, WithId(c.postTemplate, id)) != WithId(c.postExpected, id))
         throw std::runtime_error("the filter does not leave the Message-ID of a post alone");
     return c;
+}
+
+std::string EndlessArticle::Next(size_t n) {
+    std::string out;
+    out.reserve(n);
+    while (out.size() < n) {
+        if (m_offset == m_line.size()) {
+            m_line = "Pi\xB3ka no\xBFna, wiersz " + std::to_string(++m_number) + "\r\n";
+            m_offset = 0;
+        }
+        size_t take = std::min(n - out.size(), m_line.size() - m_offset);
+        out.append(m_line, m_offset, take);
+        m_offset += take;
+    }
+    return out;
 }
 
 }  // namespace sitowiak::load

@@ -15,6 +15,7 @@ namespace sitowiak::load {
 inline constexpr int kArticleReset = 901;              // half the reply, then a reset
 inline constexpr int kArticleDrip = 902;               // one byte at a time
 inline constexpr int kArticleNul = 903;                // NUL bytes in the body
+inline constexpr int kArticleEndless = 904;            // a reply that never ends
 inline constexpr const char* kGroupSilent = "silent";  // never answers again
 inline constexpr const char* kBigRange = "1-999999999";
 
@@ -48,5 +49,22 @@ std::string BodyReply(const Corpus& corpus, int number);
 // line is the article's with code 222.
 std::string BodyExpected(const Corpus& corpus, int number);
 std::string WithId(const std::string& text, const std::string& id);
+
+// The reply to ARTICLE kArticleEndless, as a stream: a status line, a
+// header that the proxy's options would rewrite (8-bit text in iso-8859-2,
+// utf-8 forced), then numbered body lines without end.
+class EndlessArticle {
+public:
+    // The next `n` bytes of the stream.
+    std::string Next(size_t n);
+
+private:
+    std::string m_line =
+        "220 904 <endless@load.test>\r\nFrom: a@load.test\r\nNewsgroups: pl.test\r\n"
+        "Subject: endless\r\nMessage-ID: <endless@load.test>\r\n"
+        "Content-Type: text/plain; charset=iso-8859-2\r\n\r\n";
+    size_t m_offset = 0;  // bytes of m_line given
+    uint64_t m_number = 0;
+};
 
 }  // namespace sitowiak::load

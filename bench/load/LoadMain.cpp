@@ -6,7 +6,9 @@
 // resets mid-reply, drips a reply byte by byte, sends NUL bytes, a very large
 // overview, or never answers; readers close at random points. One round runs
 // with the proxy's open-file limit lowered below what its readers need; the
-// last is interrupted by SIGTERM and a restart. The figures after a round are
+// last is interrupted by SIGTERM and a restart. Two rounds after them go
+// for memory: a command flood (readers that never read their replies) and,
+// in the full run, an ARTICLE reply that never ends. The figures after a round are
 // taken once the proxy is idle again; the peaks are sampled while it runs.
 // Ends with a verdict: every completed reply as the filter gives it offline,
 // every post received exactly once, figures flat, clean exits with the
@@ -23,6 +25,7 @@
 #include <thread>
 
 #include "Corpus.h"
+#include "MemoryRounds.h"
 #include "ProxyProcess.h"
 #include "Readers.h"
 #include "Upstream.h"
@@ -34,6 +37,8 @@ struct Options {
     std::string program, filter, work;
     int rounds = 8, roundSeconds = 60, readers = 200;
     size_t bigBytes = 200u << 20;
+    int floodSeconds = 20, floodReaders = 4;
+    size_t endlessMb = 0;  // 0: no endless reply round
 };
 
 // How far the resident memory of rounds after the first may spread: the
@@ -74,6 +79,12 @@ Options Parse(int argc, char** argv) {
             o.readers = std::stoi(value);
         else if (name == "--big-mb")
             o.bigBytes = std::stoul(value) << 20;
+        else if (name == "--flood-seconds")
+            o.floodSeconds = std::stoi(value);
+        else if (name == "--flood-readers")
+            o.floodReaders = std::stoi(value);
+        else if (name == "--endless-mb")
+            o.endlessMb = std::stoul(value);
         else
             throw std::runtime_error("unknown option " + name);
     }
@@ -102,6 +113,7 @@ private:
     }
     void CheckPosts();
     void CheckFlat();
+    void MemoryRoundsAfter();
 
     const Options& m_o;
     const Corpus& m_corpus;
@@ -226,6 +238,25 @@ void Run::CheckFlat() {
     if (hi > 0 && hi - lo > kRssSpreadKb) Fail("resident memory grows across rounds");
 }
 
+// The memory rounds, each on a proxy idle again: its resident memory
+// before, at the peak and after, and the round's own checks.
+void Run::MemoryRoundsAfter() {
+    MemoryRounds memory(m_proxy);
+    std::printf("memory round   before MB  peak MB  after MB\n");
+    std::vector<MemoryRound> rounds;
+    if (m_o.floodSeconds > 0)
+        rounds.push_back(memory.CommandFlood(m_o.floodReaders, m_o.floodSeconds));
+    if (m_o.endlessMb > 0) rounds.push_back(memory.EndlessReply(m_o.endlessMb));
+    for (const MemoryRound& r : rounds) {
+        std::printf("%-12s %9.1f %8.1f %9.1f   %s\n", r.name.c_str(),
+                    static_cast<double>(r.beforeKb) / 1024.0,
+                    static_cast<double>(r.peakKb) / 1024.0, static_cast<double>(r.afterKb) / 1024.0,
+                    r.what.c_str());
+        for (const std::string& why : r.failures) Fail(why);
+    }
+    std::fflush(stdout);
+}
+
 int Run::Go() {
     if (!m_proxy.Start()) throw std::runtime_error("the proxy did not start listening");
     // The idle figures are taken in a quiet state: one thread and the same
@@ -252,6 +283,7 @@ int Run::Go() {
     for (int round = 1; round <= m_o.rounds; ++round) Round(round);
     CheckPosts();
     CheckFlat();
+    MemoryRoundsAfter();
     time_t before = std::time(nullptr);
     std::string what;
     int code = m_proxy.Terminate(what);

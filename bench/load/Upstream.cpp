@@ -114,6 +114,13 @@ void Upstream::Serve(int fd) {
                 w.Close(true);
                 return;
             }
+            if (n == kArticleEndless) {
+                // Until the proxy closes the connection (or 4 GiB have gone).
+                EndlessArticle endless;
+                for (int i = 0; i < 4096 && w.Send(endless.Next(1 << 20)); ++i) {
+                }
+                return;
+            }
             if (n == kArticleDrip)
                 sent = w.Drip(m_corpus.drip.wire, kDripPauseUs);
             else if (n == kArticleNul)

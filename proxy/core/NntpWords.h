@@ -88,5 +88,18 @@ inline constexpr size_t kMaxStatusLine = 64 << 10;
 // asks for. Past this many bytes waiting to go to the reader, the news
 // server is not read until they have gone.
 inline constexpr int64_t kMaxQueuedForReader = 4 << 20;  // 4 MiB
+// The other way round: a reader that sends commands and never reads its
+// replies holds back the server, which stops reading commands. Past this
+// many bytes waiting to go to the news server (in the upstream send queue,
+// and in the request buffer while a POST waits for its answer), or this
+// many commands without their reply, the reader is not read until half of
+// it has gone; the reader then waits in TCP, not in our memory. Commands
+// are small: 1 MiB is some 100000 of them.
+inline constexpr int64_t kMaxQueuedForServer = 1 << 20;  // 1 MiB
+inline constexpr size_t kMaxOutstanding = 16384;
+// A held reply (an article to rewrite) larger than the largest posted
+// article stops being held: what is held goes to the reader unrewritten and
+// the rest passes as it comes.
+inline constexpr size_t kMaxHeldReply = kMaxPostedArticle;
 
 }  // namespace sitowiak::proxy::nntp

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "net/TBuffer.h"
@@ -166,6 +167,10 @@ void SendBytes(net::TCustomWSocket& socket, std::string_view bytes) {
     if (!bytes.empty()) socket.Send(bytes.data(), static_cast<int>(bytes.size()));
 }
 
+// A relay that queued more than this for its reader leaves the heap holding
+// that much in freed blocks: it is given back when the relay ends.
+constexpr int64_t kTrimFrom = 1 << 20;
+
 // The send queue writes blocks of this size, one send each.
 constexpr size_t kSendBlock = net::TBuffer::kDefaultBufSize;
 
@@ -311,18 +316,53 @@ bool SessionRelay::MayPost(TClientNntp& c) {
     return MatchPatternList(c.PeerAddr(), m_core.Settings().WriteAccess);
 }
 
+// While the reader is held back its bytes are not read: they wait in its
+// socket, and the socket asks again only after HoldBackReader resumes it.
 void SessionRelay::ClientDataAvailable(TClientNntp& c, uint16_t Error) {
-    if (Error != 0) return;
-    TBuforArt& request = *c.RequestBuffer;
-    size_t oldLength = static_cast<size_t>(request.Length());
-    int count = ReadInto(c, request);
-    if (count < 0) return;
-    // Requests that arrive before the news server is connected, or after it
-    // has gone, are dropped.
-    if (!c.RemoteSocket || c.RemoteSocket->State() != net::wsConnected) return;
-    request.Grow(count);
-    Log(c, "Żądania", Content(request).substr(oldLength));
-    Advance(c);
+    if (Error != 0 || c.outOfMemory || c.readerHeldBack) return;
+    Guarded(c, [&] {
+        TBuforArt& request = *c.RequestBuffer;
+        size_t oldLength = static_cast<size_t>(request.Length());
+        int count = ReadInto(c, request);
+        if (count < 0) return;
+        // Requests that arrive before the news server is connected, or after
+        // it has gone, are dropped.
+        if (!c.RemoteSocket || c.RemoteSocket->State() != net::wsConnected) return;
+        request.Grow(count);
+        Log(c, "Żądania", Content(request).substr(oldLength));
+        Advance(c);
+    });
+}
+
+// An allocation that fails would otherwise escape to the socket's receive
+// loop, which asks again at once: the same growth fails again, for ever,
+// and no byte moves. The relay ends instead.
+template <typename Step>
+void SessionRelay::Guarded(TClientNntp& c, Step step) {
+    try {
+        step();
+    } catch (const std::bad_alloc&) {
+        OutOfMemory(c);
+    }
+}
+
+// Gives back what the relay holds (shrinking never fails), stops reading
+// both sides and closes the reader, which ends the relay and with it the
+// connection to the news server.
+void SessionRelay::OutOfMemory(TClientNntp& c) {
+    c.outOfMemory = true;
+    c.RequestBuffer->SetLength(0);
+    c.ResponseBuffer->SetLength(0);
+    if (c.HeldReply) c.HeldReply->SetLength(0);
+    c.overviewLines.reset();
+    c.Replies.clear();
+    c.Stage = ReplyStage::StatusLine;
+    c.trimAtEnd = true;
+    try {
+        Log(c, "Błąd: brak pamięci", "Zabrakło pamięci na odpowiedź: połączenie zostaje zamknięte");
+    } catch (const std::bad_alloc&) {
+    }
+    c.CloseDelayed();
 }
 
 // A send that fails closes its socket at once, and a closing socket in line
@@ -347,6 +387,7 @@ void SessionRelay::Advance(TClientNntp& c) {
             }
         } while (c.advanceAgain);
     }
+    HoldBackReader(c);
     if (c.serverGone) RemoteSessionClosed(c, 0);
 }
 
@@ -557,7 +598,11 @@ bool SessionRelay::ForwardBatch(TClientNntp& c) {
 // empty or kBurstRead bytes are in, so a burst goes to the reader in large
 // sends; the socket's receive loop calls again while more waits.
 void SessionRelay::RemoteDataAvailable(TClientNntp& c, uint16_t Error) {
-    if (Error != 0) return;
+    if (Error != 0 || c.outOfMemory) return;
+    Guarded(c, [&] { ReadFromServer(c); });
+}
+
+void SessionRelay::ReadFromServer(TClientNntp& c) {
     net::TWSocket& remote = *c.RemoteSocket;
     // While a held reply is collected and nothing follows it yet, the bytes
     // are read straight into it.
@@ -610,6 +655,11 @@ bool SessionRelay::DeliverReplies(TClientNntp& c) {
             delivered = true;
             continue;
         }
+        if (c.Stage == ReplyStage::Draining) {
+            if (!DrainHeld(c)) break;
+            delivered = true;
+            continue;
+        }
         std::string_view content = Content(*c.ResponseBuffer).substr(at);
         if (content.empty() && c.Stage != ReplyStage::Held) break;
         if (c.Replies.empty()) {
@@ -634,6 +684,20 @@ bool SessionRelay::DeliverReplies(TClientNntp& c) {
             int code = StatusCode(content);
             bool multiLine =
                 nntp::IsMultiLineCode(code) || (verb == Verb::ListGroup && code == 211);
+            if (multiLine && Rewrites(verb, code) &&
+                (verb == Verb::Overview || verb == Verb::HeaderValues)) {
+                // An overview's lines are independent: each is rewritten as
+                // it comes, with the settings of this moment.
+                const ProxySettings& s = m_core.Settings();
+                c.overviewLines = std::make_unique<filter::OverviewLineRewriter>(
+                    s.Kodowanie, s.IgnorowanieBlednych);
+                SendToReader(c, content.substr(0, lineEnd));
+                at += lineEnd;
+                delivered = true;
+                c.Stage = ReplyStage::Lines;
+                c.responseScanned = 0;
+                continue;
+            }
             if (multiLine) {
                 c.Stage = Rewrites(verb, code) ? ReplyStage::Held : ReplyStage::Streamed;
                 c.responseScanned = 0;
@@ -666,6 +730,30 @@ bool SessionRelay::DeliverReplies(TClientNntp& c) {
             ReplyEnded(c, 0);
             continue;
         }
+        if (c.Stage == ReplyStage::Lines) {
+            bool ended = false;
+            size_t used = DeliverLines(c, content, ended);
+            at += used;
+            delivered = delivered || used > 0;
+            if (!ended) break;
+            c.overviewLines.reset();
+            ReplyEnded(c, 0);
+            continue;
+        }
+        if (c.Stage == ReplyStage::Skipped) {
+            size_t found = FindFrom(content, nntp::kTerminator, c.responseScanned);
+            if (found == std::string_view::npos) {
+                size_t keep = std::min(content.size(), nntp::kTerminator.size() - 1);
+                at += content.size() - keep;
+                c.responseScanned = keep;
+                break;
+            }
+            at += found + nntp::kTerminator.size();
+            SendToReader(c, nntp::kTerminator.substr(nntp::kLineEnd.size()));
+            delivered = true;
+            ReplyEnded(c, 0);
+            continue;
+        }
         // Held: the reply is collected in its own buffer, so that it can be
         // rewritten in place; what follows it stays in the response buffer.
         consumed();
@@ -680,7 +768,10 @@ bool SessionRelay::DeliverReplies(TClientNntp& c) {
         size_t found = FindFrom(Content(reply), nntp::kTerminator, c.responseScanned);
         if (found == std::string_view::npos) {
             c.responseScanned = static_cast<size_t>(reply.Length());
-            break;
+            if (c.responseScanned <= nntp::kMaxHeldReply) break;
+            StopHolding(c, verb);
+            delivered = true;
+            continue;
         }
         size_t end = found + nntp::kTerminator.size();
         c.ResponseBuffer->Append(reply.Data() + end, reply.Length() - static_cast<int32_t>(end));
@@ -714,6 +805,84 @@ void SessionRelay::ReplyEnded(TClientNntp& c, int code) {
     c.Replies.pop_front();
 }
 
+// Rewrites and passes on the complete overview lines at the front of
+// `content`, each exactly as RewriteOverview gives it in the whole reply.
+size_t SessionRelay::DeliverLines(TClientNntp& c, std::string_view content, bool& ended) {
+    return c.overviewLines->RewriteLines(content, c.responseScanned, ended,
+                                         [&](std::string_view bytes) {
+                                             Log(c, "Wypchnięcie czytnikowi", bytes);
+                                             SendToReader(c, bytes);
+                                         });
+}
+
+// A held reply past the ceiling is not rewritten: what is held goes to the
+// reader as it came (cut to what BODY or HEAD give, when they were asked as
+// ARTICLE), and the rest passes as it comes. The held bytes go in pieces as
+// the reader takes them, from where they are, while the server is held
+// back: copied to the send queue at once they would cost their size again.
+// The bytes that may begin the terminating line stay to be searched with
+// what follows.
+void SessionRelay::StopHolding(TClientNntp& c, Verb verb) {
+    Log(c, "Odpowiedź bez filtrowania",
+        "Odpowiedź przekroczyła 256 MiB: idzie do czytnika bez przepisania");
+    TBuforArt& held = *c.HeldReply;
+    std::string_view content = Content(held);
+    const size_t statusEnd = content.find(nntp::kLineEnd) + nntp::kLineEnd.size();
+    const size_t keep = nntp::kTerminator.size() - 1;
+    const size_t end = content.size() - keep;
+    size_t blank = FindFrom(content, "\r\n\r\n", statusEnd);
+    if (blank == std::string_view::npos || blank + 4 > end) verb = Verb::Article;
+    // Everything was moved into the held reply: the response buffer is empty.
+    c.ResponseBuffer->Append(held.Data() + end, static_cast<int32_t>(keep));
+    c.afterDrain = ReplyStage::Streamed;
+    if (verb == Verb::Head) {
+        held.Data()[2] = '1';
+        held.SetLength(static_cast<int32_t>(blank + 2));
+        c.afterDrain = ReplyStage::Skipped;
+    } else if (verb == Verb::Body) {
+        held.Data()[2] = '2';
+        held.SetLength(static_cast<int32_t>(end));
+        held.ResizeGap(held.Data() + statusEnd, held.Data() + blank + 4,
+                       -static_cast<int32_t>(blank + 4 - statusEnd));
+    } else {
+        held.SetLength(static_cast<int32_t>(end));
+    }
+    c.heldSent = 0;
+    c.responseScanned = 0;
+    c.Stage = ReplyStage::Draining;
+    if (!c.serverHeldBack && c.RemoteSocket) {
+        c.serverHeldBack = true;
+        c.RemoteSocket->Pause();
+    }
+}
+
+// Sends as much of a reply that stopped being held as the reader's queue
+// has room for. Returns whether all of it has gone; the held block is then
+// given back and the server read again.
+bool SessionRelay::DrainHeld(TClientNntp& c) {
+    TBuforArt& held = *c.HeldReply;
+    const size_t length = static_cast<size_t>(held.Length());
+    // What the network takes at once leaves room for more; once the queue
+    // is full, its emptying (ClientDataSent) asks for the next piece.
+    while (c.heldSent < length) {
+        const int64_t room = nntp::kMaxQueuedForReader - c.BufferedByteCount();
+        if (room <= 0) return false;
+        size_t n = std::min(length - c.heldSent, static_cast<size_t>(room));
+        // A reader that has gone takes nothing: SendToReader closes the rest.
+        if (c.State() != net::wsConnected) n = length - c.heldSent;
+        SendToReader(c, Content(held).substr(c.heldSent, n));
+        c.heldSent += n;
+    }
+    held.SetLength(0);
+    c.heldSent = 0;
+    c.Stage = c.afterDrain;
+    if (c.serverHeldBack && c.RemoteSocket && c.BufferedByteCount() <= nntp::kMaxQueuedForReader) {
+        c.serverHeldBack = false;
+        c.RemoteSocket->Resume();
+    }
+    return true;
+}
+
 // Rewrites a complete held reply with the settings of this moment and
 // sends it to the reader.
 void SessionRelay::SendHeld(TClientNntp& c, Verb verb) {
@@ -733,7 +902,6 @@ void SessionRelay::SendHeld(TClientNntp& c, Verb verb) {
             DropCapabilities(held, statusEnd, MayPost(c));
             break;
         default:
-            held.RewriteOverview(statusEnd, s.Kodowanie, s.IgnorowanieBlednych);
             break;
     }
     Log(c, "Wypchnięcie czytnikowi", Content(held));
@@ -764,6 +932,11 @@ void SessionRelay::SendToReader(TClientNntp& c, std::string_view bytes) {
 // the reader too, instead of leaving it connected to nothing. A server that
 // goes before its greeting leaves the reader a line that says why.
 void SessionRelay::RemoteSessionClosed(TClientNntp& c, uint16_t Error) {
+    if (c.outOfMemory) return;
+    Guarded(c, [&] { ServerClosed(c, Error); });
+}
+
+void SessionRelay::ServerClosed(TClientNntp& c, uint16_t Error) {
     if (c.advancing) {
         c.serverGone = true;
         if (c.connectError == 0) c.connectError = Error;
@@ -779,12 +952,14 @@ void SessionRelay::RemoteSessionClosed(TClientNntp& c, uint16_t Error) {
     if (c.State() == net::wsConnected) {
         Running running(c);
         DeliverReplies(c);
-        if (c.HeldReply) SendBytes(c, Content(*c.HeldReply));
+        if (c.HeldReply) SendBytes(c, Content(*c.HeldReply).substr(c.heldSent));
         SendBytes(c, Content(*c.ResponseBuffer));
     }
     if (c.HeldReply) c.HeldReply->SetLength(0);
+    c.heldSent = 0;
     c.ResponseBuffer->SetLength(0);
     c.Replies.clear();
+    c.overviewLines.reset();
     c.Stage = ReplyStage::StatusLine;
     CloseWhenSent(c);
 }
@@ -794,6 +969,11 @@ void SessionRelay::RemoteSessionClosed(TClientNntp& c, uint16_t Error) {
 void SessionRelay::ClientDataSent(TClientNntp& c, uint16_t) {
     Cork(c, false);
     if (c.closeWhenSent) c.CloseDelayed();
+    if (c.outOfMemory) return;
+    // The next piece of a reply that stopped being held; the server stays
+    // held back until all of it has gone.
+    if (c.Stage == ReplyStage::Draining) Guarded(c, [&] { Advance(c); });
+    if (c.Stage == ReplyStage::Draining) return;
     if (c.serverHeldBack && c.RemoteSocket) {
         c.serverHeldBack = false;
         c.RemoteSocket->Resume();
@@ -805,9 +985,40 @@ void SessionRelay::ClientDataSent(TClientNntp& c, uint16_t) {
 // pass still takes is bounded by the kernel's receive buffer.
 void SessionRelay::HoldBackServer(TClientNntp& c) {
     if (c.serverHeldBack || !c.RemoteSocket) return;
+    if (c.BufferedByteCount() > kTrimFrom) c.trimAtEnd = true;
     if (c.BufferedByteCount() <= nntp::kMaxQueuedForReader) return;
     c.serverHeldBack = true;
     c.RemoteSocket->Pause();
+}
+
+// Stops reading the reader while too much waits to go to the news server
+// (a server that does not read, or one held back because this very reader
+// does not read its replies), and reads it again once half of that has
+// gone. Called after every step of the conversation and whenever the
+// upstream send queue runs empty. Of the request buffer only what waits
+// for a POST's answer counts: a partial command line and a posted article
+// being collected must be read to their end before any of them can go
+// (holding them would never end), and their own limits bound them.
+void SessionRelay::HoldBackReader(TClientNntp& c) {
+    if (!c.RemoteSocket || c.outOfMemory) return;
+    int64_t waiting = c.RemoteSocket->BufferedByteCount();
+    if (c.Request == RequestMode::Waiting) waiting += c.RequestBuffer->Length();
+    if (!c.readerHeldBack) {
+        if (waiting <= nntp::kMaxQueuedForServer && c.Replies.size() <= nntp::kMaxOutstanding)
+            return;
+        c.readerHeldBack = true;
+        c.trimAtEnd = true;
+        if (!c.RemoteSocket->OnDataSent)
+            c.RemoteSocket->OnDataSent = [this, &c](net::TCustomWSocket*, uint16_t) {
+                HoldBackReader(c);
+            };
+        return;
+    }
+    if (waiting > nntp::kMaxQueuedForServer / 2 || c.Replies.size() > nntp::kMaxOutstanding / 2)
+        return;
+    c.readerHeldBack = false;
+    // Asks the socket afresh for what waits in it.
+    if (c.State() == net::wsConnected) c.Resume();
 }
 
 void SessionRelay::Log(TClientNntp& c, const char* title, std::string_view bytes) {

@@ -2,9 +2,10 @@
 // handlers of the reader socket and of the upstream socket. Every command
 // the reader sends is queued with what it is, and every reply from the
 // server is matched to the oldest unanswered command: replies that the
-// command asks to rewrite (ARTICLE, BODY, HEAD, XOVER, OVER, XHDR and HDR of
-// overview fields, CAPABILITIES) are held until their terminating line and
-// rewritten; all others pass at once. Commands the proxy answers itself
+// command asks to rewrite (ARTICLE, BODY, HEAD, CAPABILITIES) are held until
+// their terminating line and rewritten; overviews (XOVER, OVER, XHDR and HDR
+// of overview fields) are rewritten line by line as they come; all others
+// pass at once. Commands the proxy answers itself
 // (refusals by the write list, COMPRESS, STARTTLS) take their turn in the
 // same queue, so the reader gets its replies in the order of its commands.
 #pragma once
@@ -45,11 +46,21 @@ private:
     bool ForwardArticle(TClientNntp& c);
     bool ForwardUnchanged(TClientNntp& c);
     bool ForwardBatch(TClientNntp& c);
+    void ReadFromServer(TClientNntp& c);
+    void ServerClosed(TClientNntp& c, uint16_t Error);
     bool DeliverReplies(TClientNntp& c);
+    size_t DeliverLines(TClientNntp& c, std::string_view content, bool& ended);
+    void StopHolding(TClientNntp& c, Verb verb);
+    bool DrainHeld(TClientNntp& c);
     void ReplyEnded(TClientNntp& c, int code);
     void SendHeld(TClientNntp& c, Verb verb);
     void SendToReader(TClientNntp& c, std::string_view bytes);
     void HoldBackServer(TClientNntp& c);
+    void HoldBackReader(TClientNntp& c);
+    // Runs a handler's work; an allocation that fails in it ends the relay.
+    template <typename Step>
+    void Guarded(TClientNntp& c, Step step);
+    void OutOfMemory(TClientNntp& c);
     void CloseWhenSent(TClientNntp& c);
     void NewsServerUnreachable(TClientNntp& c, int error);
     bool MayPost(TClientNntp& c);

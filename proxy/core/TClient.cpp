@@ -1,5 +1,7 @@
 #include "TClient.h"
 
+#include <malloc.h>
+
 namespace sitowiak::proxy {
 
 TClient::TClient(net::TCustomWSocket* AOwner)
@@ -16,6 +18,9 @@ TClient::~TClient() {
     RemoteSocket.reset();
     RequestBuffer.reset();
     ResponseBuffer.reset();
+    // The heap keeps freed memory for reuse; after a relay that queued
+    // megabytes in small blocks that would stay with the process.
+    if (trimAtEnd) ::malloc_trim(0);
 }
 
 TClientNntp::TClientNntp(net::TCustomWSocket* AOwner) : TClient(AOwner) {}

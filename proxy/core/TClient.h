@@ -3,12 +3,14 @@
 // the two buffers in which each direction's bytes wait to be passed on.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "filter/OverviewLineRewriter.h"
 #include "filter/TBuforArt.h"
 #include "log/LogSink.h"
 #include "net/TWSocket.h"
@@ -26,6 +28,9 @@ public:
     std::unique_ptr<net::TWSocket> RemoteSocket;
     std::unique_ptr<filter::TBuforArt> RequestBuffer;
     std::unique_ptr<filter::TBuforArt> ResponseBuffer;
+    // Much passed through this relay: when it ends, the allocator is asked
+    // to give its free memory back to the system.
+    bool trimAtEnd = false;
 };
 
 // What one outstanding command is, as far as its reply is concerned.
@@ -51,22 +56,34 @@ struct Outstanding {
 };
 
 // The outstanding commands, oldest first. A vector read from `m_head`: it
-// allocates nothing until the first command, and keeps its room once the
-// queue has run empty.
+// allocates nothing until the first command, and keeps a small room once the
+// queue has run empty. The answered entries before `m_head` are dropped
+// once they are half of it, so a queue that never runs empty (a reader that
+// always has commands in flight) does not grow.
 class ReplyQueue {
 public:
     bool empty() const { return m_head == m_items.size(); }
+    size_t size() const { return m_items.size() - m_head; }
     Outstanding& front() { return m_items[m_head]; }
     void push_back(Outstanding item) { m_items.push_back(std::move(item)); }
     void pop_front() {
-        if (++m_head == m_items.size()) clear();
+        if (++m_head == m_items.size()) {
+            clear();
+        } else if (m_head >= kCompactFrom && m_head * 2 >= m_items.size()) {
+            m_items.erase(m_items.begin(), m_items.begin() + static_cast<ptrdiff_t>(m_head));
+            m_head = 0;
+        }
     }
     void clear() {
-        m_items.clear();
+        if (m_items.capacity() > kCompactFrom)
+            std::vector<Outstanding>().swap(m_items);
+        else
+            m_items.clear();
         m_head = 0;
     }
 
 private:
+    static constexpr size_t kCompactFrom = 256;
     std::vector<Outstanding> m_items;
     size_t m_head = 0;
 };
@@ -86,6 +103,9 @@ enum class ReplyStage : uint8_t {
     StatusLine,  // waiting for the status line
     Streamed,    // multi-line, passed on as it comes, to its terminating line
     Held,        // multi-line, collected in HeldReply to be rewritten
+    Lines,       // an overview: each line rewritten and passed on as it comes
+    Skipped,     // the rest of a HEAD asked as ARTICLE, dropped to its end
+    Draining,    // a held reply past the ceiling, sent unrewritten as the reader takes it
 };
 
 class TClientNntp : public TClient {
@@ -108,6 +128,11 @@ public:
     // it. Made at the first held reply, so an idle reader costs no third
     // buffer.
     std::unique_ptr<filter::TBuforArt> HeldReply;
+    size_t heldSent = 0;                            // Draining: bytes of HeldReply sent
+    ReplyStage afterDrain = ReplyStage::Streamed;  // Draining: what the rest of the reply is
+    // Lines: the rewriting of the overview's lines, with the settings of
+    // the moment its status line came.
+    std::unique_ptr<filter::OverviewLineRewriter> overviewLines;
 
     // Connection.
     std::string serverName;       // "address:port", for the failure line
@@ -120,6 +145,8 @@ public:
     bool corked = false;          // the reader connection holds partial segments
     bool fullRead = false;        // the last read from the server filled its room
     bool serverHeldBack = false;  // the server is not read until the reader catches up
+    bool readerHeldBack = false;  // the reader is not read until the server catches up
+    bool outOfMemory = false;     // an allocation failed: nothing more is read, the reader closes
 };
 
 }  // namespace sitowiak::proxy

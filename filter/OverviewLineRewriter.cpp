@@ -1,0 +1,88 @@
+#include "OverviewLineRewriter.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "Charsets.h"
+#include "HeaderWords.h"
+#include "platform/charset/CodePage.h"
+
+namespace sitowiak::filter {
+namespace {
+
+struct LineFacts {
+    bool eightBit = false;   // a byte 0x80 or above
+    bool wordStart = false;  // "=?"
+};
+
+LineFacts Inspect(std::string_view line) {
+    LineFacts facts;
+    for (size_t i = 0; i < line.size(); ++i) {
+        auto c = static_cast<unsigned char>(line[i]);
+        if (c >= 0x80) facts.eightBit = true;
+        if (c == '=' && i + 1 < line.size() && line[i + 1] == '?') facts.wordStart = true;
+    }
+    return facts;
+}
+
+}  // namespace
+
+OverviewLineRewriter::OverviewLineRewriter(const std::string& ForcedCharset, bool IgnoreRaw)
+    : m_ignoreRaw(IgnoreRaw) {
+    const std::optional<uint32_t> known = KnownCodePageOf(ForcedCharset);
+    m_forced = known.has_value();
+    m_codePage = known.value_or(0);
+    m_transparent = m_forced && platform::IsAsciiTransparent(m_codePage);
+}
+
+std::string_view OverviewLineRewriter::Rewrite(std::string_view L) {
+    if (!m_forced && !m_ignoreRaw) return L;
+    LineFacts facts = Inspect(L);
+    if (!m_forced) {
+        // A line without 8-bit bytes is clean whatever its words hold.
+        if (!facts.eightBit || HeaderWordsClean(L)) return L;
+        return {};
+    }
+    // Without 8-bit bytes or words, the decoded line is L widened, and it
+    // encodes back to L.
+    if (!facts.eightBit && !facts.wordStart && m_transparent) return L;
+    m_out.clear();
+    bool clean = DecodeHeaderWords(L, m_wide);
+    if (clean || !m_ignoreRaw) platform::AppendMultiByteFromWide(m_codePage, m_wide, m_out);
+    return m_out;
+}
+
+size_t OverviewLineRewriter::RewriteLines(std::string_view bytes, size_t& scanned, bool& ended,
+                                          const std::function<void(std::string_view)>& emit) {
+    constexpr std::string_view kCrLf = "\r\n";
+    constexpr std::string_view kDotLine = ".\r\n";
+    // Unchanged lines not yet emitted are [spanStart, line); changed ones
+    // wait in `changed`. At most one of the two holds anything.
+    size_t line = 0, spanStart = 0;
+    std::string changed;
+    const size_t from = scanned > 0 ? scanned - 1 : 0;  // a CR may end the part searched
+    ended = false;
+    while (!ended) {
+        size_t eol = bytes.find(kCrLf, std::max(line, from));
+        if (eol == std::string_view::npos) break;
+        size_t next = eol + kCrLf.size();
+        std::string_view L = bytes.substr(line, next - line);
+        ended = L == kDotLine;
+        std::string_view out = Rewrite(L);
+        if (Unchanged(L, out)) {
+            if (!changed.empty()) emit(changed);
+            changed.clear();
+        } else {
+            if (line > spanStart) emit(bytes.substr(spanStart, line - spanStart));
+            spanStart = next;
+            changed.append(out);
+        }
+        line = next;
+    }
+    if (line > spanStart) emit(bytes.substr(spanStart, line - spanStart));
+    if (!changed.empty()) emit(changed);
+    scanned = ended ? 0 : bytes.size() - line;
+    return line;
+}
+
+}  // namespace sitowiak::filter

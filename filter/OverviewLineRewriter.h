@@ -1,0 +1,58 @@
+// OverviewLineRewriter: the rewriting of one overview line, which depends on
+// that line alone. RewriteOverview applies it to every line of a complete
+// reply; the relay applies it to each line as it arrives, so an overview
+// never has to be held whole.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace sitowiak::filter {
+
+class OverviewLineRewriter {
+public:
+    // ForcedCharset: charset the lines are re-encoded into, empty for none
+    // (a name the charset database does not know forces nothing: its
+    // fallback would write 1252 bytes that the reader takes for another).
+    // IgnoreRaw: leave out lines with raw 8-bit bytes outside encoded words.
+    OverviewLineRewriter(const std::string& ForcedCharset, bool IgnoreRaw);
+
+    // What goes to the reader for the line `L` (its CR LF included, when it
+    // has one): `L` itself when nothing changes it (no copy is made), an
+    // empty view when the line is left out, else the rewritten bytes, held
+    // by this object until the next call. Throws std::bad_alloc when memory
+    // runs out.
+    std::string_view Rewrite(std::string_view L);
+
+    // Rewrites the complete lines at the front of `bytes`, the overview
+    // after its status line as it has come so far, up to and including the
+    // terminating line: the first line that is "." alone, as the first
+    // CR LF "." CR LF ends the whole reply. `emit` gets what goes to the
+    // reader, in order: a run of lines that nothing changes as one view
+    // into `bytes`, changed lines gathered. Returns the bytes used (a
+    // partial line is left for the next call); `ended` tells whether the
+    // terminating line was among them. `scanned` carries, from one call to
+    // the next, how much of the partial line has been searched for its end
+    // (0 for a new reply); the bytes left over must come first in the next
+    // call. Throws std::bad_alloc when memory runs out.
+    size_t RewriteLines(std::string_view bytes, size_t& scanned, bool& ended,
+                        const std::function<void(std::string_view)>& emit);
+
+    // Whether `Rewrite` gave back the line itself.
+    static bool Unchanged(std::string_view L, std::string_view out) {
+        return out.data() == L.data() && out.size() == L.size();
+    }
+
+private:
+    bool m_ignoreRaw;
+    bool m_forced;
+    bool m_transparent;  // the forced code page writes ASCII as ASCII
+    uint32_t m_codePage = 0;
+    std::string m_out;
+    std::u16string m_wide;
+};
+
+}  // namespace sitowiak::filter
