@@ -4,9 +4,9 @@
 
 namespace sitowiak::net {
 
-void AsyncSelect::Select(TSocket fd, int mask, Kind kind) {
+void AsyncSelect::Select(TSocket fd, int mask, Kind kind, bool connecting) {
     if (fd != m_fd) {
-        m_connecting = false;
+        m_connecting = connecting && (mask & FD_CONNECT) != 0;
         m_readArmed = true;
         m_readSuspended = false;
         m_closeSeen = false;

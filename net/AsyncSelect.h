@@ -40,8 +40,10 @@ public:
 
     // Requests the events of mask for fd (mask 0: none, INVALID_SOCKET:
     // forget the descriptor; call it before the descriptor is closed). The
-    // per-connection state starts afresh only when the descriptor changes.
-    void Select(TSocket fd, int mask, Kind kind);
+    // per-connection state starts afresh only when the descriptor changes;
+    // connecting: a new descriptor is about to connect (ConnectStarted
+    // follows), so it is watched for that alone from the start.
+    void Select(TSocket fd, int mask, Kind kind, bool connecting = false);
     // A non-blocking connect was started on the selected descriptor.
     void ConnectStarted();
     void ReadDone();

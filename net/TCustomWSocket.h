@@ -233,7 +233,7 @@ private:
     TSocket OpenListeningSocket();
     bool ListenPreconditions();
     void DeliverReadiness(TSocket Fd, int Event, int Error);
-    void SelectEvents(int Mask, AsyncSelect::Kind Kind);
+    void SelectEvents(int Mask, AsyncSelect::Kind Kind, bool Connecting = false);
     bool SendFailed(int Code);
     void SendQueueDrained();
     void AbandonHandle();

@@ -75,17 +75,21 @@ void TCustomWSocket::SetConnectAddresses(std::vector<sockaddr_storage> Addrs) {
     m_addrResolved = !m_connectAddrs.empty();
 }
 
+// Options a new socket does not have already: reusing the address matters
+// only to a socket bound before connecting (one that is not gets its port
+// when it connects), and a new socket lingers off.
 bool TCustomWSocket::PrepareStreamSocket() {
-    if (winsock::SetSockOptInt(m_hSocket, SOL_SOCKET, SO_REUSEADDR, 1) < 0) {
+    const bool bound = m_localPortNum != 0 || m_localAddr != "0.0.0.0";
+    if (bound && winsock::SetSockOptInt(m_hSocket, SOL_SOCKET, SO_REUSEADDR, 1) < 0) {
         RaiseSocketError("setsockopt(SO_REUSEADDR)");
         return false;
     }
-    SetLingerOption();
+    if (m_lingerOnOff != wsLingerOff) SetLingerOption();
     if (winsock::SetSockOptInt(m_hSocket, SOL_SOCKET, SO_KEEPALIVE, 1) < 0) {
         RaiseSocketError("setsockopt(SO_KEEPALIVE)");
         return false;
     }
-    if (m_localPortNum != 0 || m_localAddr != "0.0.0.0") BindLocal();
+    if (bound) BindLocal();
     return true;
 }
 
@@ -191,8 +195,10 @@ int TCustomWSocket::StartConnect(bool Quiet) {
     } else if (!PrepareStreamSocket()) {
         return -1;
     }
+    // A stream socket is watched for the connect's end from the start: one
+    // registration instead of one for reading and a change for the connect.
     SelectEvents(kConnectEvents,
-                 datagram ? AsyncSelect::Kind::kDatagram : AsyncSelect::Kind::kStream);
+                 datagram ? AsyncSelect::Kind::kDatagram : AsyncSelect::Kind::kStream, !datagram);
     if (datagram || winsock::Connect(m_hSocket, m_sin) == 0) return 0;
     const int code = winsock::WSAGetLastError();
     if (code == WSAEWOULDBLOCK || code == kInProgress) return 0;
@@ -348,10 +354,10 @@ void TCustomWSocket::Dup(TSocket NewHandle) {
     ChangeState(wsConnected);
 }
 
-void TCustomWSocket::SelectEvents(int Mask, AsyncSelect::Kind Kind) {
+void TCustomWSocket::SelectEvents(int Mask, AsyncSelect::Kind Kind, bool Connecting) {
     m_selectMask = Mask;
     m_selectKind = Kind;
-    m_select.Select(m_hSocket, m_paused ? 0 : Mask, Kind);
+    m_select.Select(m_hSocket, m_paused ? 0 : Mask, Kind, Connecting);
 }
 
 void TCustomWSocket::Pause() {

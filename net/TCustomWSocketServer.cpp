@@ -63,12 +63,30 @@ void TCustomWSocketServer::ClientDestroyed(TWSocketClient* Client) {
     m_clients.erase(std::remove(m_clients.begin(), m_clients.end(), Client), m_clients.end());
 }
 
-// One waiting connection: accept it, wrap it in a new client, report it and
-// greet it. The connection is taken before the client is made, so that a
-// connection that vanished in between leaves no client behind.
+// Waiting connections: accept each, wrap it in a new client, report it and
+// greet it. A connection is taken before its client is made, so that a
+// connection that vanished in between leaves no client behind. Up to
+// kAcceptsPerReport are taken per readiness report: when many readers
+// connect at once, each does not cost a pass of the event loop. Every
+// connection is announced by OnSessionAvailable, as when each had its own
+// report.
 void TCustomWSocketServer::TriggerSessionAvailable(int Error) {
+    constexpr int kAcceptsPerReport = 16;
     TWSocket::TriggerSessionAvailable(Error);
     if (Error != 0) return;
+    for (int taken = 0; taken < kAcceptsPerReport && State() == wsListening; ++taken) {
+        const TSocket handle = AcceptWaiting();
+        if (handle == INVALID_SOCKET) return;
+        if (taken > 0) TWSocket::TriggerSessionAvailable(0);
+        TWSocketClient* client = CreateClient(handle);
+        TriggerClientConnect(client, Error);
+        if (Contains(client) && client->State() == wsConnected) GreetClient(client);
+    }
+}
+
+// The next waiting connection, or INVALID_SOCKET when none waits (or none
+// could be taken for lack of descriptors: that one is shed).
+TSocket TCustomWSocketServer::AcceptWaiting() {
     TSocket handle = INVALID_SOCKET;
     try {
         handle = Accept();
@@ -76,13 +94,10 @@ void TCustomWSocketServer::TriggerSessionAvailable(int Error) {
         if (LastError() != kWsaEMFILE) throw;
         ShedConnection(m_hSocket);
     }
-    if (handle == INVALID_SOCKET) return;
     // A reserve lost to another thread in the moment it was given up is
     // taken again once descriptors are back.
-    HoldReserve();
-    TWSocketClient* client = CreateClient(handle);
-    TriggerClientConnect(client, Error);
-    if (Contains(client) && client->State() == wsConnected) GreetClient(client);
+    if (handle != INVALID_SOCKET) HoldReserve();
+    return handle;
 }
 
 TWSocketClient* TCustomWSocketServer::CreateClient(TSocket Handle) {

@@ -60,6 +60,7 @@ private:
     friend class TWSocketClient;
     // The ownership notification: a client leaves the list when destroyed.
     void ClientDestroyed(TWSocketClient* Client);
+    TSocket AcceptWaiting();
     TWSocketClient* CreateClient(TSocket Handle);
     void GreetClient(TWSocketClient* Client);
     void ClientClosed(int ClientId);

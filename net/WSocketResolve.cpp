@@ -141,6 +141,10 @@ int WSocketResolveProto(const std::string& proto) {
         throw ESocketException("WSocketResolveProto: Invalid Protocol.");
     const std::string trimmed = WSocketTrim(proto);
     if (!trimmed.empty() && IsDigit(trimmed[0])) return WSocketAtoi(trimmed);
+    // The two every socket uses, without reading the protocols database
+    // for each new connection.
+    if (trimmed == "tcp" || trimmed == "TCP") return 6;
+    if (trimmed == "udp" || trimmed == "UDP") return 17;
     int number = 0;
     if (!winsock::GetProtoByName(trimmed, &number))
         throw ESocketException("WSocketResolveProto: Cannot convert protocol '" + proto +

@@ -15,6 +15,21 @@
 //                                     compared with a direct fetch
 //   idle PORT N                       N greeted readers held open until a
 //                                     line (or end) on stdin, at most 120 s
+//   xover PORT LINES COUNT [filtered] one connection, COUNT overviews of
+//                                     LINES lines; "filtered" checks only the
+//                                     status, line count and end (the relay
+//                                     re-encodes the lines)
+//   post PORT SIZE COUNT              one connection, COUNT posts of a SIZE
+//                                     byte article, each hash-checked by the
+//                                     upstream's reply
+//   crowd PORT N COUNT                STAT round trips of one reader alone,
+//                                     then with N idle greeted readers open
+//                                     (READY N on stdout, then waits for a
+//                                     line on stdin while the caller measures)
+//   memwatch PID MS [FILE]            samples the resident memory of PID and
+//                                     its children every MS ms until stdin
+//                                     ends; prints "PEAK kb"; FILE gets
+//                                     "seconds kb" lines of every sample
 // Every wait is bounded; a reply that does not come in time is an error.
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -32,7 +47,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,6 +89,7 @@ public:
     Link& operator=(const Link&) = delete;
 
     bool Ok() const { return m_fd >= 0; }
+    int Fd() const { return m_fd; }
     void Close() {
         if (m_fd >= 0) ::close(m_fd);
         m_fd = -1;
@@ -96,6 +114,42 @@ public:
         }
         return true;
     }
+    // Reads and compares the pieces in turn without gathering the reply:
+    // a reply of hundreds of MB costs no copy of itself. Counts the bytes.
+    bool ExpectPieces(std::initializer_list<std::string_view> pieces, size_t& bytes) {
+        std::string chunk(256 * 1024, '\0');
+        for (std::string_view want : pieces) {
+            while (!want.empty()) {
+                if (!WaitReadable()) return false;
+                ssize_t got = ::recv(m_fd, chunk.data(), std::min(chunk.size(), want.size()), 0);
+                if (got <= 0) return false;
+                auto n = static_cast<size_t>(got);
+                if (std::memcmp(chunk.data(), want.data(), n) != 0) return false;
+                want.remove_prefix(n);
+                bytes += n;
+            }
+        }
+        return true;
+    }
+    // Reads a multi-line reply to its end without checking its bytes;
+    // returns the number of lines (status and end line included), or -1.
+    long ReadMultiLine(size_t& bytes) {
+        std::string chunk(256 * 1024, '\0');
+        long lines = 0;
+        std::string tail;  // the last bytes seen, for the end line
+        for (;;) {
+            if (!WaitReadable()) return -1;
+            ssize_t got = ::recv(m_fd, chunk.data(), chunk.size(), 0);
+            if (got <= 0) return -1;
+            auto n = static_cast<size_t>(got);
+            bytes += n;
+            lines += std::count(chunk.data(), chunk.data() + n, '\n');
+            tail.append(chunk.data() + n - std::min<size_t>(n, 5), std::min<size_t>(n, 5));
+            if (tail.size() > 5) tail.erase(0, tail.size() - 5);
+            // Nothing follows the end line of the only outstanding reply.
+            if (tail == "\r\n.\r\n") return lines;
+        }
+    }
     // True when the peer closes (and sends nothing more) within the wait.
     bool ClosedByPeer() {
         char byte;
@@ -117,6 +171,11 @@ private:
 const std::string& Pattern() {
     static const std::string pattern = MakePattern();
     return pattern;
+}
+
+const std::string& Overview() {
+    static const std::string overview = MakeOverviewPattern();
+    return overview;
 }
 
 std::string Line(const std::string& verb, size_t size, size_t seed) {
@@ -399,15 +458,140 @@ void ReaderRun::Finish(Reader& r, bool failed) {
     if (failed) ++m_errors;
 }
 
-// N greeted readers kept open while the caller measures the relay's memory.
-int Idle(int port, int count) {
-    std::vector<std::unique_ptr<Link>> links;
+// COUNT overviews of LINES lines in turn on one connection; the rate counts
+// the bytes of the replies. Checked byte for byte, or (filtered) by the
+// number of lines and the end line.
+int Xover(int port, int lines, int count, bool filtered) {
+    Link link(port);
+    std::string scratch;
+    std::string greeting(kGreeting);
+    if (!link.Ok() || !link.Exchange("", greeting, scratch)) {
+        std::printf("RESULT 0 MB/s errors=1 note=no-greeting\n");
+        return 1;
+    }
+    if (!filtered) Overview();  // made before the clock starts
+    size_t bytes = 0;
+    // A first short overview: the upstream makes its lines at the first.
+    int errors = !link.Send("XOVER 1 0\r\n") || link.ReadMultiLine(bytes) != 3;
+    bytes = 0;
+    auto start = Clock::now();
+    for (int i = 0; i < count && errors == 0; ++i) {
+        std::string line = "XOVER " + std::to_string(lines) + " " + std::to_string(i) + "\r\n";
+        if (!link.Send(line)) {
+            ++errors;
+        } else if (filtered) {
+            errors += link.ReadMultiLine(bytes) != lines + 2;
+        } else {
+            Command c = ParseCommand(line.substr(0, line.size() - 2));
+            errors +=
+                !link.ExpectPieces({kOverviewHead, OverviewBody(Overview(), c), kTerminator}, bytes);
+        }
+    }
+    double s = Seconds(Clock::now() - start);
+    std::printf("RESULT %.1f MB/s errors=%d bytes=%zu seconds=%.3f\n",
+                static_cast<double>(bytes) / s / 1e6, errors, bytes, s);
+    return errors == 0 ? 0 : 1;
+}
+
+// COUNT posts in turn on one connection: POST, the 340, the article, and
+// the upstream's 240 with the length and hash of what reached it.
+int Post(int port, size_t size, int count) {
+    Link link(port);
+    std::string scratch;
+    std::string greeting(kGreeting), go(kSendArticle);
+    if (!link.Ok() || !link.Exchange("", greeting, scratch)) {
+        std::printf("RESULT 0 posts/s errors=1 note=no-greeting\n");
+        return 1;
+    }
+    std::vector<std::string> articles, replies;
+    for (int i = 0; i < count; ++i) {
+        std::string article = "From: bench@example.invalid\r\nNewsgroups: bench.test\r\n"
+                              "Subject: post " + std::to_string(i) + "\r\nMessage-ID: <post" +
+                              std::to_string(i) + "@bench>\r\n\r\n";
+        article += Pattern().substr(static_cast<size_t>(i) % kMaxSeed * kLineBytes,
+                                    size / kLineBytes * kLineBytes);
+        article += kTerminator;
+        replies.push_back(PostedReply(article.size(), Fnv1a(article)));
+        articles.push_back(std::move(article));
+    }
+    int errors = 0;
+    size_t bytes = 0;
+    auto start = Clock::now();
+    for (int i = 0; i < count && errors == 0; ++i) {
+        auto at = static_cast<size_t>(i);
+        errors += !link.Exchange("POST\r\n", go, scratch) ||
+                  !link.Exchange(articles[at], replies[at], scratch);
+        bytes += articles[at].size();
+    }
+    double s = Seconds(Clock::now() - start);
+    std::printf("RESULT %.1f posts/s errors=%d bytes=%zu seconds=%.3f last=%s\n", count / s, errors,
+                bytes, s, errors ? scratch.substr(0, 40).c_str() : "ok");
+    return errors == 0 ? 0 : 1;
+}
+
+// Opens COUNT greeted readers; the count that came through.
+int OpenReaders(int port, int count, std::vector<std::unique_ptr<Link>>& links) {
     std::string scratch, greeting(kGreeting);
     int ok = 0;
     for (int i = 0; i < count; ++i) {
         links.push_back(std::make_unique<Link>(port));
         ok += links.back()->Ok() && links.back()->Exchange("", greeting, scratch);
     }
+    return ok;
+}
+
+// The median STAT round trip in us over COUNT trips on `link`, after a
+// warm-up; -1 on an error.
+double MedianStat(Link& link, int count) {
+    std::string scratch, stat(kStatReply);
+    for (int i = 0; i < 200; ++i)
+        if (!link.Exchange("STAT\r\n", stat, scratch)) return -1;
+    std::vector<double> us;
+    for (int i = 0; i < count; ++i) {
+        auto start = Clock::now();
+        if (!link.Exchange("STAT\r\n", stat, scratch)) return -1;
+        us.push_back(Seconds(Clock::now() - start) * 1e6);
+    }
+    std::sort(us.begin(), us.end());
+    return us[us.size() / 2];
+}
+
+// One active reader alone, then beside N idle ones, then alone again (the
+// figure alone is the mean of both, against drift of the machine's load).
+int Crowd(int port, int idle, int count) {
+    Link active(port);
+    std::string scratch, greeting(kGreeting);
+    if (!active.Ok() || !active.Exchange("", greeting, scratch) || count <= 0) {
+        std::printf("RESULT 0 ratio errors=1 note=no-greeting\n");
+        return 1;
+    }
+    double alone1 = MedianStat(active, count);
+    std::vector<std::unique_ptr<Link>> links;
+    int ok = OpenReaders(port, idle, links);
+    std::printf("READY %d\n", ok);
+    std::fflush(stdout);
+    pollfd p{0, POLLIN, 0};
+    ::poll(&p, 1, 120000);
+    double crowded = MedianStat(active, count);
+    // Every idle reader must still be there, untouched.
+    int dropped = 0;
+    for (auto& link : links) {
+        pollfd q{link->Fd(), POLLIN, 0};
+        dropped += !link->Ok() || ::poll(&q, 1, 0) != 0;
+    }
+    links.clear();
+    double alone2 = MedianStat(active, count);
+    double alone = (alone1 + alone2) / 2;
+    int errors = (alone1 < 0) + (alone2 < 0) + (crowded < 0) + (idle - ok) + dropped;
+    std::printf("RESULT %.2f ratio errors=%d alone=%.1f with_idle=%.1f idle=%d dropped=%d\n",
+                alone > 0 ? crowded / alone : 0, errors, alone, crowded, ok, dropped);
+    return errors == 0 ? 0 : 1;
+}
+
+// N greeted readers kept open while the caller measures the relay's memory.
+int Idle(int port, int count) {
+    std::vector<std::unique_ptr<Link>> links;
+    int ok = OpenReaders(port, count, links);
     std::printf("READY %d\n", ok);
     std::fflush(stdout);
     pollfd p{0, POLLIN, 0};
@@ -416,12 +600,52 @@ int Idle(int port, int count) {
     return ok == count ? 0 : 1;
 }
 
+// Resident KB of one process (0 once it has gone), read without a child
+// process so that sampling every few milliseconds costs next to nothing.
+long RssKb(const std::string& pid) {
+    FILE* f = std::fopen(("/proc/" + pid + "/statm").c_str(), "r");
+    if (f == nullptr) return 0;
+    long pages = 0, resident = 0;
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+    return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// The process and its children (socat forks one per connection).
+long TreeRssKb(const std::string& pid) {
+    long total = RssKb(pid);
+    FILE* f = std::fopen(("/proc/" + pid + "/task/" + pid + "/children").c_str(), "r");
+    if (f == nullptr) return total;
+    char child[32];
+    while (std::fscanf(f, "%31s", child) == 1) total += RssKb(child);
+    std::fclose(f);
+    return total;
+}
+
+int MemWatch(const std::string& pid, int ms, const char* file) {
+    FILE* series = file != nullptr ? std::fopen(file, "w") : nullptr;
+    long peak = 0;
+    auto start = Clock::now();
+    for (;;) {
+        long kb = TreeRssKb(pid);
+        peak = std::max(peak, kb);
+        if (series != nullptr)
+            std::fprintf(series, "%.3f %ld\n", Seconds(Clock::now() - start), kb);
+        pollfd p{0, POLLIN, 0};
+        if (::poll(&p, 1, std::max(ms, 1)) != 0) break;  // stdin ended (or a line)
+    }
+    if (series != nullptr) std::fclose(series);
+    std::printf("PEAK %ld\n", peak);
+    return 0;
+}
+
 int Usage(const char* name) {
     std::fprintf(stderr,
                  "usage: %s throughput PORT VERB SIZE COUNT | latency PORT COUNT |\n"
                  "       pipelined PORT VERB SIZE COUNT BATCH |\n"
                  "       connect PORT COUNT WORKERS | readers PORT DIRECT_PORT N PER SIZE |\n"
-                 "       idle PORT N\n",
+                 "       idle PORT N | xover PORT LINES COUNT [filtered] |\n"
+                 "       post PORT SIZE COUNT | crowd PORT N COUNT | memwatch PID MS [FILE]\n",
                  name);
     return 2;
 }
@@ -445,5 +669,11 @@ int main(int argc, char** argv) {
     if (mode == "readers" && argc == 7)
         return ReaderRun(port, arg(3), arg(4), arg(5), static_cast<size_t>(arg(6))).Run();
     if (mode == "idle" && argc == 4) return Idle(port, arg(3));
+    if (mode == "xover" && (argc == 5 || argc == 6))
+        return Xover(port, arg(3), arg(4), argc == 6 && std::string(argv[5]) == "filtered");
+    if (mode == "post" && argc == 5) return Post(port, static_cast<size_t>(arg(3)), arg(4));
+    if (mode == "crowd" && argc == 5) return Crowd(port, arg(3), arg(4));
+    if (mode == "memwatch" && (argc == 4 || argc == 5))
+        return MemWatch(argv[2], arg(3), argc == 5 ? argv[4] : nullptr);
     return Usage(argv[0]);
 }

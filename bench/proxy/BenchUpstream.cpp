@@ -46,6 +46,10 @@ struct Piece {
 struct Connection {
     int fd = -1;
     std::string input;
+    bool posting = false;  // an article is coming, up to its "." line
+    bool signature = false;  // ... and its signature block has begun
+    size_t postedBytes = 0;
+    uint32_t postedHash = 0;
     std::deque<Piece> output;
     bool closeWhenSent = false;
     bool wantWrite = false;
@@ -68,7 +72,10 @@ private:
     void SetWriteInterest(Connection& c, bool on);
     void Drop(int fd);
 
+    const std::string& Overview();
+
     const std::string& m_pattern;
+    std::string m_overview;  // made at the first XOVER
     int m_listenFd = -1;
     int m_epoll = -1;
     std::unordered_map<int, std::unique_ptr<Connection>> m_connections;
@@ -157,9 +164,33 @@ void Upstream::OnReadable(Connection& c) {
     if (!Flush(c)) Drop(c.fd);
 }
 
+const std::string& Upstream::Overview() {
+    if (m_overview.empty()) m_overview = MakeOverviewPattern();
+    return m_overview;
+}
+
 void Upstream::HandleLine(Connection& c, std::string_view line) {
+    if (c.posting) {
+        if (line == "-- ") c.signature = true;
+        if (!c.signature || line == ".") {
+            c.postedBytes += line.size() + kLineEnd.size();
+            c.postedHash = Fnv1a(kLineEnd, Fnv1a(line, c.postedHash));
+        }
+        if (line != ".") return;
+        c.posting = c.signature = false;
+        return Queue(c, PostedReply(c.postedBytes, c.postedHash));
+    }
     Command cmd = ParseCommand(line);
     switch (cmd.verb) {
+        case Verb::kPost:
+            c.posting = true;
+            c.postedBytes = 0;
+            c.postedHash = Fnv1a({});
+            return Queue(c, std::string(kSendArticle));
+        case Verb::kOverview:
+            Queue(c, std::string(kOverviewHead));
+            QueueView(c, OverviewBody(Overview(), cmd));
+            return QueueView(c, kTerminator);
         case Verb::kStat:
             return Queue(c, std::string(kStatReply));
         case Verb::kQuit:

@@ -12,9 +12,10 @@ end_scratch() {
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
     rm -rf "$work"
 }
-# write_relay_config CONFIG_HOME LOCAL_PORT UPSTREAM_PORT: the stored
-# settings of a Sitowiak that relays LOCAL_PORT to 127.0.0.1:UPSTREAM_PORT
-# with no rewriting option set and logging off.
+# write_relay_config CONFIG_HOME LOCAL_PORT UPSTREAM_PORT [KODOWANIE
+# IGNOROWANIE]: the stored settings of a Sitowiak that relays LOCAL_PORT to
+# 127.0.0.1:UPSTREAM_PORT with logging off and, by default, no rewriting
+# option set.
 write_relay_config() {
     mkdir -p "$1/sitowiak"
     cat >"$1/sitowiak/user.reg" <<REG
@@ -25,11 +26,11 @@ Windows Registry Editor Version 5.00
 "RemotePort"="$3"
 "Address"="127.0.0.1"
 "Aktywne"="1"
-"Kodowanie"=""
+"Kodowanie"="${4:-}"
 "Zawartosc"=""
 "Style"="0"
 "Logowanie"="0"
-"IgnorowanieBlednych"="0"
+"IgnorowanieBlednych"="${5:-0}"
 "ReadAccess"="*"
 "WriteAccess"="127.0.0.1"
 REG

@@ -4,6 +4,9 @@
 # option set), records the relay with perf while one reader fetches COUNT
 # replies of `VERB SIZE` through it, prints the reader's result line and
 # the perf report (default: --no-children --sort symbol -g none).
+# VERB connect: COUNT connections (connect, greeting, QUIT) from SIZE
+# threads; VERB STAT: COUNT round trips (SIZE ignored); VERB XOVER: COUNT
+# overviews of SIZE lines.
 # Installs nothing: perf must be there (scripts/setup.sh --bench).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
@@ -39,7 +42,12 @@ done
 perf record -F 1999 -g -o "$work/perf.data" -p "$sitowiak_pid" >/dev/null 2>&1 &
 perf_pid=$!
 sleep 0.5
-"$build/bench/bench_proxy_client" throughput "$port" "$verb" "$size" "$count"
+case $verb in
+    connect) "$build/bench/bench_proxy_client" connect "$port" "$count" "$size" ;;
+    STAT) "$build/bench/bench_proxy_client" latency "$port" "$count" ;;
+    XOVER) "$build/bench/bench_proxy_client" xover "$port" "$size" "$count" ;;
+    *) "$build/bench/bench_proxy_client" throughput "$port" "$verb" "$size" "$count" ;;
+esac
 kill -INT "$perf_pid"
 wait "$perf_pid" || true
 perf report -i "$work/perf.data" --stdio "${report[@]}" 2>/dev/null | grep -v '^#' | grep . | head -40

@@ -3,6 +3,10 @@
 # that bench/proxy/run.sh --data DATA_DIR and filter-vs-iconv.sh wrote:
 #   docs/relay-throughput.png  BODY and ARTICLE throughput by reply size
 #   docs/filter-vs-iconv.png   filter time and iconv time by input size
+#   docs/relay-memory.png      the relay's resident memory while it passes
+#                              the 1 000 000-line overview, from
+#                              relay-memory-before.dat and relay-memory.dat
+#                              (each "seconds KB"; drawn when present)
 # Needs gnuplot (Debian: gnuplot-nox).
 set -euo pipefail
 data=$(cd "$1" && pwd)
@@ -45,4 +49,19 @@ set ylabel "seconds"
 plot "$data/filter-vs-iconv.dat" using 1:2 with linespoints lw 2 title "sitowiak-filter article --charset utf-8", \
      "" using 1:3 with linespoints lw 2 title "iconv -f iso-8859-2 -t utf-8 (body only)"
 GP
+if [ -s "$data/relay-memory.dat" ]; then
+    series="\"$data/relay-memory.dat\" using 1:(\$2/1024) with lines lw 2 title \"overview streamed\""
+    [ -s "$data/relay-memory-before.dat" ] && series="\"$data/relay-memory-before.dat\" using 1:(\$2/1024) with lines lw 2 title \"overview held (before)\", $series"
+    gnuplot <<GP
+set terminal pngcairo size 760,420 font "sans,10"
+set output "$docs/relay-memory.png"
+set title "Relay resident memory while one reader fetches a 137 MB overview (1 000 000 lines)"
+set grid
+set key top right
+set xlabel "seconds"
+set ylabel "MB (RSS)"
+plot $series
+GP
+    echo "wrote $docs/relay-memory.png"
+fi
 echo "wrote $docs/relay-throughput.png and $docs/filter-vs-iconv.png"

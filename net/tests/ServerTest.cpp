@@ -231,6 +231,37 @@ TEST(ServerTest, ListenUsesThePlatformBacklogSoABurstIsServed) {
     s.WaitForClients(0);
 }
 
+// Connections that wait together are taken several per readiness report;
+// each is still announced before its client is made, and a handler that
+// stops the listening ends the taking at once.
+TEST(ServerTest, ABurstIsAnnouncedPerConnectionAndStopsWhenListeningEnds) {
+    Server s;
+    s.server.SetBanner("");
+    int connects = 0;
+    s.server.OnSessionAvailable = [&](TCustomWSocket*, std::uint16_t e) {
+        s.log.push_back("available " + std::to_string(e));
+    };
+    s.server.OnClientCreate = [&](TCustomWSocketServer*, TWSocketClient*) {
+        s.log.push_back("create");
+    };
+    s.server.OnClientConnect = [&](TCustomWSocketServer* server, TWSocketClient*, std::uint16_t) {
+        s.log.push_back("connect");
+        if (++connects == 30) server->Close();
+    };
+    s.Listen();
+    std::vector<int> fds = s.Connect(40);
+    test::RunUntil([&] { return connects == 30; });
+    test::Drain();
+    EXPECT_EQ(connects, 30);
+    EXPECT_EQ(s.server.State(), wsClosed);
+    ASSERT_EQ(s.log.size(), 90u);
+    for (size_t i = 0; i < s.log.size(); i += 3)
+        EXPECT_EQ((Log{s.log[i], s.log[i + 1], s.log[i + 2]}),
+                  (Log{"available 0", "create", "connect"}))
+            << i;
+    for (int fd : fds) test::CloseFd(fd);
+}
+
 TEST(ServerTest, TenThousandConnectionsLeaveNoDescriptorOrSocketBehind) {
     Server s;
     s.server.SetBanner("");

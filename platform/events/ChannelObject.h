@@ -29,6 +29,8 @@ public:
     static QEvent::Type MessageEventType();
     // Readiness of the watched descriptor (from the reactor).
     void Ready(bool writable, bool hangup);
+    // A posted message, from Qt's queue or the reactor's.
+    void Deliver(const ChannelMessage& message);
 
 protected:
     bool event(QEvent* e) override;

@@ -14,7 +14,27 @@ namespace {
 // Events taken from the kernel per pass of the event loop; more wait for
 // the next pass (the descriptor stays readable).
 constexpr int kEventsPerPass = 256;
+// Kept messages run per dispatch; a handler that keeps posting to itself
+// goes on in a later pass, so readiness and timers are not starved.
+constexpr int kDeferredPerPass = 4096;
 ReadinessReactor* g_reactor = nullptr;
+
+QEvent::Type ResumeEventType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+// Counts a running dispatch, also when a handler throws.
+class DispatchScope {
+public:
+    explicit DispatchScope(int& depth) : m_depth(depth) { ++m_depth; }
+    ~DispatchScope() { --m_depth; }
+    DispatchScope(const DispatchScope&) = delete;
+    DispatchScope& operator=(const DispatchScope&) = delete;
+
+private:
+    int& m_depth;
+};
 }  // namespace
 
 ReadinessReactor* ReadinessReactor::Instance() {
@@ -71,6 +91,7 @@ void ReadinessReactor::Watch(ChannelObject* channel, std::uint64_t& token, int& 
 // Each registration is looked up again before each report: a handler may
 // have closed or destroyed any socket, including ones later in the batch.
 void ReadinessReactor::Dispatch() {
+    DispatchScope scope(m_dispatching);
     epoll_event events[kEventsPerPass];
     const int n = ::epoll_wait(m_epoll, events, kEventsPerPass, 0);
     for (int i = 0; i < n; ++i) {
@@ -85,6 +106,40 @@ void ReadinessReactor::Dispatch() {
         if (it != m_entries.end() && it->second.write && (failed || (what & EPOLLOUT)))
             it->second.channel->Ready(true, hangup);
     }
+    RunDeferred();
+}
+
+bool ReadinessReactor::Defer(ChannelObject* target, const ChannelMessage& message) {
+    if (m_dispatching == 0) return false;
+    m_deferred.push_back({target, message});
+    return true;
+}
+
+void ReadinessReactor::Forget(ChannelObject* target) {
+    for (Deferred& d : m_deferred)
+        if (d.target == target) d.target = nullptr;
+}
+
+void ReadinessReactor::RunDeferred() {
+    DispatchScope scope(m_dispatching);
+    for (int run = 0; !m_deferred.empty(); ++run) {
+        if (run == kDeferredPerPass) {
+            if (!m_resumePosted) QCoreApplication::postEvent(this, new QEvent(ResumeEventType()));
+            m_resumePosted = true;
+            return;
+        }
+        // Taken off first: the handler may post more, or forget others.
+        Deferred next = m_deferred.front();
+        m_deferred.pop_front();
+        if (next.target != nullptr) next.target->Deliver(next.message);
+    }
+}
+
+bool ReadinessReactor::event(QEvent* e) {
+    if (e->type() != ResumeEventType()) return QObject::event(e);
+    m_resumePosted = false;
+    RunDeferred();
+    return true;
 }
 
 }  // namespace sitowiak::platform

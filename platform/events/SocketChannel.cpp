@@ -15,12 +15,40 @@ namespace sitowiak::platform {
 
 namespace {
 
+// Messages channels have posted to themselves through Qt's queue and that
+// are still there (GUI thread only). While any waits, new ones go the same
+// way, behind it: posted messages keep their order.
+int g_selfPostsQueued = 0;
+
 class MessageEvent : public QEvent {
 public:
-    explicit MessageEvent(const ChannelMessage& m)
-        : QEvent(ChannelObject::MessageEventType()), message(m) {}
+    MessageEvent(const ChannelMessage& m, bool selfPost)
+        : QEvent(ChannelObject::MessageEventType()), message(m), m_selfPost(selfPost) {
+        if (m_selfPost) ++g_selfPostsQueued;
+    }
+    // Also when the target went first and Qt drops the event undelivered.
+    ~MessageEvent() override {
+        if (m_selfPost) --g_selfPostsQueued;
+    }
+    MessageEvent(const MessageEvent&) = delete;
+    MessageEvent& operator=(const MessageEvent&) = delete;
     ChannelMessage message;
+
+private:
+    bool m_selfPost;
 };
+
+void PostToSelf(ChannelObject* target, const ChannelMessage& message) {
+    ReadinessReactor* reactor = ReadinessReactor::Instance();
+    if (g_selfPostsQueued == 0 && reactor != nullptr && reactor->Defer(target, message)) return;
+    QCoreApplication::postEvent(target, new MessageEvent(message, true));
+}
+
+// A nested event loop first runs what waits for the end of a dispatch: its
+// caller may be waiting for exactly that.
+void RunDeferred() {
+    if (ReadinessReactor* reactor = ReadinessReactor::Instance()) reactor->RunDeferred();
+}
 
 }  // namespace
 
@@ -36,7 +64,7 @@ bool ChannelMailbox::Post(const ChannelMessage& message) {
     if (!m_state) return false;
     std::lock_guard<std::mutex> guard(m_state->lock);
     if (m_state->target == nullptr) return false;
-    QCoreApplication::postEvent(m_state->target, new MessageEvent(message));
+    QCoreApplication::postEvent(m_state->target, new MessageEvent(message, false));
     return true;
 }
 
@@ -51,14 +79,17 @@ QEvent::Type ChannelObject::MessageEventType() {
 
 bool ChannelObject::event(QEvent* e) {
     if (e->type() != MessageEventType()) return QObject::event(e);
-    if (m_onMessage) {
-        ++m_depth;
-        // Copy: the handler may destroy the owner, which detaches us.
-        auto handler = m_onMessage;
-        handler(static_cast<MessageEvent*>(e)->message);
-        LeaveHandler();
-    }
+    Deliver(static_cast<MessageEvent*>(e)->message);
     return true;
+}
+
+void ChannelObject::Deliver(const ChannelMessage& message) {
+    if (!m_onMessage) return;
+    ++m_depth;
+    // Copy: the handler may destroy the owner, which detaches us.
+    auto handler = m_onMessage;
+    handler(message);
+    LeaveHandler();
 }
 
 void ChannelObject::LeaveHandler() {
@@ -80,13 +111,14 @@ void ChannelObject::Watch(int fd, bool read, bool write) {
 }
 
 ChannelObject::~ChannelObject() {
-    Watch(-1, false, false);
+    Detach();
 }
 
 void ChannelObject::Detach() {
     m_onMessage = nullptr;
     m_onReady = nullptr;
     Watch(-1, false, false);
+    if (ReadinessReactor* reactor = ReadinessReactor::Instance()) reactor->Forget(this);
 }
 
 SocketChannel::SocketChannel(MessageHandler onMessage, ReadyHandler onReady)
@@ -112,15 +144,14 @@ SocketChannel::~SocketChannel() {
 }
 
 void SocketChannel::Post(const ChannelMessage& message) {
-    QCoreApplication::postEvent(m_object, new MessageEvent(message));
+    PostToSelf(m_object, message);
 }
 
 void SocketChannel::PostDelayed(const ChannelMessage& message, int delayMs) {
     ChannelObject* target = m_object;
     // The timer belongs to the object: it is cancelled when the object goes.
-    QTimer::singleShot(std::max(delayMs, 0), target, [target, message] {
-        QCoreApplication::postEvent(target, new MessageEvent(message));
-    });
+    QTimer::singleShot(std::max(delayMs, 0), target,
+                       [target, message] { PostToSelf(target, message); });
 }
 
 ChannelMailbox SocketChannel::Mailbox() const {
@@ -133,18 +164,21 @@ void SocketChannel::Watch(int fd, bool read, bool write) {
 
 bool SocketChannel::ProcessPendingEvents() {
     if (QCoreApplication::instance() == nullptr) return true;
+    RunDeferred();
     QCoreApplication::processEvents();
     return QCoreApplication::closingDown();
 }
 
 bool SocketChannel::WaitForEvents() {
     if (QCoreApplication::instance() == nullptr) return true;
+    RunDeferred();
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return QCoreApplication::closingDown();
 }
 
 bool SocketChannel::WaitForEvents(int maxMs) {
     if (QCoreApplication::instance() == nullptr) return true;
+    RunDeferred();
     QTimer wake;  // its timeout is an event: the wait ends by then
     wake.setSingleShot(true);
     wake.start(std::max(maxMs, 0));

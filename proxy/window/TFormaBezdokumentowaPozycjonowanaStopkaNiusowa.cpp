@@ -195,9 +195,12 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateStatusPanels() {
     const int widths[] = {65, 25, 35, 50};
     StatusBar1->SetSimplePanel(false);
     for (int i = 0; i < 4; ++i) {
+        m_statusTexts[static_cast<size_t>(i)] = QString::fromUtf8(texts[i]);
         StatusPanels[static_cast<size_t>(i)] =
-            StatusBar1->AddPanel(widths[i], i % 2 == 1, QString::fromUtf8(texts[i]), i == 3);
+            StatusBar1->AddPanel(widths[i], i % 2 == 1, m_statusTexts[static_cast<size_t>(i)], i == 3);
     }
+    m_statusTimer.setSingleShot(true);
+    connect(&m_statusTimer, &QTimer::timeout, this, [this] { ShowStatusPanels(); });
 }
 
 // Loads the settings, shows them and starts listening when "Aktywne" says
@@ -323,7 +326,13 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::SetAddressEditsEnabled(bool
 
 void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::SetStatusPanel(int index,
                                                                     const std::string& text) {
-    if (index >= 0 && index < 4) StatusPanels[static_cast<size_t>(index)]->setText(Q(text));
+    if (index < 0 || index >= 4) return;
+    m_statusTexts[static_cast<size_t>(index)] = Q(text);
+    if (!m_statusTimer.isActive()) m_statusTimer.start(kStatusDelayMs);
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ShowStatusPanels() {
+    for (size_t i = 0; i < StatusPanels.size(); ++i) StatusPanels[i]->setText(m_statusTexts[i]);
 }
 
 // Closing the main window stores its placement and every setting in one

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include <array>
 #include <memory>
@@ -42,7 +43,10 @@ public:
     // ProxyView
     void SetListenCaption(const std::string& caption) override;
     void SetAddressEditsEnabled(bool enabled) override;
+    // Takes effect within kStatusDelayMs: a burst of connections costs one
+    // relayout and repaint of the status bar, not one per connection.
     void SetStatusPanel(int index, const std::string& text) override;
+    static constexpr int kStatusDelayMs = 100;
 
     QLineEdit* LocalPort_ = nullptr;
     QLineEdit* RemotePort = nullptr;
@@ -72,6 +76,11 @@ private:
     // Stores the placement and every setting in one write of the hive.
     void StoreAll(bool withPlacement);
 
+    void ShowStatusPanels();
+
+    // Before the core, which may still report while it is destroyed.
+    std::array<QString, 4> m_statusTexts;  // shown when m_statusTimer fires
+    QTimer m_statusTimer;
     std::unique_ptr<ProxyCore> m_core;
     bool m_stored = false;
     bool m_storeFailed = false;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 
 #include "platform/core/RegistryHive.h"
 #include "proxy/window/TFormaBezdokumentowaPozycjonowanaStopkaNiusowa.h"
@@ -82,9 +83,17 @@ TEST_F(MainWindowTest, FrameAndStatusBarOfTheMainWindow) {
     for (int i = 0; i < 4; ++i) texts << window.StatusBar1->Panel(i)->text();
     EXPECT_EQ(texts, (QStringList{QString::fromUtf8("Połączeń"), QStringLiteral("0"),
                                   QStringLiteral("Z"), QString()}));
+    // A burst of changes is shown together a moment later, the last text of
+    // each panel.
     window.SetStatusPanel(1, "3");
     window.SetStatusPanel(3, "127.0.0.1");
-    EXPECT_EQ(window.StatusBar1->Panel(1)->text(), QStringLiteral("3"));
+    window.SetStatusPanel(1, "4");
+    EXPECT_EQ(window.StatusBar1->Panel(1)->text(), QStringLiteral("0"));
+    QElapsedTimer waited;
+    waited.start();
+    while (window.StatusBar1->Panel(1)->text() == QStringLiteral("0") && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_EQ(window.StatusBar1->Panel(1)->text(), QStringLiteral("4"));
     EXPECT_EQ(window.StatusBar1->Panel(3)->text(), QStringLiteral("127.0.0.1"));
     for (QComboBox* c : {window.KodowanieCB, window.ZawartoscCB})
         EXPECT_NE(c->currentText(), QStringLiteral("?"));
