@@ -20,8 +20,9 @@ packages=(
 )
 
 case "${1:-}" in
-    # The package checks: lintian, systemd-analyze, man.
-    --tests) packages+=(lintian systemd man-db xvfb openbox x11-utils) ;;
+    # The package checks (lintian, systemd-analyze, man), the window tests
+    # (Xvfb, openbox) and the end-to-end tests (ss, the openssl command).
+    --tests) packages+=(lintian systemd man-db xvfb openbox x11-utils iproute2 openssl) ;;
     # The benchmarks compare against other relays and draw plots.
     --bench) packages+=(socat haproxy gnuplot-nox iproute2 util-linux linux-perf stunnel4) ;;
     --only) shift; packages=("$@") ;;

@@ -25,7 +25,7 @@ for _ in $(seq 50); do
     proxy_port=$((news_port + 1))
     port_free "$news_port" && port_free "$proxy_port" && break
 done
-proxy_pid=
+. "$(dirname "$0")/proxy-control.sh"
 
 cleanup() {
     [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null && wait "$proxy_pid" 2>/dev/null || true
@@ -41,39 +41,16 @@ if (exec 3<>"/dev/tcp/127.0.0.1/$news_port") 2>/dev/null; then
     echo "FAIL: INN answers on 127.0.0.1 too"; exit 1
 fi
 
+# start_proxy READ WRITE: the proxy to INN on ::1 with these lists.
 start_proxy() {
-    local read=$1 write=$2
-    stop_proxy
-    mkdir -p "$work/config/sitowiak"
-    cat > "$work/config/sitowiak/user.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry]
+    launch_proxy <<REG
 "LocalPort"="$proxy_port"
 "RemotePort"="$news_port"
 "Address"="::1"
 "Aktywne"="1"
-"ReadAccess"="$read"
-"WriteAccess"="$write"
+"ReadAccess"="$1"
+"WriteAccess"="$2"
 REG
-    env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$work/config" \
-        "$build/sitowiak" >"$work/proxy.log" 2>&1 &
-    proxy_pid=$!
-    for _ in $(seq 100); do
-        (exec 3<>"/dev/tcp/::1/$proxy_port") 2>/dev/null && return 0
-        sleep 0.05
-    done
-    echo "FAIL: proxy did not start:"; cat "$work/proxy.log"; exit 1
-}
-
-stop_proxy() {
-    if [ -n "$proxy_pid" ]; then
-        kill -TERM "$proxy_pid"
-        local rc=0
-        wait "$proxy_pid" || rc=$?
-        proxy_pid=
-        [ "$rc" -eq 0 ] || { echo "FAIL: proxy exited with $rc"; cat "$work/proxy.log"; exit 1; }
-    fi
 }
 
 # reader HOST EXPECT: one reader through the proxy from HOST (::1 or

@@ -18,7 +18,7 @@ for _ in $(seq 50); do
     proxy_port=$((news_port + 1))
     port_free "$news_port" && port_free "$proxy_port" && break
 done
-proxy_pid=
+. "$(dirname "$0")/proxy-control.sh"
 
 cleanup() {
     [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null && wait "$proxy_pid" 2>/dev/null || true
@@ -32,40 +32,16 @@ trap cleanup EXIT
 
 # Starts the proxy with the given forced charset, content type and write list.
 start_proxy() {
-    local charset=$1 content=$2 write=$3
-    stop_proxy
-    mkdir -p "$work/config/sitowiak"
-    cat > "$work/config/sitowiak/user.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry]
+    launch_proxy <<REG
 "LocalPort"="$proxy_port"
 "RemotePort"="$news_port"
 "Address"="127.0.0.1"
 "Aktywne"="1"
-"Kodowanie"="$charset"
-"Zawartosc"="$content"
-"WriteAccess"="$write"
+"Kodowanie"="$1"
+"Zawartosc"="$2"
+"WriteAccess"="$3"
 "ReadAccess"="*"
 REG
-    env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$work/config" \
-        "$build/sitowiak" >"$work/proxy.log" 2>&1 &
-    proxy_pid=$!
-    for _ in $(seq 100); do
-        (exec 3<>/dev/tcp/127.0.0.1/$proxy_port) 2>/dev/null && return 0
-        sleep 0.05
-    done
-    echo "proxy did not start:"; cat "$work/proxy.log"; exit 1
-}
-
-stop_proxy() {
-    if [ -n "$proxy_pid" ]; then
-        kill -TERM "$proxy_pid"
-        local rc=0
-        wait "$proxy_pid" || rc=$?
-        proxy_pid=
-        [ "$rc" -eq 0 ] || { echo "proxy exited with $rc"; cat "$work/proxy.log"; exit 1; }
-    fi
 }
 
 status=0

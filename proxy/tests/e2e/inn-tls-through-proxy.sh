@@ -22,7 +22,8 @@ for _ in $(seq 50); do
     port_free "$news_port" && port_free "$tls_port" && port_free "$proxy_port" \
         && port_free "$fake_port" && break
 done
-proxy_pid= fake_pid=
+. "$(dirname "$0")/proxy-control.sh"
+fake_pid=
 
 cleanup() {
     [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null && wait "$proxy_pid" 2>/dev/null || true
@@ -80,12 +81,9 @@ INN_TLS_CERT=$pki/server.pem INN_TLS_KEY=$pki/server.key INN_TLS_PORT=$tls_port 
 # start_proxy WAY PORT FINGERPRINT TRUST: the proxy to 127.0.0.1:PORT with
 # "Szyfrowanie" WAY; TRUST "ca" adds the test CA to what OpenSSL trusts.
 start_proxy() {
-    stop_proxy
-    mkdir -p "$work/config/sitowiak"
-    cat > "$work/config/sitowiak/user.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry]
+    local trust=()
+    [ "$4" = ca ] && trust=(SSL_CERT_FILE="$pki/ca.pem")
+    launch_proxy "${trust[@]}" <<REG
 "LocalPort"="$proxy_port"
 "RemotePort"="$2"
 "Address"="127.0.0.1"
@@ -95,26 +93,6 @@ Windows Registry Editor Version 5.00
 "Szyfrowanie"="$1"
 "OdciskSerwera"="$3"
 REG
-    local trust=()
-    [ "$4" = ca ] && trust=(SSL_CERT_FILE="$pki/ca.pem")
-    env -u DISPLAY -u WAYLAND_DISPLAY -u SSL_CERT_FILE -u SSL_CERT_DIR "${trust[@]}" \
-        XDG_CONFIG_HOME="$work/config" "$build/sitowiak" >"$work/proxy.log" 2>&1 &
-    proxy_pid=$!
-    for _ in $(seq 100); do
-        ss -ltnH "sport = :$proxy_port" | grep -q . && return 0
-        sleep 0.05
-    done
-    echo "proxy did not start:"; cat "$work/proxy.log"; exit 1
-}
-
-stop_proxy() {
-    if [ -n "$proxy_pid" ]; then
-        kill -TERM "$proxy_pid"
-        local rc=0
-        wait "$proxy_pid" || rc=$?
-        proxy_pid=
-        [ "$rc" -eq 0 ] || { echo "proxy exited with $rc"; cat "$work/proxy.log"; exit 1; }
-    fi
 }
 
 # A TLS server that is not a news server: Python's ssl module with CERT,
