@@ -7,24 +7,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <fstream>
 
 #include "net/TWSocketServer.h"
 #include "net/WSocketResolve.h"
 #include "net/tests/ConnectedPair.h"
+#include "tests/support/Ipv6Loopback.h"
 
 namespace sitowiak::net {
 namespace {
 
-// These tests need IPv6 on loopback; a machine without it fails them with
-// the reason instead of passing them by.
-void RequireIPv6Loopback() {
-    std::ifstream in("/proc/net/if_inet6");
-    std::string line;
-    bool found = false;
-    while (std::getline(in, line)) found = found || line.starts_with(std::string(31, '0') + "1");
-    ASSERT_TRUE(found) << "no ::1 in /proc/net/if_inet6: IPv6 is off on this machine";
-}
+using sitowiak::testing::RequireIPv6Loopback;
 
 // A blocking connection from the given family's loopback to port.
 int ConnectFrom(int family, int port) {

@@ -5,21 +5,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <fstream>
 
 #include "proxy/core/ServerAddress.h"
 #include "proxy/core/tests/RelayHarness.h"
+#include "tests/support/Ipv6Loopback.h"
 
 namespace sitowiak::testing {
 namespace {
-
-void RequireIPv6Loopback() {
-    std::ifstream in("/proc/net/if_inet6");
-    std::string line;
-    bool found = false;
-    while (std::getline(in, line)) found = found || line.starts_with(std::string(31, '0') + "1");
-    ASSERT_TRUE(found) << "no ::1 in /proc/net/if_inet6: IPv6 is off on this machine";
-}
 
 // A blocking connection to ::1 or 127.0.0.1; -1 when refused.
 int ConnectLoopback(bool v6, int port) {
