@@ -487,15 +487,15 @@ void SessionRelay::ForwardCommand(TClientNntp& c, std::string_view line, std::st
     auto answer = [&](std::string_view reply) {
         c.Replies.push_back({Verb::Answered, std::string(reply)});
     };
+    // With no forced value and no style link the rewriter leaves an article
+    // as it is: ARTICLE, BODY and HEAD then pass at full speed, unheld.
+    const ProxySettings& settings = m_core.Settings();
+    const bool articlesStay =
+        settings.Kodowanie.empty() && settings.Zawartosc.empty() && !settings.Style;
     if (SameWord(word, nntp::kArticle)) {
-        pass(Verb::Article);
+        pass(articlesStay ? Verb::Other : Verb::Article);
     } else if (SameWord(word, nntp::kBody) || SameWord(word, nntp::kHead)) {
-        // With no forced value and no style link the rewriter leaves an
-        // article as it is, so BODY and HEAD already give what ARTICLE
-        // gives, and pass at full speed.
-        const ProxySettings& settings = m_core.Settings();
-        if (settings.Kodowanie.empty() && settings.Zawartosc.empty() && !settings.Style)
-            return pass(Verb::Other);
+        if (articlesStay) return pass(Verb::Other);
         // Otherwise asked as ARTICLE, so that the body is converted by the
         // header ARTICLE would use, and cut after rewriting.
         out.append(line.substr(0, line.size() - rest.size() - word.size()))

@@ -2,8 +2,8 @@
 // handlers of the reader socket and of the upstream socket. Every command
 // the reader sends is queued with what it is, and every reply from the
 // server is matched to the oldest unanswered command: replies that the
-// command asks to rewrite (ARTICLE, BODY, HEAD, CAPABILITIES) are held until
-// their terminating line and rewritten; overviews (XOVER, OVER, XHDR and HDR
+// command asks to rewrite (ARTICLE, BODY, HEAD while something is forced;
+// CAPABILITIES) are held until their terminating line and rewritten; overviews (XOVER, OVER, XHDR and HDR
 // of overview fields) are rewritten line by line as they come; all others
 // pass at once. Commands the proxy answers itself
 // (refusals by the write list, COMPRESS, STARTTLS) take their turn in the
