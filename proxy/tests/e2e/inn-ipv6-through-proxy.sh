@@ -17,15 +17,9 @@ fi
 
 work=$(mktemp -d /tmp/sitowiak-e2e6.XXXXXX)
 chmod 755 "$work"
-port_free() {
-    ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && ! (exec 3<>"/dev/tcp/::1/$1") 2>/dev/null
-}
-for _ in $(seq 50); do
-    news_port=$((20000 + RANDOM % 10000))
-    proxy_port=$((news_port + 1))
-    port_free "$news_port" && port_free "$proxy_port" && break
-done
 . "$(dirname "$0")/proxy-control.sh"
+news_port=$(free_ports 2)
+proxy_port=$((news_port + 1))
 
 cleanup() {
     [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null && wait "$proxy_pid" 2>/dev/null || true

@@ -15,14 +15,9 @@ servers=$(cd "$here/../../../tests/servers" && pwd)
 
 work=$(mktemp -d /tmp/sitowiak-e2e-tls.XXXXXX)
 chmod 755 "$work"
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-for _ in $(seq 50); do
-    base=$((20000 + RANDOM % 10000))
-    news_port=$base tls_port=$((base + 1)) proxy_port=$((base + 2)) fake_port=$((base + 3))
-    port_free "$news_port" && port_free "$tls_port" && port_free "$proxy_port" \
-        && port_free "$fake_port" && break
-done
 . "$(dirname "$0")/proxy-control.sh"
+base=$(free_ports 4)
+news_port=$base tls_port=$((base + 1)) proxy_port=$((base + 2)) fake_port=$((base + 3))
 fake_pid=
 
 cleanup() {
@@ -116,10 +111,7 @@ while True:
     threading.Thread(target=serve, args=(conn,), daemon=True).start()
 PY
     fake_pid=$!
-    for _ in $(seq 100); do
-        ss -ltnH "sport = :$fake_port" | grep -q . && return 0
-        sleep 0.05
-    done
+    listening "$fake_port" && return 0
     echo "FAIL: the TLS test server did not start"; cat "$work/fake.log"; exit 1
 }
 stop_fake() {

@@ -1,7 +1,34 @@
-# Starting and stopping the proxy in the end-to-end tests, sourced by them.
-# The caller sets work (its private folder), build (the build tree) and
-# proxy_port.
+# Ports, and starting and stopping the proxy, in the end-to-end tests,
+# sourced by them. Before launching, the caller sets work (its private
+# folder), build (the build tree) and proxy_port.
 proxy_pid=
+
+port_in_use() {
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null || (exec 3<>"/dev/tcp/::1/$1") 2>/dev/null
+}
+
+# free_ports N: the first of N consecutive ports that nothing uses, below the
+# range the kernel gives outgoing connections.
+free_ports() {
+    local base n
+    for _ in $(seq 50); do
+        base=$((20000 + RANDOM % 10000))
+        for ((n = 0; n < $1; n++)); do port_in_use $((base + n)) && continue 2; done
+        echo "$base"
+        return 0
+    done
+    echo "FAIL: found no $1 free ports" >&2
+    return 1
+}
+
+# listening PORT: waits (at most 5 s) until something listens on PORT.
+listening() {
+    for _ in $(seq 100); do
+        ss -ltnH "sport = :$1" | grep -q . && return 0
+        sleep 0.05
+    done
+    return 1
+}
 
 # launch_proxy [VAR=VALUE...] < SETTINGS: stops a running proxy, makes the
 # lines of SETTINGS ("Name"="value") the user's whole hive, starts the
@@ -19,10 +46,7 @@ launch_proxy() {
     env -u DISPLAY -u WAYLAND_DISPLAY -u SSL_CERT_FILE -u SSL_CERT_DIR "$@" \
         XDG_CONFIG_HOME="$work/config" "$build/sitowiak" >"$work/proxy.log" 2>&1 &
     proxy_pid=$!
-    for _ in $(seq 100); do
-        ss -ltnH "sport = :$proxy_port" | grep -q . && return 0
-        sleep 0.05
-    done
+    listening "$proxy_port" && return 0
     echo "FAIL: the proxy did not start:"; cat "$work/proxy.log"; exit 1
 }
 
