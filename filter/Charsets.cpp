@@ -23,7 +23,14 @@ const platform::MimeCharset* FindBuiltIn(std::string_view n) {
 }  // namespace
 
 uint32_t CodePageOf(std::string_view name) {
-    return Resolve(name, FindBuiltIn).value_or(kFallbackCodePage);
+    // Lines of an overview mostly name one charset: the last answer is kept.
+    thread_local std::string lastName;
+    thread_local uint32_t lastCodePage = 0;
+    if (lastCodePage != 0 && name == lastName) return lastCodePage;
+    uint32_t codePage = Resolve(name, FindBuiltIn).value_or(kFallbackCodePage);
+    lastName.assign(name);
+    lastCodePage = codePage;
+    return codePage;
 }
 
 uint32_t CodePageOf(std::string_view name, std::span<const platform::MimeCharset> database) {

@@ -1,5 +1,7 @@
 #include "HeaderWords.h"
 
+#include <optional>
+
 #include "Charsets.h"
 #include "TransferEncoding.h"
 #include "platform/charset/CodePage.h"
@@ -18,9 +20,9 @@ int HexValue(char c) {
 }
 
 bool HasEightBit(std::string_view text) {
-    for (char c : text)
-        if (static_cast<unsigned char>(c) >= 0x80) return true;
-    return false;
+    unsigned char any = 0;
+    for (char c : text) any |= static_cast<unsigned char>(c);  // no early exit: vectorised
+    return (any & 0x80) != 0;
 }
 
 bool OnlySpaces(std::string_view text) {
@@ -95,19 +97,56 @@ void AppendWordBytes(const EncodedWord& word, std::string& out) {
         AppendDecodedBase64(word.text, out);
 }
 
-// The decoding loop over raw text and encoded words. With Decode false only
-// clean is computed.
-template <bool Decode>
-bool Scan(std::string_view s, std::u16string* W) {
+// Where Scan puts what it finds: raw text, and the bytes of neighbouring
+// encoded words in one code page. A sink that cannot take a piece returns
+// false and the scan stops.
+
+// Finds only whether the line is clean.
+struct CleanOnly {
+    static constexpr bool kDecodes = false;
+    bool Raw(std::string_view) { return true; }
+    bool Words(uint32_t, std::string_view) { return true; }
+};
+
+// Decodes into UTF-16.
+struct ToWide {
+    static constexpr bool kDecodes = true;
+    std::u16string& W;
+    bool Raw(std::string_view raw) {
+        platform::AppendWideFromMultiByte(platform::kCodePageUtf8, raw, W);
+        return true;
+    }
+    bool Words(uint32_t codePage, std::string_view bytes) {
+        platform::AppendWideFromMultiByte(codePage, bytes, W);
+        return true;
+    }
+};
+
+// Decodes and encodes each piece straight into the encoder's code page.
+struct ToCodePage {
+    static constexpr bool kDecodes = true;
+    HeaderWordsEncoder& encoder;
+    std::string& out;
+    bool Raw(std::string_view raw) { return encoder.AppendRaw(raw, out); }
+    bool Words(uint32_t codePage, std::string_view bytes) {
+        return encoder.AppendWords(codePage, bytes, out);
+    }
+};
+
+// The decoding loop over raw text and encoded words. Returns clean, or
+// nullopt when the sink refused a piece.
+template <typename Sink>
+std::optional<bool> Scan(std::string_view s, Sink& sink) {
     bool clean = true;
+    bool refused = false;
     WordEndFinder ends(s);
     // Bytes of neighbouring encoded words in one code page, decoded together.
     std::string pending;
     uint32_t pendingCodePage = 0;
     bool afterWord = false;
     auto flush = [&] {
-        if constexpr (Decode) {
-            if (!pending.empty()) platform::AppendWideFromMultiByte(pendingCodePage, pending, *W);
+        if constexpr (Sink::kDecodes) {
+            if (!pending.empty() && !sink.Words(pendingCodePage, pending)) refused = true;
         }
         pending.clear();
     };
@@ -115,10 +154,12 @@ bool Scan(std::string_view s, std::u16string* W) {
         flush();
         afterWord = false;
         if (clean && HasEightBit(raw)) clean = false;
-        if constexpr (Decode) platform::AppendWideFromMultiByte(platform::kCodePageUtf8, raw, *W);
+        if constexpr (Sink::kDecodes) {
+            if (!sink.Raw(raw)) refused = true;
+        }
     };
     size_t pos = 0;
-    while (pos < s.size()) {
+    while (pos < s.size() && !refused) {
         if (s.compare(pos, kWordStart.size(), kWordStart) != 0) {
             size_t k = std::min(s.find(kWordStart, pos), s.size());
             std::string_view raw = s.substr(pos, k - pos);
@@ -147,7 +188,7 @@ bool Scan(std::string_view s, std::u16string* W) {
             afterWord = false;
             continue;
         }
-        if constexpr (Decode) {
+        if constexpr (Sink::kDecodes) {
             uint32_t codePage = CodePageOf(word.charset);
             if (!afterWord || codePage != pendingCodePage) {
                 flush();
@@ -159,6 +200,7 @@ bool Scan(std::string_view s, std::u16string* W) {
         pos = word.end;
     }
     flush();
+    if (refused) return std::nullopt;
     return clean;
 }
 
@@ -166,11 +208,51 @@ bool Scan(std::string_view s, std::u16string* W) {
 
 bool DecodeHeaderWords(std::string_view s, std::u16string& W) {
     W.clear();
-    return Scan<true>(s, &W);
+    ToWide sink{W};
+    return *Scan(s, sink);
 }
 
 bool HeaderWordsClean(std::string_view s) {
-    return Scan<false>(s, nullptr);
+    CleanOnly sink;
+    return *Scan(s, sink);
+}
+
+HeaderWordsEncoder::HeaderWordsEncoder(uint32_t codePage)
+    : m_codePage(codePage),
+      m_usable(platform::ConvertsPieceByPiece(codePage)),
+      m_asciiTransparent(platform::IsAsciiTransparent(codePage)) {}
+
+std::optional<bool> HeaderWordsEncoder::Append(std::string_view s, std::string& out) {
+    if (!m_usable) return std::nullopt;
+    const size_t old = out.size();
+    ToCodePage sink{*this, out};
+    std::optional<bool> clean = Scan(s, sink);
+    if (!clean) out.resize(old);
+    return clean;
+}
+
+bool HeaderWordsEncoder::AppendRaw(std::string_view raw, std::string& out) {
+    if (m_asciiTransparent && !HasEightBit(raw)) {
+        out.append(raw);
+        return true;
+    }
+    return platform::AppendConverted(platform::kCodePageUtf8, m_codePage, raw, out);
+}
+
+bool HeaderWordsEncoder::AppendWords(uint32_t codePage, std::string_view bytes, std::string& out) {
+    if (codePage != m_lastSource) {
+        m_lastSource = codePage;
+        m_lastMap = platform::SingleByteMap(codePage, m_codePage);
+        m_lastUsable = platform::ConvertsPieceByPiece(codePage);
+    }
+    if (m_lastMap != nullptr) {
+        const size_t old = out.size();
+        out.resize(old + platform::TranslatedLength(*m_lastMap, bytes));
+        platform::TranslateBackward(*m_lastMap, bytes.data(), bytes.size(),
+                                    out.data() + out.size());
+        return true;
+    }
+    return m_lastUsable && platform::AppendConverted(codePage, m_codePage, bytes, out);
 }
 
 void AppendDecodedQ(std::string_view text, std::string& out) {

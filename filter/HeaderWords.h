@@ -30,8 +30,12 @@
 //  - the inside of a decoded encoded word never affects clean.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/charset/CodePage.h"
 
 namespace sitowiak::filter {
 
@@ -41,6 +45,34 @@ namespace sitowiak::filter {
 bool DecodeHeaderWords(std::string_view s, std::u16string& W);
 // Only the clean flag of DecodeHeaderWords, without decoding anything.
 bool HeaderWordsClean(std::string_view s);
+// DecodeHeaderWords followed by encoding into one code page, without the
+// UTF-16 step: each piece (raw text, a run of words in one code page) goes
+// straight into the target, through a byte table where the piece's code
+// page is single-byte. What it learns of code pages is kept from line to
+// line.
+class HeaderWordsEncoder {
+public:
+    explicit HeaderWordsEncoder(uint32_t codePage);
+
+    // Appends the decoded `s` encoded in the code page to `out` and returns
+    // clean. Returns nullopt (and `out` as it was) when a piece or the
+    // target is in a code page whose conversion depends on its neighbours
+    // (UTF-7, UTF-16, ISO-2022, ...): the caller then takes the UTF-16
+    // road, which gives the same bytes where both apply.
+    std::optional<bool> Append(std::string_view s, std::string& out);
+
+    // The pieces, for the scan. False when the piece cannot go straight.
+    bool AppendRaw(std::string_view raw, std::string& out);
+    bool AppendWords(uint32_t codePage, std::string_view bytes, std::string& out);
+
+private:
+    uint32_t m_codePage;
+    bool m_usable;
+    bool m_asciiTransparent;
+    uint32_t m_lastSource = 0;  // the code page of the last run of words
+    const platform::ByteMap* m_lastMap = nullptr;
+    bool m_lastUsable = false;
+};
 
 // The Q encoding of one encoded word's text: "_" is a space; "=" and two
 // hexadecimal digits (either case) is that byte; at the very end, "=" and

@@ -16,13 +16,9 @@ struct LineFacts {
 };
 
 LineFacts Inspect(std::string_view line) {
-    LineFacts facts;
-    for (size_t i = 0; i < line.size(); ++i) {
-        auto c = static_cast<unsigned char>(line[i]);
-        if (c >= 0x80) facts.eightBit = true;
-        if (c == '=' && i + 1 < line.size() && line[i + 1] == '?') facts.wordStart = true;
-    }
-    return facts;
+    unsigned char any = 0;
+    for (char c : line) any |= static_cast<unsigned char>(c);  // no early exit: vectorised
+    return {(any & 0x80) != 0, line.find("=?") != std::string_view::npos};
 }
 
 }  // namespace
@@ -33,23 +29,32 @@ OverviewLineRewriter::OverviewLineRewriter(const std::string& ForcedCharset, boo
     m_forced = known.has_value();
     m_codePage = known.value_or(0);
     m_transparent = m_forced && platform::IsAsciiTransparent(m_codePage);
+    if (m_forced && platform::ConvertsPieceByPiece(m_codePage)) m_direct.emplace(m_codePage);
 }
 
-std::string_view OverviewLineRewriter::Rewrite(std::string_view L) {
-    if (!m_forced && !m_ignoreRaw) return L;
+OverviewLineRewriter::Result OverviewLineRewriter::RewriteInto(std::string_view L,
+                                                               std::string& out) {
+    if (!m_forced && !m_ignoreRaw) return Result::kUnchanged;
     LineFacts facts = Inspect(L);
     if (!m_forced) {
         // A line without 8-bit bytes is clean whatever its words hold.
-        if (!facts.eightBit || HeaderWordsClean(L)) return L;
-        return {};
+        if (!facts.eightBit || HeaderWordsClean(L)) return Result::kUnchanged;
+        return Result::kLeftOut;
     }
     // Without 8-bit bytes or words, the decoded line is L widened, and it
     // encodes back to L.
-    if (!facts.eightBit && !facts.wordStart && m_transparent) return L;
-    m_out.clear();
+    if (!facts.eightBit && !facts.wordStart && m_transparent) return Result::kUnchanged;
+    const size_t old = out.size();
+    if (m_direct) {
+        if (std::optional<bool> clean = m_direct->Append(L, out)) {
+            if (*clean || !m_ignoreRaw) return Result::kRewritten;
+            out.resize(old);
+            return Result::kLeftOut;
+        }
+    }
     bool clean = DecodeHeaderWords(L, m_wide);
-    if (clean || !m_ignoreRaw) platform::AppendMultiByteFromWide(m_codePage, m_wide, m_out);
-    return m_out;
+    if (clean || !m_ignoreRaw) platform::AppendMultiByteFromWide(m_codePage, m_wide, out);
+    return out.size() > old ? Result::kRewritten : Result::kLeftOut;
 }
 
 size_t OverviewLineRewriter::RewriteLines(std::string_view bytes, size_t& scanned, bool& ended,
@@ -68,14 +73,14 @@ size_t OverviewLineRewriter::RewriteLines(std::string_view bytes, size_t& scanne
         size_t next = eol + kCrLf.size();
         std::string_view L = bytes.substr(line, next - line);
         ended = L == kDotLine;
-        std::string_view out = Rewrite(L);
-        if (Unchanged(L, out)) {
+        if (RewriteInto(L, changed) == Result::kUnchanged) {
             if (!changed.empty()) emit(changed);
             changed.clear();
         } else {
+            // `changed` held nothing before this line, so the unchanged
+            // lines before it still go first.
             if (line > spanStart) emit(bytes.substr(spanStart, line - spanStart));
             spanStart = next;
-            changed.append(out);
         }
         line = next;
     }

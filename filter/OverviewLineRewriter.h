@@ -7,8 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "HeaderWords.h"
 
 namespace sitowiak::filter {
 
@@ -20,12 +23,13 @@ public:
     // IgnoreRaw: leave out lines with raw 8-bit bytes outside encoded words.
     OverviewLineRewriter(const std::string& ForcedCharset, bool IgnoreRaw);
 
+    enum class Result { kUnchanged, kLeftOut, kRewritten };
     // What goes to the reader for the line `L` (its CR LF included, when it
-    // has one): `L` itself when nothing changes it (no copy is made), an
-    // empty view when the line is left out, else the rewritten bytes, held
-    // by this object until the next call. Throws std::bad_alloc when memory
+    // has one): kUnchanged when nothing changes it (`L` itself goes, no copy
+    // is made), kLeftOut when the line is left out, else kRewritten with the
+    // rewritten bytes appended to `out`. Throws std::bad_alloc when memory
     // runs out.
-    std::string_view Rewrite(std::string_view L);
+    Result RewriteInto(std::string_view L, std::string& out);
 
     // Rewrites the complete lines at the front of `bytes`, the overview
     // after its status line as it has come so far, up to and including the
@@ -41,17 +45,13 @@ public:
     size_t RewriteLines(std::string_view bytes, size_t& scanned, bool& ended,
                         const std::function<void(std::string_view)>& emit);
 
-    // Whether `Rewrite` gave back the line itself.
-    static bool Unchanged(std::string_view L, std::string_view out) {
-        return out.data() == L.data() && out.size() == L.size();
-    }
-
 private:
     bool m_ignoreRaw;
     bool m_forced;
     bool m_transparent;  // the forced code page writes ASCII as ASCII
+    // Lines go to the forced code page without UTF-16 where it can.
+    std::optional<HeaderWordsEncoder> m_direct;
     uint32_t m_codePage = 0;
-    std::string m_out;
     std::u16string m_wide;
 };
 

@@ -41,7 +41,8 @@ void TBuforArt::RewriteOverview(size_t Start, const std::string& ForcedCharset, 
         size_t lineEnd = LineEnd(data, line, end);
         size_t next = lineEnd == end ? end : lineEnd + kCrLf.size();
         std::string_view L(data + line, next - line);
-        output += rewriter.Rewrite(L);
+        if (rewriter.RewriteInto(L, output) == OverviewLineRewriter::Result::kUnchanged)
+            output += L;
         line = lineEnd == end ? end + kCrLf.size() : next;
     }
     size_t oldLength = end - Start;

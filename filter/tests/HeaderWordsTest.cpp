@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "filter/HeaderWords.h"
+#include "platform/charset/CodePage.h"
 
 namespace sitowiak::filter {
 namespace {
@@ -227,6 +228,41 @@ TEST(DecodeHeaderBWords, ManyOpeningsWithoutCloseStayLinear) {
     Decoded d = Decode(s);
     // No word has a "?=": each stays as it is.
     EXPECT_EQ(d.text, std::u16string(s.begin(), s.end()));
+}
+
+// Converting each piece straight into the target gives the bytes of the
+// UTF-16 road, for lines with every kind of piece, each pair of pieces side
+// by side, and targets that lack some of the characters.
+TEST(HeaderWordsEncoder, GivesTheBytesOfDecodingAndEncoding) {
+    const std::vector<std::string> pieces = {
+        "Re: ", "=?iso-8859-2?Q?Za=BF=F3=B3=E6?=", " ", "=?utf-8?Q?=C4?=",
+        "=?UTF-8?B?hQ==?=",  // continues the split character before it
+        "zażółć", "\xC4", "\xF0\x9F\x98\x80",  // raw: cut-off and 4-byte UTF-8
+        "=?x-unknown?Q?=80=E9?=", "=?iso-8859-16?Q?=AA?=", "=?koi8-r?B?8NLJ?=",
+        "=?utf-8?Q?=F0=9F=98=80?=", "=?utf-8?Q?=ED=A0=80?=", "\t", "=?", "=?a?B?b"};
+    std::vector<std::string> lines;
+    for (const std::string& a : pieces)
+        for (const std::string& b : pieces) lines.push_back(a + b + "\r\n");
+    for (uint32_t target : {platform::kCodePageUtf8, 28592u, 1250u, 1251u, 20127u}) {
+        HeaderWordsEncoder encoder(target);  // one for all lines, as the relay keeps it
+        for (const std::string& line : lines) {
+            std::u16string wide;
+            bool clean = DecodeHeaderWords(line, wide);
+            std::string reference = "<";
+            platform::AppendMultiByteFromWide(target, wide, reference);
+            std::string direct = "<";
+            std::optional<bool> directClean = encoder.Append(line, direct);
+            ASSERT_TRUE(directClean.has_value()) << target << " " << line;
+            EXPECT_EQ(*directClean, clean) << line;
+            EXPECT_EQ(direct, reference) << target << " " << line;
+        }
+    }
+    // Where a piece's conversion depends on its neighbours, nothing is
+    // written and the caller takes the UTF-16 road.
+    std::string out = "kept";
+    EXPECT_FALSE(HeaderWordsEncoder(28592).Append("a =?utf-7?Q?+AQU-?= b", out));
+    EXPECT_FALSE(HeaderWordsEncoder(65000).Append("a b", out));  // UTF-7 target
+    EXPECT_EQ(out, "kept");
 }
 
 }  // namespace

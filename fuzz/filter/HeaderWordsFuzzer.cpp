@@ -1,11 +1,14 @@
 // DecodeHeaderWords, DecodeQ and the base64 decoding of B words on any
 // bytes: no crash, no access outside the input, the clean-only scan agrees
-// with the decoding one, and neither word decoding lengthens its text.
+// with the decoding one, the straight conversion into a code page gives the
+// bytes of decoding to UTF-16 and encoding, and neither word decoding
+// lengthens its text.
 #include <cstdlib>
 #include <string>
 
 #include "filter/HeaderWords.h"
 #include "filter/TransferEncoding.h"
+#include "platform/charset/CodePage.h"
 
 using namespace sitowiak;
 
@@ -14,6 +17,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::u16string w;
     bool clean = filter::DecodeHeaderWords(s, w);
     if (clean != filter::HeaderWordsClean(s)) std::abort();
+    for (uint32_t codePage : {65001u, 28592u, 1250u, 65000u}) {
+        std::string direct = "x";
+        std::optional<bool> directClean = filter::HeaderWordsEncoder(codePage).Append(s, direct);
+        if (!directClean) {
+            if (direct != "x") std::abort();
+            continue;
+        }
+        std::string reference = "x";
+        sitowiak::platform::AppendMultiByteFromWide(codePage, w, reference);
+        if (*directClean != clean || direct != reference) std::abort();
+    }
     std::string q = filter::DecodeQ(s);
     if (q.size() > s.size()) std::abort();  // Q decoding never lengthens
     std::string b;

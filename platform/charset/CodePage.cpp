@@ -169,6 +169,12 @@ bool IsAsciiTransparent(uint32_t codePage) {
     return converter != nullptr && converter->AsciiTransparent();
 }
 
+bool ConvertsPieceByPiece(uint32_t codePage) {
+    if (codePage == kCodePageUtf8) return true;
+    CodePageConverter* converter = CodePageConverter::For(codePage);
+    return converter != nullptr && converter->SingleByte();
+}
+
 bool AppendWideFromMultiByte(uint32_t codePage, std::string_view src, std::u16string& dst) {
     CodePageConverter* converter = CodePageConverter::For(codePage);
     if (converter == nullptr) return false;
@@ -219,6 +225,10 @@ bool AppendConverted(uint32_t fromCodePage, uint32_t toCodePage, std::string_vie
     CodePageConverter* to = CodePageConverter::For(toCodePage);
     if (from == nullptr || to == nullptr) return false;
     if (from->AsciiTransparent() && to->AsciiTransparent() && IsAscii(src)) {
+        dst.append(src);
+        return true;
+    }
+    if (fromCodePage == kCodePageUtf8 && toCodePage == kCodePageUtf8 && IsWellFormedUtf8(src)) {
         dst.append(src);
         return true;
     }

@@ -53,6 +53,11 @@ bool AppendMultiByteFromWide(uint32_t codePage, std::u16string_view src, std::st
 bool AppendConverted(uint32_t fromCodePage, uint32_t toCodePage, std::string_view src,
                      std::string& dst);
 
+// True when converting a text from or to `codePage` piece by piece gives the
+// bytes of converting it whole: UTF-8 and single-byte code pages, which keep
+// no state between characters and never decode to a lone surrogate.
+bool ConvertsPieceByPiece(uint32_t codePage);
+
 // True when `text` is well-formed UTF-8 (Unicode's Table 3-7: no overlong
 // forms, no surrogates, nothing above U+10FFFF, no cut-off sequence).
 // Converting such a text from UTF-8 to UTF-8 gives it back unchanged.
