@@ -1,5 +1,7 @@
 #include "HeaderWords.h"
 
+#include <array>
+#include <cstdint>
 #include <optional>
 
 #include "Charsets.h"
@@ -12,17 +14,23 @@ namespace {
 constexpr std::string_view kWordStart = "=?";
 constexpr std::string_view kWordEnd = "?=";
 
+// The value of each byte as a hexadecimal digit, -1 for other bytes.
+constexpr std::array<int8_t, 256> kHexValues = [] {
+    std::array<int8_t, 256> values{};
+    for (int c = 0; c < 256; ++c)
+        values[static_cast<size_t>(c)] = static_cast<int8_t>(c >= '0' && c <= '9'   ? c - '0'
+                                                             : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                             : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                                                    : -1);
+    return values;
+}();
+
 int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
+    return kHexValues[static_cast<unsigned char>(c)];
 }
 
 bool HasEightBit(std::string_view text) {
-    unsigned char any = 0;
-    for (char c : text) any |= static_cast<unsigned char>(c);  // no early exit: vectorised
-    return (any & 0x80) != 0;
+    return !platform::IsAscii(text);
 }
 
 bool OnlySpaces(std::string_view text) {
@@ -104,7 +112,7 @@ void AppendWordBytes(const EncodedWord& word, std::string& out) {
 // Finds only whether the line is clean.
 struct CleanOnly {
     static constexpr bool kDecodes = false;
-    bool Raw(std::string_view) { return true; }
+    bool Raw(std::string_view, bool) { return true; }
     bool Words(uint32_t, std::string_view) { return true; }
 };
 
@@ -112,7 +120,7 @@ struct CleanOnly {
 struct ToWide {
     static constexpr bool kDecodes = true;
     std::u16string& W;
-    bool Raw(std::string_view raw) {
+    bool Raw(std::string_view raw, bool) {
         platform::AppendWideFromMultiByte(platform::kCodePageUtf8, raw, W);
         return true;
     }
@@ -127,21 +135,25 @@ struct ToCodePage {
     static constexpr bool kDecodes = true;
     HeaderWordsEncoder& encoder;
     std::string& out;
-    bool Raw(std::string_view raw) { return encoder.AppendRaw(raw, out); }
+    bool Raw(std::string_view raw, bool ascii) { return encoder.AppendRaw(raw, ascii, out); }
     bool Words(uint32_t codePage, std::string_view bytes) {
         return encoder.AppendWords(codePage, bytes, out);
     }
 };
 
 // The decoding loop over raw text and encoded words. Returns clean, or
-// nullopt when the sink refused a piece.
+// nullopt when the sink refused a piece. `ascii`: the caller knows that no
+// byte of `s` is 0x80 or above.
 template <typename Sink>
-std::optional<bool> Scan(std::string_view s, Sink& sink) {
+std::optional<bool> Scan(std::string_view s, Sink& sink, bool ascii = false) {
     bool clean = true;
     bool refused = false;
     WordEndFinder ends(s);
-    // Bytes of neighbouring encoded words in one code page, decoded together.
-    std::string pending;
+    // Bytes of neighbouring encoded words in one code page, decoded together;
+    // the buffer is kept from line to line unless a long line made it large.
+    thread_local std::string pending;
+    pending.clear();
+    if (pending.capacity() > 65536) pending.shrink_to_fit();
     uint32_t pendingCodePage = 0;
     bool afterWord = false;
     auto flush = [&] {
@@ -153,9 +165,10 @@ std::optional<bool> Scan(std::string_view s, Sink& sink) {
     auto appendRaw = [&](std::string_view raw) {
         flush();
         afterWord = false;
-        if (clean && HasEightBit(raw)) clean = false;
+        const bool rawAscii = ascii || !HasEightBit(raw);
+        if (!rawAscii) clean = false;
         if constexpr (Sink::kDecodes) {
-            if (!sink.Raw(raw)) refused = true;
+            if (!sink.Raw(raw, rawAscii)) refused = true;
         }
     };
     size_t pos = 0;
@@ -222,17 +235,18 @@ HeaderWordsEncoder::HeaderWordsEncoder(uint32_t codePage)
       m_usable(platform::ConvertsPieceByPiece(codePage)),
       m_asciiTransparent(platform::IsAsciiTransparent(codePage)) {}
 
-std::optional<bool> HeaderWordsEncoder::Append(std::string_view s, std::string& out) {
+std::optional<bool> HeaderWordsEncoder::Append(std::string_view s, std::string& out,
+                                               bool ascii) {
     if (!m_usable) return std::nullopt;
     const size_t old = out.size();
     ToCodePage sink{*this, out};
-    std::optional<bool> clean = Scan(s, sink);
+    std::optional<bool> clean = Scan(s, sink, ascii);
     if (!clean) out.resize(old);
     return clean;
 }
 
-bool HeaderWordsEncoder::AppendRaw(std::string_view raw, std::string& out) {
-    if (m_asciiTransparent && !HasEightBit(raw)) {
+bool HeaderWordsEncoder::AppendRaw(std::string_view raw, bool ascii, std::string& out) {
+    if (m_asciiTransparent && ascii) {
         out.append(raw);
         return true;
     }
@@ -246,32 +260,34 @@ bool HeaderWordsEncoder::AppendWords(uint32_t codePage, std::string_view bytes, 
         m_lastUsable = platform::ConvertsPieceByPiece(codePage);
     }
     if (m_lastMap != nullptr) {
-        const size_t old = out.size();
-        out.resize(old + platform::TranslatedLength(*m_lastMap, bytes));
-        platform::TranslateBackward(*m_lastMap, bytes.data(), bytes.size(),
-                                    out.data() + out.size());
+        platform::AppendTranslated(*m_lastMap, bytes, out);
         return true;
     }
     return m_lastUsable && platform::AppendConverted(codePage, m_codePage, bytes, out);
 }
 
 void AppendDecodedQ(std::string_view text, std::string& out) {
+    // The decoded text is never longer: written in place of room made first.
+    const size_t old = out.size();
+    out.resize(old + text.size());
+    char* d = out.data() + old;
     for (size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
         if (c == '_') {
-            out += ' ';
+            *d++ = ' ';
         } else if (c != '=') {
-            out += c;
+            *d++ = c;
         } else if (i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
                    HexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            *d++ = static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
             i += 2;
         } else if (i + 2 == text.size() && HexValue(text[i + 1]) >= 0) {
-            out += static_cast<char>(HexValue(text[i + 1]));  // "=" + one digit at the end
+            *d++ = static_cast<char>(HexValue(text[i + 1]));  // "=" + one digit at the end
             i += 1;
         }
         // Any other "=" is dropped; what follows is read on.
     }
+    out.resize(static_cast<size_t>(d - out.data()));
 }
 
 std::string DecodeQ(std::string_view text) {

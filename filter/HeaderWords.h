@@ -58,11 +58,12 @@ public:
     // clean. Returns nullopt (and `out` as it was) when a piece or the
     // target is in a code page whose conversion depends on its neighbours
     // (UTF-7, UTF-16, ISO-2022, ...): the caller then takes the UTF-16
-    // road, which gives the same bytes where both apply.
-    std::optional<bool> Append(std::string_view s, std::string& out);
+    // road, which gives the same bytes where both apply. `ascii`: the
+    // caller knows that no byte of `s` is 0x80 or above.
+    std::optional<bool> Append(std::string_view s, std::string& out, bool ascii = false);
 
     // The pieces, for the scan. False when the piece cannot go straight.
-    bool AppendRaw(std::string_view raw, std::string& out);
+    bool AppendRaw(std::string_view raw, bool ascii, std::string& out);
     bool AppendWords(uint32_t codePage, std::string_view bytes, std::string& out);
 
 private:

@@ -1,6 +1,7 @@
 #include "OverviewLineRewriter.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 
 #include "Charsets.h"
@@ -15,10 +16,31 @@ struct LineFacts {
     bool wordStart = false;  // "=?"
 };
 
+// The high bit of each byte of `x` that is zero, and nothing else.
+uint64_t ZeroBytes(uint64_t x) {
+    constexpr uint64_t k7F = 0x7F7F7F7F7F7F7F7Full;
+    return ~(((x & k7F) + k7F) | x | k7F);
+}
+
+// One pass, eight bytes at a time: every line of an overview comes here.
 LineFacts Inspect(std::string_view line) {
-    unsigned char any = 0;
-    for (char c : line) any |= static_cast<unsigned char>(c);  // no early exit: vectorised
-    return {(any & 0x80) != 0, line.find("=?") != std::string_view::npos};
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    const char* p = line.data();
+    const size_t n = line.size();
+    uint64_t any = 0, starts = 0;
+    size_t i = 0;
+    for (; i + 9 <= n; i += 8) {
+        uint64_t here, next;  // next: the same bytes one further on
+        std::memcpy(&here, p + i, 8);
+        std::memcpy(&next, p + i + 1, 8);
+        any |= here;
+        starts |= ZeroBytes(here ^ ('=' * kOnes)) & ZeroBytes(next ^ ('?' * kOnes));
+    }
+    for (; i < n; ++i) {
+        any |= static_cast<unsigned char>(p[i]);
+        if (p[i] == '=' && i + 1 < n && p[i + 1] == '?') starts = 1;
+    }
+    return {(any & (0x80 * kOnes)) != 0, starts != 0};
 }
 
 }  // namespace
@@ -46,7 +68,7 @@ OverviewLineRewriter::Result OverviewLineRewriter::RewriteInto(std::string_view 
     if (!facts.eightBit && !facts.wordStart && m_transparent) return Result::kUnchanged;
     const size_t old = out.size();
     if (m_direct) {
-        if (std::optional<bool> clean = m_direct->Append(L, out)) {
+        if (std::optional<bool> clean = m_direct->Append(L, out, !facts.eightBit)) {
             if (*clean || !m_ignoreRaw) return Result::kRewritten;
             out.resize(old);
             return Result::kLeftOut;
@@ -65,6 +87,7 @@ size_t OverviewLineRewriter::RewriteLines(std::string_view bytes, size_t& scanne
     // wait in `changed`. At most one of the two holds anything.
     size_t line = 0, spanStart = 0;
     std::string changed;
+    if (m_forced) changed.reserve(bytes.size());  // most lines change: one allocation
     const size_t from = scanned > 0 ? scanned - 1 : 0;  // a CR may end the part searched
     ended = false;
     while (!ended) {

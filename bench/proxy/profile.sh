@@ -6,7 +6,8 @@
 # the perf report (default: --no-children --sort symbol -g none).
 # VERB connect: COUNT connections (connect, greeting, QUIT) from SIZE
 # threads; VERB STAT: COUNT round trips (SIZE ignored); VERB XOVER: COUNT
-# overviews of SIZE lines.
+# overviews of SIZE lines. KODOWANIE=NAME in the environment profiles a
+# relay that re-encodes into NAME with IgnorowanieBlednych on.
 # Installs nothing: perf must be there (scripts/setup.sh --bench).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
@@ -29,7 +30,11 @@ for _ in $(seq 50); do
     port=$((20000 + RANDOM % 12000))
     port_free $port && break
 done
-write_relay_config "$work/config" "$port" "$up_port"
+if [ -n "${KODOWANIE:-}" ]; then
+    write_relay_config "$work/config" "$port" "$up_port" "$KODOWANIE" 1
+else
+    write_relay_config "$work/config" "$port" "$up_port"
+fi
 env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$work/config" \
     "$build/sitowiak" >"$work/sitowiak.log" 2>&1 &
 sitowiak_pid=$!
@@ -45,7 +50,7 @@ sleep 0.5
 case $verb in
     connect) "$build/bench/bench_proxy_client" connect "$port" "$count" "$size" ;;
     STAT) "$build/bench/bench_proxy_client" latency "$port" "$count" ;;
-    XOVER) "$build/bench/bench_proxy_client" xover "$port" "$size" "$count" ;;
+    XOVER) "$build/bench/bench_proxy_client" xover "$port" "$size" "$count" ${KODOWANIE:+filtered} ;;
     *) "$build/bench/bench_proxy_client" throughput "$port" "$verb" "$size" "$count" ;;
 esac
 kill -INT "$perf_pid"

@@ -28,6 +28,9 @@ constexpr uint32_t kCodePageUtf8 = 65001;
 // source, so it is 65001 whatever the locale.
 uint32_t GetACP();
 
+// True when no byte of `text` is 0x80 or above.
+bool IsAscii(std::string_view text);
+
 // True when `codePage` names a code page that can be converted.
 bool IsValidCodePage(uint32_t codePage);
 
@@ -75,6 +78,8 @@ struct ByteMap {
 };
 // Non-null for such a pair of code pages; kept for the thread's life.
 const ByteMap* SingleByteMap(uint32_t fromCodePage, uint32_t toCodePage);
+// Appends `src` translated to `dst`.
+void AppendTranslated(const ByteMap& map, std::string_view src, std::string& dst);
 // The length of `src` translated.
 size_t TranslatedLength(const ByteMap& map, std::string_view src);
 // Translates the n bytes at src into the TranslatedLength bytes that end at
