@@ -5,7 +5,8 @@
 # replies of `VERB SIZE` through it, prints the reader's result line and
 # the perf report (default: --no-children --sort symbol -g none).
 # VERB connect: COUNT connections (connect, greeting, QUIT) from SIZE
-# threads; VERB STAT: COUNT round trips (SIZE ignored); VERB XOVER: COUNT
+# threads; VERB STAT: COUNT round trips (SIZE ignored); VERB POST: COUNT
+# posts of SIZE bytes; VERB XOVER: COUNT
 # overviews of SIZE lines. KODOWANIE=NAME in the environment profiles a
 # relay that re-encodes into NAME with IgnorowanieBlednych on.
 # Installs nothing: perf must be there (scripts/setup.sh --bench).
@@ -50,6 +51,7 @@ sleep 0.5
 case $verb in
     connect) "$build/bench/bench_proxy_client" connect "$port" "$count" "$size" ;;
     STAT) "$build/bench/bench_proxy_client" latency "$port" "$count" ;;
+    POST) "$build/bench/bench_proxy_client" post "$port" "$size" "$count" ;;
     XOVER) "$build/bench/bench_proxy_client" xover "$port" "$size" "$count" ${KODOWANIE:+filtered} ;;
     *) "$build/bench/bench_proxy_client" throughput "$port" "$verb" "$size" "$count" ;;
 esac

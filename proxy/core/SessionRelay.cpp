@@ -356,7 +356,10 @@ void SessionRelay::ClientDataAvailable(TClientNntp& c, uint16_t Error) {
     Guarded(c, [&] {
         TBuforArt& request = *c.RequestBuffer;
         size_t oldLength = static_cast<size_t>(request.Length());
-        int count = ReadInto(c, request);
+        // Commands come a few at a time; a posted article comes in bursts,
+        // read as those from the server are.
+        bool filled;
+        int count = ReadInto(c, request, c.Request == RequestMode::Article ? kBurstRead : 0, filled);
         if (count < 0) return;
         // Requests that arrive before the news server is connected, or after
         // it has gone, are dropped.
