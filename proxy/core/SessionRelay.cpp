@@ -180,9 +180,9 @@ constexpr size_t kSendBlock = net::TBuffer::kDefaultBufSize;
 // does not take at once queued in blocks of 1514) fill whole segments
 // instead of each leaving as a small packet. The cork goes on only when
 // something is sent and more is likely to follow (the last read was full,
-// or the bytes take several blocks), and comes off as soon as the server
-// has nothing more waiting and the queue is empty, which sends what is held
-// at once.
+// or bytes of several blocks wait in the queue), and comes off as soon as
+// the server has nothing more waiting and the queue is empty, which sends
+// what is held at once.
 void Cork(TClientNntp& c, bool on) {
     if (c.corked == on) return;
     c.corked = on;
@@ -950,8 +950,12 @@ void SessionRelay::SendHeld(TClientNntp& c, Verb verb) {
 void SessionRelay::SendToReader(TClientNntp& c, std::string_view bytes) {
     if (bytes.empty()) return;
     if (c.State() == net::wsConnected) {
-        if (c.fullRead || bytes.size() > kSendBlock) Cork(c, true);
+        if (c.fullRead) Cork(c, true);
         SendBytes(c, bytes);
+        // What the socket did not take at once leaves in blocks as room
+        // appears: corked, they fill whole segments. Bytes taken whole need
+        // no cork, and setting it on and off costs two calls per reply.
+        if (!c.AllSent() && bytes.size() > kSendBlock) Cork(c, true);
         HoldBackServer(c);
         return;
     }
