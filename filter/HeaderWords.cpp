@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 
 #include "Charsets.h"
@@ -97,6 +98,27 @@ WordParse ParseWord(std::string_view s, size_t start, WordEndFinder& ends, Encod
     return WordParse::kWord;
 }
 
+// The Q decoding of `text` (see DecodeQ), each byte handed to `put`.
+template <typename Put>
+void DecodeQInto(std::string_view text, Put put) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '_') {
+            put(' ');
+        } else if (c != '=') {
+            put(c);
+        } else if (i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+                   HexValue(text[i + 2]) >= 0) {
+            put(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
+            i += 2;
+        } else if (i + 2 == text.size() && HexValue(text[i + 1]) >= 0) {
+            put(static_cast<char>(HexValue(text[i + 1])));  // "=" + one digit at the end
+            i += 1;
+        }
+        // Any other "=" is dropped; what follows is read on.
+    }
+}
+
 // The bytes an encoded word's text stands for, appended to `out`.
 void AppendWordBytes(const EncodedWord& word, std::string& out) {
     if (word.encoding == WordEncoding::kQ)
@@ -114,6 +136,7 @@ struct CleanOnly {
     static constexpr bool kDecodes = false;
     bool Raw(std::string_view, bool) { return true; }
     bool Words(uint32_t, std::string_view) { return true; }
+    bool WordDirect(uint32_t, const EncodedWord&) { return false; }
 };
 
 // Decodes into UTF-16.
@@ -128,6 +151,7 @@ struct ToWide {
         platform::AppendWideFromMultiByte(codePage, bytes, W);
         return true;
     }
+    bool WordDirect(uint32_t, const EncodedWord&) { return false; }
 };
 
 // Decodes and encodes each piece straight into the encoder's code page.
@@ -138,6 +162,23 @@ struct ToCodePage {
     bool Raw(std::string_view raw, bool ascii) { return encoder.AppendRaw(raw, ascii, out); }
     bool Words(uint32_t codePage, std::string_view bytes) {
         return encoder.AppendWords(codePage, bytes, out);
+    }
+    // A Q word in a single-byte charset: each byte stands alone, so it is
+    // decoded straight through the byte table, without gathering.
+    bool WordDirect(uint32_t codePage, const EncodedWord& word) {
+        if (word.encoding != WordEncoding::kQ) return false;
+        const platform::ByteMap* map = encoder.MapFrom(codePage);
+        if (map == nullptr) return false;
+        const size_t old = out.size();
+        out.resize(old + word.text.size() * sizeof map->bytes[0]);
+        char* d = out.data() + old;
+        DecodeQInto(word.text, [map, &d](char c) {
+            auto b = static_cast<unsigned char>(c);
+            std::memcpy(d, map->bytes[b], sizeof map->bytes[0]);
+            d += map->length[b];
+        });
+        out.resize(static_cast<size_t>(d - out.data()));
+        return true;
     }
 };
 
@@ -207,7 +248,9 @@ std::optional<bool> Scan(std::string_view s, Sink& sink, bool ascii = false) {
                 flush();
                 pendingCodePage = codePage;
             }
-            AppendWordBytes(word, pending);
+            // Bytes gathered for this code page go first; a word taken
+            // straight leaves nothing gathered behind it.
+            if (!pending.empty() || !sink.WordDirect(codePage, word)) AppendWordBytes(word, pending);
         }
         afterWord = true;
         pos = word.end;
@@ -253,13 +296,17 @@ bool HeaderWordsEncoder::AppendRaw(std::string_view raw, bool ascii, std::string
     return platform::AppendConverted(platform::kCodePageUtf8, m_codePage, raw, out);
 }
 
-bool HeaderWordsEncoder::AppendWords(uint32_t codePage, std::string_view bytes, std::string& out) {
+const platform::ByteMap* HeaderWordsEncoder::MapFrom(uint32_t codePage) {
     if (codePage != m_lastSource) {
         m_lastSource = codePage;
         m_lastMap = platform::SingleByteMap(codePage, m_codePage);
         m_lastUsable = platform::ConvertsPieceByPiece(codePage);
     }
-    if (m_lastMap != nullptr) {
+    return m_lastMap;
+}
+
+bool HeaderWordsEncoder::AppendWords(uint32_t codePage, std::string_view bytes, std::string& out) {
+    if (MapFrom(codePage) != nullptr) {
         platform::AppendTranslated(*m_lastMap, bytes, out);
         return true;
     }
@@ -271,22 +318,7 @@ void AppendDecodedQ(std::string_view text, std::string& out) {
     const size_t old = out.size();
     out.resize(old + text.size());
     char* d = out.data() + old;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '_') {
-            *d++ = ' ';
-        } else if (c != '=') {
-            *d++ = c;
-        } else if (i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-                   HexValue(text[i + 2]) >= 0) {
-            *d++ = static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-            i += 2;
-        } else if (i + 2 == text.size() && HexValue(text[i + 1]) >= 0) {
-            *d++ = static_cast<char>(HexValue(text[i + 1]));  // "=" + one digit at the end
-            i += 1;
-        }
-        // Any other "=" is dropped; what follows is read on.
-    }
+    DecodeQInto(text, [&d](char c) { *d++ = c; });
     out.resize(static_cast<size_t>(d - out.data()));
 }
 

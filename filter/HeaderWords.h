@@ -65,6 +65,8 @@ public:
     // The pieces, for the scan. False when the piece cannot go straight.
     bool AppendRaw(std::string_view raw, bool ascii, std::string& out);
     bool AppendWords(uint32_t codePage, std::string_view bytes, std::string& out);
+    // The byte table from a single-byte `codePage` into the target, or null.
+    const platform::ByteMap* MapFrom(uint32_t codePage);
 
 private:
     uint32_t m_codePage;
