@@ -263,9 +263,17 @@ void TCustomTlsWSocket::BeginHandshake(bool Implicit) {
         SSL_set_verify(m_ssl, SSL_VERIFY_PEER, AcceptAnyChain);
     }
     m_tlsState = kHandshake;
+    m_deadlineBeforeTls = false;
     ++m_handshakeNo;
     if (m_tlsTimeoutMs > 0) PostMessageDelayed(m_tlsTimeoutMs, WM_TLS_TIMEOUT, m_handshakeNo);
     DriveHandshake();
+}
+
+void TCustomTlsWSocket::ArmTlsDeadline() {
+    if (m_tlsState != kNone || m_tlsTimeoutMs <= 0) return;
+    m_deadlineBeforeTls = true;
+    ++m_handshakeNo;
+    PostMessageDelayed(m_tlsTimeoutMs, WM_TLS_TIMEOUT, m_handshakeNo);
 }
 
 void TCustomTlsWSocket::DriveHandshake() {
@@ -338,6 +346,7 @@ void TCustomTlsWSocket::TlsFail(int Code, const std::string& Detail) {
 // A session that we end gets our close_notify first, so that the peer can
 // tell the end of our data from a cut connection.
 void TCustomTlsWSocket::DoClose(bool Shut, int Error) {
+    m_deadlineBeforeTls = false;
     if (Shut && m_tlsState == kEstablished && State() == wsConnected) {
         try {
             if (SSL_shutdown(m_ssl) >= 0) FlushCipher();
@@ -522,8 +531,12 @@ void TCustomTlsWSocket::HandleMessage(const platform::ChannelMessage& Msg) {
             break;
         case WM_TLS_TIMEOUT:
             CallGuarded([&] {
-                if (m_tlsState == kHandshake && Msg.WParam == m_handshakeNo)
-                    TlsFail(kTlsHandshakeTimeout, "handshake timed out");
+                const bool running =
+                    m_tlsState == kHandshake || (m_tlsState == kNone && m_deadlineBeforeTls);
+                if (running && Msg.WParam == m_handshakeNo)
+                    TlsFail(kTlsHandshakeTimeout, m_tlsState == kHandshake
+                                                      ? "handshake timed out"
+                                                      : "no answer before the handshake");
             });
             break;
         default:

@@ -57,6 +57,11 @@ public:
     void Resume() override;
     // Starts the handshake on a connected socket; OnTlsDone follows.
     void StartTls();
+    // Starts a time limit of TlsTimeoutMs for the cleartext exchange that
+    // must come before StartTls (a greeting, STARTTLS and its answer): when
+    // it runs out first, the socket ends as a handshake that timed out.
+    // StartTls then starts the handshake's own limit.
+    void ArmTlsDeadline();
 
     bool TlsImplicit() const { return m_tlsImplicit; }
     void SetTlsImplicit(bool Value);
@@ -112,6 +117,7 @@ private:
     std::string m_tlsFingerprint;
     int m_tlsTimeoutMs = 30000;
     std::uintptr_t m_handshakeNo = 0;  // tells a stale timer from the current one
+    bool m_deadlineBeforeTls = false;  // ArmTlsDeadline's limit runs
     std::string m_tlsErrorDetail;
     std::string m_peerFingerprint;
     std::string m_sessionKey;    // whose session this connection resumes and keeps

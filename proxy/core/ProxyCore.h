@@ -56,6 +56,9 @@ public:
     bool StoreSettings(platform::RegistryStore& store);
     // The window's own colour, for the entry written when a reader leaves.
     log::Rgb WindowColor = 0xF0F0F0;
+    // How long a news server may take for its part of setting up TLS
+    // (STARTTLS included) before the reader is told and closed.
+    int TlsTimeoutMs = 30000;
 
     // Handlers of the listening server.
     void WSocketServerClientConnect(net::TCustomWSocketServer* Sender, net::TWSocketClient* Client,

@@ -250,6 +250,7 @@ void SessionRelay::Start(TClientNntp& c) {
     // A graceful close, so that an article still in the kernel's buffer
     // reaches the server when the relay ends.
     remote.SetLingerOnOff(net::wsLingerOff);
+    remote.SetTlsTimeoutMs(m_core.TlsTimeoutMs);
     const ServerAddress server =
         ParseServerAddress(m_core.Settings().Address, m_core.Settings().RemotePort);
     remote.SetPort(server.Port);
@@ -311,6 +312,7 @@ void SessionRelay::RemoteSessionConnected(TClientNntp& c, uint16_t Error) {
         return;
     }
     c.RemoteSocket->SetNoDelay(true);
+    if (c.connector) c.connector->Connected();
     Log(c, "Nawiązanie połączenia", {});
 }
 

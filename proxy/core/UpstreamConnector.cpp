@@ -105,6 +105,10 @@ void UpstreamConnector::DataAvailable() {
     if (m_read.size() > nntp::kMaxStatusLine) Fail(kStartTlsRefused);
 }
 
+void UpstreamConnector::Connected() {
+    if (m_stage == Stage::Greeting) m_socket.ArmTlsDeadline();
+}
+
 bool UpstreamConnector::TakeLine(std::string& line) {
     size_t end = m_read.find('\n');
     if (end == std::string::npos) return false;
@@ -161,6 +165,12 @@ std::string UpstreamConnector::FailureText(int code) const {
         case Tls::kTlsClosedInHandshake:
             return "serwer zamknął połączenie podczas uzgadniania TLS";
         case Tls::kTlsHandshakeTimeout:
+            // Silent before STARTTLS: often a port that wants TLS from the
+            // first byte, which waits for our handshake instead.
+            if (m_stage == Stage::Greeting)
+                return "serwer nie przysłał powitania przed STARTTLS (port 563 wymaga "
+                       "szyfrowania TLS (563))";
+            if (m_stage == Stage::Reply) return "serwer nie odpowiedział na STARTTLS";
             return "uzgadnianie TLS trwało zbyt długo";
         case Tls::kTlsSetupFailed:
             return "nie można przygotować TLS (zaufane certyfikaty niedostępne)";

@@ -47,6 +47,10 @@ public:
     // Sets the socket up before it connects. Returns 0, or the failure code
     // when the settings cannot be used (nothing is to connect then).
     int Prepare();
+    // The connection stands: for STARTTLS the time limit of the exchange
+    // before the handshake starts, so a silent server cannot keep the
+    // reader waiting.
+    void Connected();
     // Whether the STARTTLS exchange still runs (the relay passes nothing on).
     bool Busy() const { return m_stage != Stage::Done; }
     // The Polish reason for a failure code of the set-up or of TLS, with the

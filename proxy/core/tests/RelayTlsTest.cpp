@@ -242,24 +242,36 @@ TEST_F(RelayTlsTest, TheNextReaderResumesTheSession) {
     Pump(100);
 }
 
-// A server that answers STARTTLS with anything but a clean 382 is refused:
-// the reader gets one 400 line, and nothing the reader sends reaches the
-// server in the clear.
+// A server that answers STARTTLS with anything but a clean 382, or stays
+// silent before it (a port that wants TLS from the first byte does), is
+// refused: the reader gets one 400 line, and nothing the reader sends
+// reaches the server in the clear.
 TEST_F(RelayTlsTest, AServerThatDoesNotTakeStartTlsIsRefused) {
     struct Case {
-        const char* answer;
+        const char* greeting;  // null: none
+        const char* answer;    // null: none
         const char* reason;
     } cases[] = {
-        {"502 Command unavailable\r\n", "serwer nie przyjął STARTTLS (502 Command unavailable)"},
-        {"382 Go\r\n200 injected\r\n", "serwer wysłał niezaszyfrowane dane po odpowiedzi 382"},
+        {kGreeting, "502 Command unavailable\r\n",
+         "serwer nie przyjął STARTTLS (502 Command unavailable)"},
+        {kGreeting, "382 Go\r\n200 injected\r\n",
+         "serwer wysłał niezaszyfrowane dane po odpowiedzi 382"},
+        {kGreeting, nullptr, "serwer nie odpowiedział na STARTTLS"},
+        {nullptr, nullptr,
+         "serwer nie przysłał powitania przed STARTTLS (port 563 wymaga szyfrowania TLS (563))"},
     };
+    m_core->TlsTimeoutMs = 500;
     for (const Case& k : cases) {
         std::string after = "?";
         {
             RawServer upstream([&](int fd) {
-                SendPlain(fd, kGreeting);
+                if (k.greeting == nullptr) {
+                    after = ReadPlainLine(fd);  // until the proxy gives up
+                    return;
+                }
+                SendPlain(fd, k.greeting);
                 ReadPlainLine(fd);
-                SendPlain(fd, k.answer);
+                if (k.answer != nullptr) SendPlain(fd, k.answer);
                 after = ReadPlainLine(fd);
             });
             m_core->Settings().Szyfrowanie = "starttls";
