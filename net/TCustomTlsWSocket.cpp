@@ -232,6 +232,7 @@ void TCustomTlsWSocket::BeginHandshake(bool Implicit) {
     m_startedImplicit = Implicit;
     m_tlsErrorDetail.clear();
     m_peerFingerprint.clear();
+    m_firstPeerByte = -1;
     std::string detail;
     SSL_CTX* ctx = ContextFor(m_tlsCaFile, &detail);
     m_ssl = ctx != nullptr ? SSL_new(ctx) : nullptr;
@@ -295,6 +296,13 @@ void TCustomTlsWSocket::DriveHandshake() {
         if (chain != nullptr && sk_X509_num(chain) > 0)
             m_peerFingerprint = Fingerprint(sk_X509_value(chain, 0));
         TlsFail(CodeForVerifyResult(verify), X509_verify_cert_error_string(verify));
+        return;
+    }
+    // A TLS record starts with a byte from 0x14 to 0x18; a digit is the
+    // start of a server's cleartext greeting ("200 ..."): a port that does
+    // not speak TLS from the first byte.
+    if (m_firstPeerByte >= '0' && m_firstPeerByte <= '9') {
+        TlsFail(kTlsPlainPeer, "the server answered in cleartext: " + OpenSslErrorText());
         return;
     }
     TlsFail(kTlsHandshakeFailed, OpenSslErrorText());
@@ -361,7 +369,10 @@ void TCustomTlsWSocket::DoClose(bool Shut, int Error) {
 int TCustomTlsWSocket::PullCipher() {
     char buf[kCipherChunk];
     const int n = TCustomSocksWSocket::RawRead(buf, sizeof buf, 0);
-    if (n > 0) BIO_write(m_netIn, buf, n);
+    if (n > 0) {
+        if (m_firstPeerByte < 0) m_firstPeerByte = static_cast<unsigned char>(buf[0]);
+        BIO_write(m_netIn, buf, n);
+    }
     return n;
 }
 

@@ -49,6 +49,7 @@ public:
     static constexpr int kTlsHandshakeTimeout = 20109;
     static constexpr int kTlsSetupFailed = 20110;    // no context, CA file unreadable
     static constexpr int kTlsReceiveFailed = 20111;  // a bad record after the handshake
+    static constexpr int kTlsPlainPeer = 20112;      // the peer answered in cleartext
 
     explicit TCustomTlsWSocket(TCustomWSocket* AOwner = nullptr);
     ~TCustomTlsWSocket() override;
@@ -118,6 +119,7 @@ private:
     int m_tlsTimeoutMs = 30000;
     std::uintptr_t m_handshakeNo = 0;  // tells a stale timer from the current one
     bool m_deadlineBeforeTls = false;  // ArmTlsDeadline's limit runs
+    int m_firstPeerByte = -1;          // of the handshake, -1 before any
     std::string m_tlsErrorDetail;
     std::string m_peerFingerprint;
     std::string m_sessionKey;    // whose session this connection resumes and keeps

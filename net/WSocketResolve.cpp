@@ -280,6 +280,8 @@ std::string SocketErrorText(int code) {
             return "TLS setup failed";
         case 20111:
             return "TLS receive failed";
+        case 20112:
+            return "Server answered without TLS";
         default:
             return "Not a WinSock error";
     }

@@ -176,6 +176,9 @@ std::string UpstreamConnector::FailureText(int code) const {
             return "nie można przygotować TLS (zaufane certyfikaty niedostępne)";
         case Tls::kTlsReceiveFailed:
             return "błąd odbioru TLS";
+        case Tls::kTlsPlainPeer:
+            return "serwer odpowiedział bez szyfrowania (ten port wymaga szyfrowania STARTTLS "
+                   "albo <brak>)";
         case kStartTlsRefused:
             return m_answer.empty() ? "serwer nie przyjął STARTTLS"
                                     : "serwer nie przyjął STARTTLS (" + Printable(m_answer) + ")";

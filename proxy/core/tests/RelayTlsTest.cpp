@@ -379,5 +379,19 @@ TEST_F(RelayTlsTest, AHandshakeCutShortOrAnUnknownWayEndsThatReaderWithTheReason
               FailureLine(upstream.Port(), "nieznany sposób szyfrowania w ustawieniu Szyfrowanie"));
 }
 
+// TLS from the first byte against a port that speaks NNTP in the clear:
+// the reader is told that the server answered without encryption.
+TEST_F(RelayTlsTest, TlsAgainstACleartextPortSaysSo) {
+    RawServer upstream([&](int fd) {
+        SendPlain(fd, kGreeting);
+        ReadPlainLine(fd);  // until the proxy gives up
+    });
+    Listen(upstream.Port());
+    m_core->Settings().Szyfrowanie = "TLS";
+    EXPECT_EQ(FirstLine(), FailureLine(upstream.Port(),
+                                       "serwer odpowiedział bez szyfrowania (ten port wymaga "
+                                       "szyfrowania STARTTLS albo <brak>)"));
+}
+
 }  // namespace
 }  // namespace sitowiak::testing
