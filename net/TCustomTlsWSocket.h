@@ -63,6 +63,9 @@ public:
     // it runs out first, the socket ends as a handshake that timed out.
     // StartTls then starts the handshake's own limit.
     void ArmTlsDeadline();
+    // Ends that limit when the exchange ends without TLS (a server that
+    // refuses readers in its greeting is passed on as it is).
+    void DisarmTlsDeadline() { m_deadlineBeforeTls = false; }
 
     bool TlsImplicit() const { return m_tlsImplicit; }
     void SetTlsImplicit(bool Value);

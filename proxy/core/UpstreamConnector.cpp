@@ -131,6 +131,7 @@ void UpstreamConnector::Fail(int code) {
 
 void UpstreamConnector::Handover() {
     m_stage = Stage::Done;
+    m_socket.DisarmTlsDeadline();
     m_socket.OnDataAvailable = std::move(m_relayDataAvailable);
     m_relayDataAvailable = nullptr;
     // Behind a greeting that refuses the reader, whatever the server sent.

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "net/tests/TestPki.h"
@@ -377,6 +378,31 @@ TEST_F(RelayTlsTest, AHandshakeCutShortOrAnUnknownWayEndsThatReaderWithTheReason
     m_core->Settings().Szyfrowanie = "SSL";
     EXPECT_EQ(FirstLine(),
               FailureLine(upstream.Port(), "nieznany sposób szyfrowania w ustawieniu Szyfrowanie"));
+}
+
+// A server that refuses readers in its greeting is passed on as without
+// TLS, and the time limit of the STARTTLS exchange no longer applies.
+TEST_F(RelayTlsTest, AGreetingThatRefusesReadersIsPassedOnAndTheConnectionStays) {
+    constexpr const char* kRefusal = "502 no permission\r\n";
+    std::string quit;
+    RawServer upstream([&](int fd) {
+        SendPlain(fd, kRefusal);
+        quit = ReadPlainLine(fd);
+        SendPlain(fd, "205 bye\r\n");
+    });
+    Listen(upstream.Port());
+    m_core->Settings().Szyfrowanie = "STARTTLS";
+    m_core->TlsTimeoutMs = 300;
+    std::string got = Reader(
+        [](PeerConnection& r) {
+            std::string all = r.ReadLine(10000);
+            std::this_thread::sleep_for(std::chrono::milliseconds(800));
+            r.Send("QUIT\r\n");
+            return all + r.ReadLine(10000);
+        },
+        20000);
+    EXPECT_EQ(got, std::string(kRefusal) + "205 bye\r\n");
+    EXPECT_EQ(quit, "QUIT\r\n");
 }
 
 // TLS from the first byte against a port that speaks NNTP in the clear:
