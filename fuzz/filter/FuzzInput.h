@@ -11,6 +11,11 @@
 
 namespace sitowiak::fuzz {
 
+// Forced charsets for the overview fuzzers: none, the usual ones, stateful
+// ones that take the UTF-16 road, and one the database does not know.
+inline constexpr const char* kOverviewCharsets[] = {
+    "", "utf-8", "windows-1250", "iso-8859-2", "us-ascii", "iso-2022-jp", "UTF-7", "x-unknown"};
+
 class FuzzInput {
 public:
     FuzzInput(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}

@@ -9,11 +9,9 @@
 using namespace sitowiak;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const char* const kCharsets[] = {"",         "utf-8",       "windows-1250", "iso-8859-2",
-                                            "us-ascii", "iso-2022-jp", "UTF-7",        "x-unknown"};
     fuzz::FuzzInput in(data, size);
     bool ignoreRaw = in.Byte() & 1;
-    std::string forced = in.Choose(kCharsets);
+    std::string forced = in.Choose(fuzz::kOverviewCharsets);
     std::string text = in.Rest();
     size_t start = fuzz::AfterFirstCrLf(text);
 
