@@ -168,6 +168,15 @@ private:
     int m_fd = -1;
 };
 
+// Reads the greeting of a new link; when it does not come, prints the
+// failed result line in `unit` and returns false.
+bool Greeted(Link& link, const char* unit) {
+    std::string scratch;
+    if (link.Ok() && link.Exchange("", std::string(kGreeting), scratch)) return true;
+    std::printf("RESULT 0 %s errors=1 note=no-greeting\n", unit);
+    return false;
+}
+
 const std::string& Pattern() {
     static const std::string pattern = MakePattern();
     return pattern;
@@ -187,11 +196,7 @@ std::string Line(const std::string& verb, size_t size, size_t seed) {
 int Throughput(int port, const std::string& verb, size_t size, int count) {
     Link link(port);
     std::string scratch;
-    std::string greeting(kGreeting);
-    if (!link.Ok() || !link.Exchange("", greeting, scratch)) {
-        std::printf("RESULT 0 MB/s errors=1 note=no-greeting\n");
-        return 1;
-    }
+    if (!Greeted(link, "MB/s")) return 1;
     std::vector<std::string> lines, expected;
     for (int i = 0; i < count; ++i) {
         lines.push_back(Line(verb, size, static_cast<size_t>(i) % kMaxSeed));
@@ -253,11 +258,8 @@ int Pipelined(int port, const std::string& verb, size_t size, int count, int bat
 int Latency(int port, int count) {
     Link link(port);
     std::string scratch;
-    std::string greeting(kGreeting), stat(kStatReply);
-    if (!link.Ok() || !link.Exchange("", greeting, scratch)) {
-        std::printf("RESULT 0 us errors=1 note=no-greeting\n");
-        return 1;
-    }
+    std::string stat(kStatReply);
+    if (!Greeted(link, "us")) return 1;
     int errors = 0;
     for (int i = 0; i < 200 && errors == 0; ++i)
         errors += !link.Exchange("STAT\r\n", stat, scratch);
@@ -464,11 +466,7 @@ void ReaderRun::Finish(Reader& r, bool failed) {
 int Xover(int port, int lines, int count, bool filtered) {
     Link link(port);
     std::string scratch;
-    std::string greeting(kGreeting);
-    if (!link.Ok() || !link.Exchange("", greeting, scratch)) {
-        std::printf("RESULT 0 MB/s errors=1 note=no-greeting\n");
-        return 1;
-    }
+    if (!Greeted(link, "MB/s")) return 1;
     if (!filtered) Overview();  // made before the clock starts
     size_t bytes = 0;
     // A first short overview: the upstream makes its lines at the first.
@@ -498,11 +496,8 @@ int Xover(int port, int lines, int count, bool filtered) {
 int Post(int port, size_t size, int count) {
     Link link(port);
     std::string scratch;
-    std::string greeting(kGreeting), go(kSendArticle);
-    if (!link.Ok() || !link.Exchange("", greeting, scratch)) {
-        std::printf("RESULT 0 posts/s errors=1 note=no-greeting\n");
-        return 1;
-    }
+    std::string go(kSendArticle);
+    if (!Greeted(link, "posts/s")) return 1;
     std::vector<std::string> articles, replies;
     for (int i = 0; i < count; ++i) {
         std::string article = "From: bench@example.invalid\r\nNewsgroups: bench.test\r\n"
