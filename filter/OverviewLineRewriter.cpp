@@ -4,6 +4,10 @@
 #include <cstring>
 #include <optional>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "Charsets.h"
 #include "HeaderWords.h"
 #include "platform/charset/CodePage.h"
@@ -22,13 +26,27 @@ uint64_t ZeroBytes(uint64_t x) {
     return ~(((x & k7F) + k7F) | x | k7F);
 }
 
-// One pass, eight bytes at a time: every line of an overview comes here.
+// One pass over the line: every line of an overview comes here. Sixteen
+// bytes at a time where SSE2 is there (every x86-64), then eight, then one.
 LineFacts Inspect(std::string_view line) {
     constexpr uint64_t kOnes = 0x0101010101010101ull;
     const char* p = line.data();
     const size_t n = line.size();
     uint64_t any = 0, starts = 0;
     size_t i = 0;
+#if defined(__SSE2__)
+    __m128i any16 = _mm_setzero_si128(), starts16 = _mm_setzero_si128();
+    const __m128i equals = _mm_set1_epi8('='), question = _mm_set1_epi8('?');
+    for (; i + 17 <= n; i += 16) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
+        any16 = _mm_or_si128(any16, here);
+        starts16 = _mm_or_si128(starts16, _mm_and_si128(_mm_cmpeq_epi8(here, equals),
+                                                        _mm_cmpeq_epi8(next, question)));
+    }
+    if (_mm_movemask_epi8(any16) != 0) any = 0x80;
+    if (_mm_movemask_epi8(starts16) != 0) starts = 1;
+#endif
     for (; i + 9 <= n; i += 8) {
         uint64_t here, next;  // next: the same bytes one further on
         std::memcpy(&here, p + i, 8);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ArticleTestSupport.h"
+#include "filter/OverviewLineRewriter.h"
 
 namespace sitowiak::filter {
 namespace {
@@ -114,6 +115,31 @@ TEST(Overview, AStartAtTheEndChangesNothing) {
     EXPECT_EQ(std::string(buffer.Data(), 5), "224\r\n");
     buffer.RewriteOverview(99, "utf-8", true);
     EXPECT_EQ(buffer.Length(), 5);
+}
+
+// A line is looked at in blocks of 16 and 8 bytes before anything else: a
+// word or an 8-bit byte at any place, across any block edge, must be seen.
+TEST(Overview, AWordOrAnEightBitByteIsSeenAnywhereInTheLine) {
+    using Result = OverviewLineRewriter::Result;
+    OverviewLineRewriter rewriter("utf-8", true);
+    const std::string word = "=?x?Q?b?=";
+    for (size_t length = word.size(); length <= 48; ++length) {
+        for (size_t at = 0; at + word.size() <= length; ++at) {
+            std::string line(length, 'a'), expected(length - word.size() + 1, 'a');
+            line.replace(at, word.size(), word);
+            expected[at] = 'b';
+            std::string out;
+            ASSERT_EQ(rewriter.RewriteInto(line + "\r\n", out), Result::kRewritten) << line;
+            EXPECT_EQ(out, expected + "\r\n");
+        }
+    }
+    for (size_t length = 1; length <= 48; ++length) {
+        for (size_t at = 0; at < length; ++at) {
+            std::string line(length, 'a'), out;
+            line[at] = '\xE9';
+            EXPECT_EQ(rewriter.RewriteInto(line + "\r\n", out), Result::kLeftOut) << length << at;
+        }
+    }
 }
 
 // --- B words (base64) -------------------------------------------------------
