@@ -5,15 +5,16 @@
 # certificate from a CA made here); in front of that, on two paths, the
 # same readers go through stunnel in client mode and through Sitowiak with
 # "Szyfrowanie" TLS. Both verify the chain and the address against the CA.
-# Rounds alternate the two paths, rotating their order; medians and ratios
-# are printed. Every reply is checked byte for byte; an error makes the exit
+# Rounds (15 by default: one takes about 4 s) alternate the two paths,
+# rotating their order; medians and ratios are printed, and the CPU time
+# each relay itself spent per MB and per connection. Every reply is checked byte for byte; an error makes the exit
 # status 1. Nothing is a timed assertion. Installs nothing: stunnel4 must be
 # there (scripts/setup.sh --bench).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 build=$(cd "${1:?usage: tls.sh BUILD_DIR [--rounds N]}" && pwd)
 shift
-rounds=5
+rounds=15
 while [ $# -gt 0 ]; do
     case $1 in
         --rounds) rounds=$2; shift 2 ;;
@@ -71,6 +72,7 @@ stunnel_conf upstream "accept = 127.0.0.1:$tls_port" "connect = 127.0.0.1:$up_po
 stunnel_conf client "client = yes" "accept = 127.0.0.1:$stunnel_port" \
     "connect = 127.0.0.1:$tls_port" "CAfile = $work/ca.pem" "verifyChain = yes" \
     "checkIP = 127.0.0.1" "sslVersionMin = TLSv1.2"
+stunnel_client_pid=$!
 
 write_relay_config "$work/config" "$sitowiak_port" "$tls_port"
 printf '"Szyfrowanie"="TLS"\n' >>"$work/config/sitowiak/user.reg"
@@ -81,6 +83,7 @@ sitowiak_pid=$!
 
 targets=(stunnel sitowiak)
 declare -A port=([stunnel]=$stunnel_port [sitowiak]=$sitowiak_port)
+declare -A relay_pid=([stunnel]=$stunnel_client_pid [sitowiak]=$sitowiak_pid)
 for t in "${targets[@]}" tls; do
     p=${port[$t]:-$tls_port}
     ok=
@@ -96,17 +99,21 @@ for t in "${targets[@]}"; do
 done
 
 # --- measuring --------------------------------------------------------------
-declare -A samples
+declare -A samples cpu_ticks
 failures=0
+# CPU time of a process and its threads, finished ones included, in ticks.
+ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 measure() {  # measure FIGURE TARGET CLIENT-ARGS...
-    local figure=$1 target=$2 out value
+    local figure=$1 target=$2 out value before
     shift 2
+    before=$(ticks "${relay_pid[$target]}")
     if ! out=$("$@" 2>&1); then
         failures=$((failures + 1))
         echo "  ERROR $figure via $target: $out"
     fi
     value=$(awk '/^RESULT/ {print $2}' <<<"$out")
     samples[$figure|$target]+=" ${value:-0}"
+    cpu_ticks[$figure|$target]=$((${cpu_ticks[$figure|$target]:-0} + $(ticks "${relay_pid[$target]}") - before))
 }
 rounds_of() {  # rounds_of FIGURE CLIENT-ARGS-WITH-PORT-AS-@
     local figure=$1 r i t
@@ -142,6 +149,22 @@ row() {
 row "BODY 10 MB over TLS" "BODY 10 MB" MB/s
 row "BODY 100 KB over TLS" "BODY 100 KB" MB/s
 row "connect+handshake+greeting+QUIT" connect conn/s
+echo
+echo "Both paths share the one stunnel server, which spends more CPU on each"
+echo "handshake than either relay: when the CPUs are full it sets the pace of"
+echo "both. What each relay itself spends, over all rounds (lower is better):"
+printf '| %-32s | %9s | %9s | %-7s | %7s |\n' figure stunnel Sitowiak unit stun/S
+echo "|----------------------------------|-----------|-----------|---------|---------|"
+hz=$(getconf CLK_TCK)
+cpu_row() {  # cpu_row LABEL FIGURE UNITS-PER-ROUND UNIT
+    local s w
+    s=$(awk -v t="${cpu_ticks[$2|stunnel]}" -v hz="$hz" -v n="$3" -v r="$rounds" 'BEGIN {printf "%.3f", t * 1000 / hz / (n * r)}')
+    w=$(awk -v t="${cpu_ticks[$2|sitowiak]}" -v hz="$hz" -v n="$3" -v r="$rounds" 'BEGIN {printf "%.3f", t * 1000 / hz / (n * r)}')
+    printf '| %-32s | %9s | %9s | %-7s | %7s |\n' "$1" "$s" "$w" "$4" "$(ratio "$s" "$w")"
+}
+cpu_row "CPU, BODY 10 MB over TLS" "BODY 10 MB" 80 ms/MB
+cpu_row "CPU, BODY 100 KB over TLS" "BODY 100 KB" 78.125 ms/MB
+cpu_row "CPU, connect+handshake+QUIT" connect 500 ms/conn
 echo "load average after: $(load)"
 echo
 if [ $failures -gt 0 ]; then
