@@ -274,7 +274,7 @@ label_of() {
     esac
 }
 for size in "${sizes[@]}"; do row "BODY $(label_of $size) (pass-through)" "BODY $size" MB/s; done
-for size in "${sizes[@]}"; do row "ARTICLE $(label_of $size) (held)" "ARTICLE $size" MB/s; done
+for size in "${sizes[@]}"; do row "ARTICLE $(label_of $size) (not held)" "ARTICLE $size" MB/s; done
 row "ARTICLE 16 KB, 100 per write" pipelined MB/s
 row "XOVER 100 000 lines" "XOVER 100000" MB/s
 row "XOVER $big_xover lines" "XOVER big" MB/s
