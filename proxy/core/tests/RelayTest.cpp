@@ -68,18 +68,26 @@ TEST_F(RelayTest, GreetingAndPlainRepliesPassThroughUnchanged) {
 
 TEST_F(RelayTest, ARequestLineGoesUpstreamOnlyWhenComplete) {
     std::promise<std::string> firstRead;
+    // The server listens for 300 ms after the first part has gone; the
+    // rest follows only then.
+    std::promise<void> firstPartSent, silenceChecked;
+    auto firstPartSentF = firstPartSent.get_future();
+    auto silenceCheckedF = silenceChecked.get_future();
     ScriptedServer upstream([&](PeerConnection& c) {
         c.Send(kGreeting);
+        firstPartSentF.wait_for(std::chrono::seconds(10));
         bool silent = c.Silent(300);
+        silenceChecked.set_value();
         std::string line = c.ReadLine();
         firstRead.set_value(silent ? line : "bytes came before the line end");
         c.Send("211 0 0 0 x\r\n");
     });
     Listen(upstream);
-    Reader([](PeerConnection& c) {
+    Reader([&](PeerConnection& c) {
         c.ReadLine();
         c.Send("GROUP pl.");
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        firstPartSent.set_value();
+        silenceCheckedF.wait_for(std::chrono::seconds(10));
         c.Send("test\r\n");
         return c.ReadLine();
     });
@@ -203,11 +211,18 @@ TEST_F(RelayTest, NoWayAroundTheWriteListAndNoStreamThatHidesCommands) {
 
 TEST_F(RelayTest, APermittedPostIsCollectedAndSentWithTheFooter) {
     std::promise<std::string> received;
+    // The server listens for 300 ms after the first part has gone, and the
+    // rest follows only then: no timing of either thread can decide it.
+    std::promise<void> firstPartSent, silenceChecked;
+    auto firstPartSentF = firstPartSent.get_future();
+    auto silenceCheckedF = silenceChecked.get_future();
     ScriptedServer upstream([&](PeerConnection& c) {
         c.Send(kGreeting);
         if (c.ReadLine() != "POST\r\n") return received.set_value("no POST");
         c.Send("340 send article\r\n");
+        firstPartSentF.wait_for(std::chrono::seconds(10));
         bool silentWhileIncomplete = c.Silent(300);
+        silenceChecked.set_value();
         std::string article = c.ReadUntil("\r\n.\r\n");
         received.set_value(silentWhileIncomplete ? article : "article came in parts");
         c.Send("240 posted\r\n");
@@ -221,7 +236,8 @@ TEST_F(RelayTest, APermittedPostIsCollectedAndSentWithTheFooter) {
         c.Send("POST\r\n");
         std::string go = c.ReadLine();
         c.Send(article.substr(0, 20));
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        firstPartSent.set_value();
+        silenceCheckedF.wait_for(std::chrono::seconds(10));
         c.Send(article.substr(20));
         return go + c.ReadLine();
     });
