@@ -51,6 +51,8 @@ public:
     void ReadShut();
     void AcceptDone();
     void WouldBlock();
+    // The peer's end or an error was seen: nothing more can be read.
+    bool EndSeen() const { return m_closeSeen; }
 
     // Readiness from the channel.
     void OnReady(int fd, bool writable, bool hangup);

@@ -400,10 +400,13 @@ void TCustomWSocket::DoClose(bool Shut, int Error) {
     }
     if (m_state == wsClosed) return;
     if (Shut) {
-        Shutdown(1);
+        // No shutdown call: the close below ends sending the same way, its
+        // FIN after what the kernel still holds.
+        m_sendShut = true;
         // Linux resets a connection closed with unread input, and the reset
-        // throws away what the peer has not yet read of ours.
-        if (m_sockType == SOCK_STREAM) winsock::DiscardInput(m_hSocket);
+        // throws away what the peer has not yet read of ours. After the
+        // peer's end there is none.
+        if (m_sockType == SOCK_STREAM && !m_select.EndSeen()) winsock::DiscardInput(m_hSocket);
     }
     m_select.Select(INVALID_SOCKET, 0, m_selectKind);
     const TSocket handle = m_hSocket;

@@ -75,21 +75,24 @@ void TCustomWSocketServer::TriggerSessionAvailable(int Error) {
     TWSocket::TriggerSessionAvailable(Error);
     if (Error != 0) return;
     for (int taken = 0; taken < kAcceptsPerReport && State() == wsListening; ++taken) {
-        const TSocket handle = AcceptWaiting();
+        sockaddr_storage peer{};
+        const TSocket handle = AcceptWaiting(peer);
         if (handle == INVALID_SOCKET) return;
         if (taken > 0) TWSocket::TriggerSessionAvailable(0);
-        TWSocketClient* client = CreateClient(handle);
+        TWSocketClient* client = CreateClient(handle, peer);
         TriggerClientConnect(client, Error);
         if (Contains(client) && client->State() == wsConnected) GreetClient(client);
     }
 }
 
 // The next waiting connection, or INVALID_SOCKET when none waits (or none
-// could be taken for lack of descriptors: that one is shed).
-TSocket TCustomWSocketServer::AcceptWaiting() {
+// could be taken for lack of descriptors: that one is shed). Peer: the
+// address accept gave, which Accept leaves in m_sin.
+TSocket TCustomWSocketServer::AcceptWaiting(sockaddr_storage& Peer) {
     TSocket handle = INVALID_SOCKET;
     try {
         handle = Accept();
+        if (handle != INVALID_SOCKET) Peer = m_sin;
     } catch (const ESocketException&) {
         if (LastError() != kWsaEMFILE) throw;
         ShedConnection(m_hSocket);
@@ -100,7 +103,7 @@ TSocket TCustomWSocketServer::AcceptWaiting() {
     return handle;
 }
 
-TWSocketClient* TCustomWSocketServer::CreateClient(TSocket Handle) {
+TWSocketClient* TCustomWSocketServer::CreateClient(TSocket Handle, const sockaddr_storage& Peer) {
     TWSocketClient* client = nullptr;
     try {
         ++m_clientNum;
@@ -115,6 +118,7 @@ TWSocketClient* TCustomWSocketServer::CreateClient(TSocket Handle) {
         winsock::CloseSocket(Handle);  // not adopted by any client
         throw;
     }
+    client->m_acceptedPeer = Peer;
     client->Dup(Handle);
     return client;
 }

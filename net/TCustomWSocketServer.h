@@ -60,8 +60,8 @@ private:
     friend class TWSocketClient;
     // The ownership notification: a client leaves the list when destroyed.
     void ClientDestroyed(TWSocketClient* Client);
-    TSocket AcceptWaiting();
-    TWSocketClient* CreateClient(TSocket Handle);
+    TSocket AcceptWaiting(sockaddr_storage& Peer);
+    TWSocketClient* CreateClient(TSocket Handle, const sockaddr_storage& Peer);
     void GreetClient(TWSocketClient* Client);
     void ClientClosed(int ClientId);
     bool Contains(const TWSocketClient* Client) const;

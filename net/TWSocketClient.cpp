@@ -17,6 +17,12 @@ void TWSocketClient::SendBanner() {
 
 void TWSocketClient::Dup(TSocket NewHandle) {
     TWSocket::Dup(NewHandle);
+    if (m_acceptedPeer) {
+        m_peerAddr = winsock::AddressText(*m_acceptedPeer);
+        m_peerPort = std::to_string(winsock::AddressPort(*m_acceptedPeer));
+        m_acceptedPeer.reset();
+        return;
+    }
     m_peerAddr = TWSocket::PeerAddr();
     m_peerPort = TWSocket::PeerPort();
 }

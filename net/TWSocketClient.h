@@ -5,6 +5,7 @@
 // derived class.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "net/TWSocket.h"
@@ -39,6 +40,8 @@ private:
     TCustomWSocketServer* m_server = nullptr;
     std::string m_peerAddr;
     std::string m_peerPort;
+    // The address accept gave, for Dup: no getpeername is then needed.
+    std::optional<sockaddr_storage> m_acceptedPeer;
     bool m_closeNotified = false;
     // The server's number for this client (its name ends with it).
     int m_clientId = 0;
