@@ -8,7 +8,9 @@
 # threads; VERB STAT: COUNT round trips (SIZE ignored); VERB POST: COUNT
 # posts of SIZE bytes; VERB XOVER: COUNT
 # overviews of SIZE lines. KODOWANIE=NAME in the environment profiles a
-# relay that re-encodes into NAME with IgnorowanieBlednych on.
+# relay that re-encodes into NAME with IgnorowanieBlednych on;
+# PROFILE_SKIP=REGEX leaves matching report lines out (e.g. '\[k\]' for the
+# relay's own and its libraries' symbols alone).
 # Installs nothing: perf must be there (scripts/setup.sh --bench).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
@@ -57,4 +59,4 @@ case $verb in
 esac
 kill -INT "$perf_pid"
 wait "$perf_pid" || true
-perf report -i "$work/perf.data" --stdio "${report[@]}" 2>/dev/null | grep -v '^#' | grep . | head -40
+perf report -i "$work/perf.data" --stdio "${report[@]}" 2>/dev/null | grep -v "^#" | grep . | grep -v "${PROFILE_SKIP:-^$}" | head -40
