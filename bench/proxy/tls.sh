@@ -7,9 +7,10 @@
 # "Szyfrowanie" TLS. Both verify the chain and the address against the CA.
 # Rounds (15 by default: one takes about 4 s) alternate the two paths,
 # rotating their order; medians and ratios are printed, and the CPU time
-# each relay itself spent per MB and per connection. Every reply is checked byte for byte; an error makes the exit
-# status 1. Nothing is a timed assertion. Installs nothing: stunnel4 must be
-# there (scripts/setup.sh --bench).
+# each relay itself spent per MB and per connection. Every reply is
+# checked byte for byte; an error makes the exit status 1. Nothing is a
+# timed assertion. Installs nothing: stunnel4 must be there
+# (scripts/setup.sh --bench).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 build=$(cd "${1:?usage: tls.sh BUILD_DIR [--rounds N]}" && pwd)
