@@ -402,7 +402,6 @@ void TCustomWSocket::DoClose(bool Shut, int Error) {
     if (Shut) {
         // No shutdown call: the close below ends sending the same way, its
         // FIN after what the kernel still holds.
-        m_sendShut = true;
         // Linux resets a connection closed with unread input, and the reset
         // throws away what the peer has not yet read of ours. After the
         // peer's end there is none.
