@@ -78,8 +78,10 @@ int TCustomLineWSocket::RawRead(void* Buffer, int BufferSize, int Flags) {
         m_lineLength -= count;
         return count;
     }
-    if (BufferSize > 0 && !m_lineMode && m_rcvdCnt > 0)
+    if (BufferSize > 0 && !m_lineMode && m_rcvdCnt > 0) {
+        KeptBytesRead();
         return TakeFront(Buffer, std::min(BufferSize, m_rcvdCnt));
+    }
     return TCustomTlsWSocket::RawRead(Buffer, BufferSize, Flags);
 }
 
@@ -112,6 +114,9 @@ bool TCustomLineWSocket::TriggerDataAvailable(int Error) {
     // Lines left by a pass that stopped go first; nothing new is read
     // while they wait (a line being delivered is what a read returns).
     if (m_linesWaiting && !DeliverLines(0)) return true;
+    // A handler of those lines may have switched line mode off; the
+    // buffered bytes then go out as they are, ahead of the new ones.
+    if (!m_lineMode) return TCustomTlsWSocket::TriggerDataAvailable(Error);
     int n = ReadNew();
     if (n <= 0 && !m_redelivering) return true;
     if (n > 0) {

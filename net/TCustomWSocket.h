@@ -189,6 +189,9 @@ protected:
     virtual void TriggerError();
 
     void ChangeState(TSocketState NewState);
+    // A subclass handed out bytes it had kept: that counts as a read, so
+    // data waiting on the socket is reported again.
+    void KeptBytesRead() { m_select.ReadDone(); }
     void ReceiveLoop(int Error, TWSocketOptions Options);
     void TryToSend();
     void SetLingerOption();

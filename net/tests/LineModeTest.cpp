@@ -107,7 +107,26 @@ TEST(LineModeTest, SwitchingLineModeOffMidLineKeepsTheRestInOrder) {
         got += s->ReceiveStr();
     };
     p.Piece("AB\r\nCD\r\nEF");
-    test::RunUntil([&] { return got == "AB\r\nCD\r\nEF"; });
+    EXPECT_TRUE(test::RunUntil([&] { return got == "AB\r\nCD\r\nEF"; }));
+}
+
+// A line left untaken waits for the next read; when its handler then
+// switches line mode off, the bytes behind it and those just arrived
+// still come once each, in order.
+TEST(LineModeTest, SwitchingLineModeOffOnAWaitingLineKeepsTheNewBytesInOrder) {
+    LinePair p(false);
+    int offers = 0;
+    std::string got;
+    p.sock.OnDataAvailable = [&](TCustomWSocket* s, std::uint16_t) {
+        if (++offers == 1) return;  // the first line is left waiting
+        got += s->ReceiveStr();
+        if (offers == 2) static_cast<TWSocket*>(s)->SetLineMode(false);
+    };
+    p.Piece("A\r\nrest");
+    test::SendAll(p.peer, "XY");
+    EXPECT_TRUE(test::RunUntil([&] { return got.size() >= 9; }));
+    test::Drain();
+    EXPECT_EQ(got, "A\r\nrestXY");
 }
 
 TEST(LineModeTest, RedeliveryAfterModeChangesEndsWhenNothingIsTaken) {
