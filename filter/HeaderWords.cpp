@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "ByteSearch.h"
 #include "Charsets.h"
 #include "TransferEncoding.h"
 #include "platform/charset/CodePage.h"
@@ -47,7 +48,7 @@ public:
         if (m_searched && pos >= m_from && (m_at == m_s.npos || m_at >= pos)) return m_at;
         m_searched = true;
         m_from = pos;
-        m_at = m_s.find(kWordEnd, pos);
+        m_at = FindPair(m_s, pos, '?', '=');
         return m_at;
     }
 
@@ -56,6 +57,25 @@ private:
     bool m_searched = false;
     size_t m_from = 0;
     size_t m_at = 0;
+};
+
+// The next "=?" at or after a position. Where the caller's hint tells where
+// the first and the last are, searches before the first or after the last
+// are answered without looking.
+class WordStartFinder {
+public:
+    WordStartFinder(std::string_view s, const LineHint& hint) : m_s(s), m_hint(hint) {}
+    size_t From(size_t pos) const {
+        if (m_hint.startsKnown) {
+            if (m_hint.firstWordStart == m_s.npos || pos > m_hint.lastWordStart) return m_s.npos;
+            if (pos <= m_hint.firstWordStart) return m_hint.firstWordStart;
+        }
+        return FindPair(m_s, pos, '=', '?');
+    }
+
+private:
+    std::string_view m_s;
+    const LineHint& m_hint;
 };
 
 enum class WordEncoding { kQ, kB };
@@ -98,24 +118,40 @@ WordParse ParseWord(std::string_view s, size_t start, WordEndFinder& ends, Encod
     return WordParse::kWord;
 }
 
-// The Q decoding of `text` (see DecodeQ), each byte handed to `put`.
+// Whether a whole encoded word begins at `start`.
+bool WordAt(std::string_view s, size_t start, WordEndFinder& ends) {
+    EncodedWord word;
+    return ParseWord(s, start, ends, word) == WordParse::kWord;
+}
+
+// The Q decoding of `text` (see DecodeQ), each byte handed to `put`. Every
+// line of a re-encoded overview passes through here: the common case, "="
+// and two digits, is tested first and with one branch, and "_" is mapped
+// without one.
 template <typename Put>
 void DecodeQInto(std::string_view text, Put put) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '_') {
-            put(' ');
-        } else if (c != '=') {
-            put(c);
-        } else if (i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-                   HexValue(text[i + 2]) >= 0) {
-            put(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
-            i += 2;
-        } else if (i + 2 == text.size() && HexValue(text[i + 1]) >= 0) {
-            put(static_cast<char>(HexValue(text[i + 1])));  // "=" + one digit at the end
-            i += 1;
+    const char* t = text.data();
+    const char* const end = t + text.size();
+    while (t < end) {
+        const char c = *t;
+        if (c != '=') {
+            put(c == '_' ? ' ' : c);
+            ++t;
+            continue;
         }
-        // Any other "=" is dropped; what follows is read on.
+        if (end - t > 2) {
+            const int high = HexValue(t[1]), low = HexValue(t[2]);
+            if ((high | low) >= 0) {
+                put(static_cast<char>(high * 16 + low));
+                t += 3;
+                continue;
+            }
+        } else if (end - t == 2 && HexValue(t[1]) >= 0) {
+            put(static_cast<char>(HexValue(t[1])));  // "=" + one digit at the end
+            t += 2;
+            continue;
+        }
+        ++t;  // any other "=" is dropped; what follows is read on
     }
 }
 
@@ -170,26 +206,23 @@ struct ToCodePage {
         const platform::ByteMap* map = encoder.MapFrom(codePage);
         if (map == nullptr) return false;
         const size_t old = out.size();
-        out.resize(old + word.text.size() * sizeof map->bytes[0]);
+        out.resize(old + word.text.size() * sizeof map->entry[0].bytes + 1);
         char* d = out.data() + old;
-        DecodeQInto(word.text, [map, &d](char c) {
-            auto b = static_cast<unsigned char>(c);
-            std::memcpy(d, map->bytes[b], sizeof map->bytes[0]);
-            d += map->length[b];
-        });
+        DecodeQInto(word.text, [map, &d](char c) { d = map->Put(static_cast<unsigned char>(c), d); });
         out.resize(static_cast<size_t>(d - out.data()));
         return true;
     }
 };
 
 // The decoding loop over raw text and encoded words. Returns clean, or
-// nullopt when the sink refused a piece. `ascii`: the caller knows that no
-// byte of `s` is 0x80 or above.
+// nullopt when the sink refused a piece.
 template <typename Sink>
-std::optional<bool> Scan(std::string_view s, Sink& sink, bool ascii = false) {
+std::optional<bool> Scan(std::string_view s, Sink& sink, const LineHint& hint = {}) {
+    const bool ascii = hint.ascii;
     bool clean = true;
     bool refused = false;
     WordEndFinder ends(s);
+    WordStartFinder starts(s, hint);
     // Bytes of neighbouring encoded words in one code page, decoded together;
     // the buffer is kept from line to line unless a long line made it large.
     thread_local std::string pending;
@@ -214,12 +247,10 @@ std::optional<bool> Scan(std::string_view s, Sink& sink, bool ascii = false) {
     };
     size_t pos = 0;
     while (pos < s.size() && !refused) {
-        if (s.compare(pos, kWordStart.size(), kWordStart) != 0) {
-            size_t k = std::min(s.find(kWordStart, pos), s.size());
+        if (!PairAt(s, pos, '=', '?')) {
+            size_t k = std::min(starts.From(pos), s.size());
             std::string_view raw = s.substr(pos, k - pos);
-            EncodedWord next;
-            if (afterWord && k < s.size() && OnlySpaces(raw) &&
-                ParseWord(s, k, ends, next) == WordParse::kWord) {
+            if (afterWord && k < s.size() && OnlySpaces(raw) && WordAt(s, k, ends)) {
                 pos = k;  // spaces between two encoded words
                 continue;
             }
@@ -279,20 +310,16 @@ HeaderWordsEncoder::HeaderWordsEncoder(uint32_t codePage)
       m_asciiTransparent(platform::IsAsciiTransparent(codePage)) {}
 
 std::optional<bool> HeaderWordsEncoder::Append(std::string_view s, std::string& out,
-                                               bool ascii) {
+                                               const LineHint& hint) {
     if (!m_usable) return std::nullopt;
     const size_t old = out.size();
     ToCodePage sink{*this, out};
-    std::optional<bool> clean = Scan(s, sink, ascii);
+    std::optional<bool> clean = Scan(s, sink, hint);
     if (!clean) out.resize(old);
     return clean;
 }
 
-bool HeaderWordsEncoder::AppendRaw(std::string_view raw, bool ascii, std::string& out) {
-    if (m_asciiTransparent && ascii) {
-        out.append(raw);
-        return true;
-    }
+bool HeaderWordsEncoder::AppendRawConverted(std::string_view raw, std::string& out) {
     return platform::AppendConverted(platform::kCodePageUtf8, m_codePage, raw, out);
 }
 

@@ -45,6 +45,16 @@ namespace sitowiak::filter {
 bool DecodeHeaderWords(std::string_view s, std::u16string& W);
 // Only the clean flag of DecodeHeaderWords, without decoding anything.
 bool HeaderWordsClean(std::string_view s);
+// What a caller may know of a line from its own pass over it, so that the
+// decoding skips searches: whether every byte is below 0x80, and where the
+// first and the last "=?" of the line begin (first is npos for none).
+struct LineHint {
+    bool ascii = false;
+    bool startsKnown = false;
+    size_t firstWordStart = 0;
+    size_t lastWordStart = 0;
+};
+
 // DecodeHeaderWords followed by encoding into one code page, without the
 // UTF-16 step: each piece (raw text, a run of words in one code page) goes
 // straight into the target, through a byte table where the piece's code
@@ -58,17 +68,24 @@ public:
     // clean. Returns nullopt (and `out` as it was) when a piece or the
     // target is in a code page whose conversion depends on its neighbours
     // (UTF-7, UTF-16, ISO-2022, ...): the caller then takes the UTF-16
-    // road, which gives the same bytes where both apply. `ascii`: the
-    // caller knows that no byte of `s` is 0x80 or above.
-    std::optional<bool> Append(std::string_view s, std::string& out, bool ascii = false);
+    // road, which gives the same bytes where both apply.
+    std::optional<bool> Append(std::string_view s, std::string& out, const LineHint& hint = {});
 
     // The pieces, for the scan. False when the piece cannot go straight.
-    bool AppendRaw(std::string_view raw, bool ascii, std::string& out);
+    bool AppendRaw(std::string_view raw, bool ascii, std::string& out) {
+        if (m_asciiTransparent && ascii) {
+            out.append(raw);
+            return true;
+        }
+        return AppendRawConverted(raw, out);
+    }
     bool AppendWords(uint32_t codePage, std::string_view bytes, std::string& out);
     // The byte table from a single-byte `codePage` into the target, or null.
     const platform::ByteMap* MapFrom(uint32_t codePage);
 
 private:
+    bool AppendRawConverted(std::string_view raw, std::string& out);
+
     uint32_t m_codePage;
     bool m_usable;
     bool m_asciiTransparent;

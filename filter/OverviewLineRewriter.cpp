@@ -8,6 +8,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "ByteSearch.h"
 #include "Charsets.h"
 #include "HeaderWords.h"
 #include "platform/charset/CodePage.h"
@@ -15,50 +16,72 @@
 namespace sitowiak::filter {
 namespace {
 
-struct LineFacts {
-    bool eightBit = false;   // a byte 0x80 or above
-    bool wordStart = false;  // "=?"
-};
-
-// The high bit of each byte of `x` that is zero, and nothing else.
-uint64_t ZeroBytes(uint64_t x) {
-    constexpr uint64_t k7F = 0x7F7F7F7F7F7F7F7Full;
-    return ~(((x & k7F) + k7F) | x | k7F);
+// Notes the "=?" starts of a block at `base`, one bit per byte in `mask`.
+void NoteStarts(LineHint& hint, size_t base, unsigned mask) {
+    if (mask == 0) return;
+    if (hint.firstWordStart == std::string_view::npos)
+        hint.firstWordStart = base + static_cast<size_t>(__builtin_ctz(mask));
+    hint.lastWordStart = base + static_cast<size_t>(31 - __builtin_clz(mask));
 }
 
-// One pass over the line: every line of an overview comes here. Sixteen
-// bytes at a time where SSE2 is there (every x86-64), then eight, then one.
-LineFacts Inspect(std::string_view line) {
-    constexpr uint64_t kOnes = 0x0101010101010101ull;
-    const char* p = line.data();
-    const size_t n = line.size();
-    uint64_t any = 0, starts = 0;
-    size_t i = 0;
+// One pass over a line: every line of an overview comes here. Finds
+// whether a byte is 0x80 or above and where the first and the last "=?"
+// begin (relative to `from`), which spares the decoding its own searches.
+// With kToLineEnd the pass stops at the first CR LF at or after `from` and
+// returns its position (npos when there is none, the hint then covering
+// nothing in particular): the line's end is found in the same pass. Else it
+// covers all of `bytes` from `from` and returns npos. Sixteen bytes at a
+// time where SSE2 is there (every x86-64).
+template <bool kToLineEnd>
+size_t Inspect(std::string_view bytes, size_t from, LineHint& hint) {
+    const char* p = bytes.data();
+    const size_t n = bytes.size();
+    hint = LineHint{};
+    hint.startsKnown = true;
+    hint.firstWordStart = std::string_view::npos;
+    bool high = false;
+    size_t i = from;
 #if defined(__SSE2__)
-    __m128i any16 = _mm_setzero_si128(), starts16 = _mm_setzero_si128();
     const __m128i equals = _mm_set1_epi8('='), question = _mm_set1_epi8('?');
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+    __m128i any = _mm_setzero_si128();  // the high bits of the blocks passed
     for (; i + 17 <= n; i += 16) {
         const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
         const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
-        any16 = _mm_or_si128(any16, here);
-        starts16 = _mm_or_si128(starts16, _mm_and_si128(_mm_cmpeq_epi8(here, equals),
-                                                        _mm_cmpeq_epi8(next, question)));
+        const __m128i starts =
+            _mm_and_si128(_mm_cmpeq_epi8(here, equals), _mm_cmpeq_epi8(next, question));
+        __m128i marks = starts;
+        if constexpr (kToLineEnd)
+            marks = _mm_or_si128(
+                marks, _mm_and_si128(_mm_cmpeq_epi8(here, cr), _mm_cmpeq_epi8(next, lf)));
+        // Most blocks hold neither a "=?" nor the line's end: one test each.
+        if (_mm_movemask_epi8(marks) != 0) {
+            auto startBits = static_cast<unsigned>(_mm_movemask_epi8(starts));
+            const auto endBits = static_cast<unsigned>(_mm_movemask_epi8(marks)) & ~startBits;
+            if (kToLineEnd && endBits != 0) {
+                const unsigned before = (1u << __builtin_ctz(endBits)) - 1;
+                NoteStarts(hint, i - from, startBits & before);
+                hint.ascii = _mm_movemask_epi8(any) == 0 &&
+                             (static_cast<unsigned>(_mm_movemask_epi8(here)) & before) == 0;
+                return i + static_cast<size_t>(__builtin_ctz(endBits));
+            }
+            NoteStarts(hint, i - from, startBits);
+        }
+        any = _mm_or_si128(any, here);
     }
-    if (_mm_movemask_epi8(any16) != 0) any = 0x80;
-    if (_mm_movemask_epi8(starts16) != 0) starts = 1;
+    high = _mm_movemask_epi8(any) != 0;
 #endif
-    for (; i + 9 <= n; i += 8) {
-        uint64_t here, next;  // next: the same bytes one further on
-        std::memcpy(&here, p + i, 8);
-        std::memcpy(&next, p + i + 1, 8);
-        any |= here;
-        starts |= ZeroBytes(here ^ ('=' * kOnes)) & ZeroBytes(next ^ ('?' * kOnes));
-    }
     for (; i < n; ++i) {
-        any |= static_cast<unsigned char>(p[i]);
-        if (p[i] == '=' && i + 1 < n && p[i + 1] == '?') starts = 1;
+        const bool pairFollows = i + 1 < n;
+        if (kToLineEnd && pairFollows && p[i] == '\r' && p[i + 1] == '\n') {
+            hint.ascii = !high;
+            return i;
+        }
+        high = high || static_cast<unsigned char>(p[i]) >= 0x80;
+        if (pairFollows && p[i] == '=' && p[i + 1] == '?') NoteStarts(hint, i - from, 1);
     }
-    return {(any & (0x80 * kOnes)) != 0, starts != 0};
+    hint.ascii = !high;
+    return std::string_view::npos;
 }
 
 }  // namespace
@@ -75,18 +98,25 @@ OverviewLineRewriter::OverviewLineRewriter(const std::string& ForcedCharset, boo
 OverviewLineRewriter::Result OverviewLineRewriter::RewriteInto(std::string_view L,
                                                                std::string& out) {
     if (!m_forced && !m_ignoreRaw) return Result::kUnchanged;
-    LineFacts facts = Inspect(L);
+    LineHint facts;
+    Inspect<false>(L, 0, facts);
+    return Rewrite(L, facts, out);
+}
+
+OverviewLineRewriter::Result OverviewLineRewriter::Rewrite(std::string_view L,
+                                                           const LineHint& facts,
+                                                           std::string& out) {
     if (!m_forced) {
         // A line without 8-bit bytes is clean whatever its words hold.
-        if (!facts.eightBit || HeaderWordsClean(L)) return Result::kUnchanged;
+        if (facts.ascii || HeaderWordsClean(L)) return Result::kUnchanged;
         return Result::kLeftOut;
     }
     // Without 8-bit bytes or words, the decoded line is L widened, and it
     // encodes back to L.
-    if (!facts.eightBit && !facts.wordStart && m_transparent) return Result::kUnchanged;
+    if (facts.ascii && facts.firstWordStart == L.npos && m_transparent) return Result::kUnchanged;
     const size_t old = out.size();
     if (m_direct) {
-        if (std::optional<bool> clean = m_direct->Append(L, out, !facts.eightBit)) {
+        if (std::optional<bool> clean = m_direct->Append(L, out, facts)) {
             if (*clean || !m_ignoreRaw) return Result::kRewritten;
             out.resize(old);
             return Result::kLeftOut;
@@ -104,17 +134,29 @@ size_t OverviewLineRewriter::RewriteLines(std::string_view bytes, size_t& scanne
     // Unchanged lines not yet emitted are [spanStart, line); changed ones
     // wait in `changed`. At most one of the two holds anything.
     size_t line = 0, spanStart = 0;
-    std::string changed;
+    // Kept from call to call: a fresh buffer per read would be new pages
+    // each time, as freeing it gives them back to the system.
+    std::string& changed = m_changed;
+    changed.clear();
     if (m_forced) changed.reserve(bytes.size());  // most lines change: one allocation
     const size_t from = scanned > 0 ? scanned - 1 : 0;  // a CR may end the part searched
     ended = false;
+    const bool inspects = m_forced || m_ignoreRaw;
+    LineHint facts;
     while (!ended) {
-        size_t eol = bytes.find(kCrLf, std::max(line, from));
+        // A line of which a part was searched before goes the long way
+        // round: its end is searched from where the search stopped, so a
+        // long line that comes in many reads is not searched again each time.
+        size_t eol = inspects && line >= from ? Inspect<true>(bytes, line, facts)
+                                              : FindPair(bytes, std::max(line, from), '\r', '\n');
         if (eol == std::string_view::npos) break;
         size_t next = eol + kCrLf.size();
         std::string_view L = bytes.substr(line, next - line);
         ended = L == kDotLine;
-        if (RewriteInto(L, changed) == Result::kUnchanged) {
+        const Result result = !inspects        ? Result::kUnchanged
+                              : line >= from ? Rewrite(L, facts, changed)
+                                             : RewriteInto(L, changed);
+        if (result == Result::kUnchanged) {
             if (!changed.empty()) emit(changed);
             changed.clear();
         } else {

@@ -46,6 +46,9 @@ public:
                         const std::function<void(std::string_view)>& emit);
 
 private:
+    // RewriteInto for a line whose facts are known.
+    Result Rewrite(std::string_view L, const LineHint& facts, std::string& out);
+
     bool m_ignoreRaw;
     bool m_forced;
     bool m_transparent;  // the forced code page writes ASCII as ASCII
@@ -53,6 +56,7 @@ private:
     std::optional<HeaderWordsEncoder> m_direct;
     uint32_t m_codePage = 0;
     std::u16string m_wide;
+    std::string m_changed;  // changed lines of one RewriteLines call
 };
 
 }  // namespace sitowiak::filter

@@ -2,8 +2,10 @@
 // then replaces the lines in one ResizeGap, so the tail moves once; each
 // line is rewritten by OverviewLineRewriter, as the relay does when it
 // streams an overview.
+#include <algorithm>
 #include <cstring>
 
+#include "ByteSearch.h"
 #include "OverviewLineRewriter.h"
 #include "TBuforArt.h"
 
@@ -16,15 +18,7 @@ constexpr std::string_view kCrLf = "\r\n";
 // the searches in an article this one does not stop at a NUL byte: overview
 // lines are taken as byte strings.
 size_t LineEnd(const char* data, size_t from, size_t end) {
-    size_t pos = from;
-    while (pos < end) {
-        const void* cr = std::memchr(data + pos, '\r', end - pos);
-        if (cr == nullptr) return end;
-        size_t at = static_cast<size_t>(static_cast<const char*>(cr) - data);
-        if (at + 1 < end && data[at + 1] == '\n') return at;
-        pos = at + 1;
-    }
-    return end;
+    return std::min(FindPair(std::string_view(data, end), from, '\r', '\n'), end);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // DecodeHeaderWords, DecodeQ and the base64 decoding of B words on any
 // bytes: no crash, no access outside the input, the clean-only scan agrees
 // with the decoding one, the straight conversion into a code page gives the
-// bytes of decoding to UTF-16 and encoding, and neither word decoding
-// lengthens its text.
+// bytes of decoding to UTF-16 and encoding (also when told what a caller's
+// pass over the line found), and neither word decoding lengthens its text.
 #include <cstdlib>
 #include <string>
 
@@ -17,9 +17,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::u16string w;
     bool clean = filter::DecodeHeaderWords(s, w);
     if (clean != filter::HeaderWordsClean(s)) std::abort();
+    // What a caller's own pass over the line finds, found the plain way.
+    filter::LineHint hint;
+    hint.ascii = platform::IsAscii(s);
+    hint.startsKnown = true;
+    hint.firstWordStart = s.find("=?");
+    hint.lastWordStart = hint.firstWordStart == s.npos ? 0 : s.rfind("=?");
     for (uint32_t codePage : {65001u, 28592u, 1250u, 65000u}) {
-        std::string direct = "x";
+        std::string direct = "x", hinted = "x";
         std::optional<bool> directClean = filter::HeaderWordsEncoder(codePage).Append(s, direct);
+        std::optional<bool> hintedClean =
+            filter::HeaderWordsEncoder(codePage).Append(s, hinted, hint);
+        if (directClean != hintedClean || direct != hinted) std::abort();
         if (!directClean) {
             if (direct != "x") std::abort();
             continue;

@@ -39,14 +39,14 @@ std::unique_ptr<ByteMap> BuildByteMap(CodePageConverter& from, CodePageConverter
         to.FromWide(us, u, o, out + sizeof out, true);
         size_t n = static_cast<size_t>(o - out);
         if (n < 1 || n > 3) return nullptr;
-        map->length[b] = static_cast<uint8_t>(n);
-        std::memcpy(map->bytes[b], out, n);
+        map->entry[b].length = static_cast<uint8_t>(n);
+        std::memcpy(map->entry[b].bytes, out, n);
     }
     from.Reset();
     to.Reset();
     map->asciiIdentity = true;
     for (int b = 0; b < 0x80; ++b)
-        if (map->length[b] != 1 || map->bytes[b][0] != static_cast<char>(b))
+        if (map->entry[b].length != 1 || map->entry[b].bytes[0] != static_cast<char>(b))
             map->asciiIdentity = false;
     return map;
 }
@@ -116,13 +116,9 @@ const ByteMap* SingleByteMap(uint32_t fromCodePage, uint32_t toCodePage) {
 void AppendTranslated(const ByteMap& map, std::string_view src, std::string& dst) {
     // Room for the longest translation, cut back after: one pass over `src`.
     const size_t old = dst.size();
-    dst.resize(old + src.size() * sizeof map.bytes[0]);
+    dst.resize(old + src.size() * sizeof map.entry[0].bytes + 1);
     char* d = dst.data() + old;
-    for (char c : src) {
-        auto b = static_cast<unsigned char>(c);
-        std::memcpy(d, map.bytes[b], sizeof map.bytes[0]);
-        d += map.length[b];
-    }
+    for (char c : src) d = map.Put(static_cast<unsigned char>(c), d);
     dst.resize(static_cast<size_t>(d - dst.data()));
 }
 
@@ -132,7 +128,7 @@ size_t TranslatedLength(const ByteMap& map, std::string_view src) {
     if (map.asciiIdentity)
         for (; i + 8 <= src.size() && EightAscii(src.data() + i); i += 8) n += 8;
     for (; i < src.size(); ++i) {
-        n += map.length[static_cast<unsigned char>(src[i])];
+        n += map.entry[static_cast<unsigned char>(src[i])].length;
         if (map.asciiIdentity)
             for (; i + 9 <= src.size() && EightAscii(src.data() + i + 1); i += 8) n += 8;
     }
@@ -154,12 +150,12 @@ void TranslateBackward(const ByteMap& map, const char* src, size_t n, char* dstE
             continue;
         }
         auto b = static_cast<unsigned char>(src[--n]);
-        uint8_t len = map.length[b];
-        dstEnd -= len;
-        dstEnd[0] = map.bytes[b][0];
-        if (len > 1) {
-            dstEnd[1] = map.bytes[b][1];
-            if (len > 2) dstEnd[2] = map.bytes[b][2];
+        const ByteMap::Entry& e = map.entry[b];
+        dstEnd -= e.length;
+        dstEnd[0] = e.bytes[0];
+        if (e.length > 1) {
+            dstEnd[1] = e.bytes[1];
+            if (e.length > 2) dstEnd[2] = e.bytes[2];
         }
     }
 }

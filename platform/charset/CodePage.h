@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -72,9 +73,22 @@ bool IsWellFormedUtf8(std::string_view text);
 // known before converting, and every byte gives at least one byte, so the
 // conversion can run in place from the end (TranslateBackward).
 struct ByteMap {
-    uint8_t length[256];
-    char bytes[256][3];
+    // The target bytes of one source byte and their count, four bytes in
+    // all: copied as one word, the count lands just past the translation,
+    // where the next one overwrites it, so a writer needs one spare byte.
+    struct Entry {
+        char bytes[3];
+        uint8_t length;
+    };
+    Entry entry[256];
     bool asciiIdentity;  // bytes 0x00-0x7F translate to themselves
+
+    // Writes the translation of `b` at `d`, and one byte more, and returns
+    // the end of the translation.
+    char* Put(unsigned char b, char* d) const {
+        std::memcpy(d, &entry[b], sizeof entry[b]);
+        return d + entry[b].length;
+    }
 };
 // Non-null for such a pair of code pages; kept for the thread's life.
 const ByteMap* SingleByteMap(uint32_t fromCodePage, uint32_t toCodePage);

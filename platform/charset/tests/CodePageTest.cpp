@@ -181,7 +181,7 @@ TEST(CodePage, ByteMapsAreDecodingThenEncoding) {
             for (int b = 0; b < 256; ++b) {
                 std::string byte(1, static_cast<char>(b));
                 std::string expected = Encode(to, Decode(from, byte));
-                EXPECT_EQ(std::string(map->bytes[b], map->length[b]), expected)
+                EXPECT_EQ(std::string(map->entry[b].bytes, map->entry[b].length), expected)
                     << from << " " << to << " " << b;
             }
         }
