@@ -312,11 +312,55 @@ HeaderWordsEncoder::HeaderWordsEncoder(uint32_t codePage)
 std::optional<bool> HeaderWordsEncoder::Append(std::string_view s, std::string& out,
                                                const LineHint& hint) {
     if (!m_usable) return std::nullopt;
+    if (hint.ascii && m_asciiTransparent && AppendAsciiLine(s, out, hint)) return true;
     const size_t old = out.size();
     ToCodePage sink{*this, out};
     std::optional<bool> clean = Scan(s, sink, hint);
     if (!clean) out.resize(old);
     return clean;
+}
+
+// Most overview lines are ASCII on the wire, with Q words in a single-byte
+// charset: such a line is decoded here in one pass, written through a
+// pointer into room made once, without the gathering of the full scan.
+// Any other piece (a B word, a word that is not whole, a charset without a
+// byte table) sends the line back to the full scan, which gives the same
+// bytes for the lines this pass takes.
+bool HeaderWordsEncoder::AppendAsciiLine(std::string_view s, std::string& out,
+                                         const LineHint& hint) {
+    const size_t old = out.size();
+    // Raw text stays as it is; a byte of a Q word becomes at most three.
+    out.resize(old + s.size() * sizeof platform::ByteMap::Entry::bytes + 1);
+    char* d = out.data() + old;
+    WordEndFinder ends(s);
+    WordStartFinder starts(s, hint);
+    bool afterWord = false;
+    size_t pos = 0;
+    while (pos < s.size()) {
+        const size_t k = std::min(starts.From(pos), s.size());
+        const std::string_view raw = s.substr(pos, k - pos);
+        pos = k;
+        // Spaces between two encoded words are dropped.
+        if (!(afterWord && k < s.size() && OnlySpaces(raw) && WordAt(s, k, ends))) {
+            std::memcpy(d, raw.data(), raw.size());
+            d += raw.size();
+            afterWord = false;
+        }
+        if (pos == s.size()) break;
+        EncodedWord word;
+        const platform::ByteMap* map = nullptr;
+        if (ParseWord(s, pos, ends, word) != WordParse::kWord ||
+            word.encoding != WordEncoding::kQ ||
+            (map = MapFrom(CodePageOf(word.charset))) == nullptr) {
+            out.resize(old);
+            return false;
+        }
+        DecodeQInto(word.text, [map, &d](char c) { d = map->Put(static_cast<unsigned char>(c), d); });
+        afterWord = true;
+        pos = word.end;
+    }
+    out.resize(static_cast<size_t>(d - out.data()));
+    return true;
 }
 
 bool HeaderWordsEncoder::AppendRawConverted(std::string_view raw, std::string& out) {

@@ -84,6 +84,7 @@ public:
     const platform::ByteMap* MapFrom(uint32_t codePage);
 
 private:
+    bool AppendAsciiLine(std::string_view s, std::string& out, const LineHint& hint);
     bool AppendRawConverted(std::string_view raw, std::string& out);
 
     uint32_t m_codePage;

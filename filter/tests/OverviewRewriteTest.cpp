@@ -117,13 +117,27 @@ TEST(Overview, AStartAtTheEndChangesNothing) {
     EXPECT_EQ(buffer.Length(), 5);
 }
 
-// A line is looked at in blocks of 16 and 8 bytes before anything else: a
-// word or an 8-bit byte at any place, across any block edge, must be seen.
+// A line is looked at in blocks of 16 and 32 bytes before anything else,
+// alone and, when streamed, together with the search for its end: a word
+// or an 8-bit byte at any place, across any block edge, must be seen, and
+// the line must end at its own CR LF wherever that falls.
 TEST(Overview, AWordOrAnEightBitByteIsSeenAnywhereInTheLine) {
     using Result = OverviewLineRewriter::Result;
     OverviewLineRewriter rewriter("utf-8", true);
+    // The line streamed with a line after it: what goes to the reader.
+    auto streamed = [&rewriter](const std::string& line) {
+        std::string out;
+        size_t scanned = 0;
+        bool ended = false;
+        const std::string bytes = line + "\r\n.\r\n";
+        EXPECT_EQ(rewriter.RewriteLines(bytes, scanned, ended,
+                                        [&out](std::string_view b) { out.append(b); }),
+                  bytes.size());
+        EXPECT_TRUE(ended);
+        return out;
+    };
     const std::string word = "=?x?Q?b?=";
-    for (size_t length = word.size(); length <= 48; ++length) {
+    for (size_t length = word.size(); length <= 80; ++length) {
         for (size_t at = 0; at + word.size() <= length; ++at) {
             std::string line(length, 'a'), expected(length - word.size() + 1, 'a');
             line.replace(at, word.size(), word);
@@ -131,13 +145,15 @@ TEST(Overview, AWordOrAnEightBitByteIsSeenAnywhereInTheLine) {
             std::string out;
             ASSERT_EQ(rewriter.RewriteInto(line + "\r\n", out), Result::kRewritten) << line;
             EXPECT_EQ(out, expected + "\r\n");
+            EXPECT_EQ(streamed(line), expected + "\r\n.\r\n") << line;
         }
     }
-    for (size_t length = 1; length <= 48; ++length) {
+    for (size_t length = 1; length <= 80; ++length) {
         for (size_t at = 0; at < length; ++at) {
             std::string line(length, 'a'), out;
             line[at] = '\xE9';
             EXPECT_EQ(rewriter.RewriteInto(line + "\r\n", out), Result::kLeftOut) << length << at;
+            EXPECT_EQ(streamed(line), ".\r\n") << length << " " << at;
         }
     }
 }
