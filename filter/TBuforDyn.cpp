@@ -48,7 +48,7 @@ void TBuforDyn::SetLength(int32_t n) {
     size_t needed = static_cast<size_t>(n) + ReserveSize() + 1;
     if (needed > m_blockSize)
         ResizeBlock(needed, false);
-    else if (needed < m_blockSize / 4)
+    else if (needed < m_blockSize / 4 || (n == 0 && needed < m_blockSize))
         ResizeBlock(needed, true);
     m_capacity = n + ReserveSize();
 }

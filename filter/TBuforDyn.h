@@ -16,7 +16,9 @@
 // held over thousands of 2048-byte reads is not reallocated at every read;
 // a length that falls below a quarter of the block shrinks it to exactly
 // Length + ReserveSize + 1 (SetLength(0) after forwarding a large reply
-// gives the memory back). Any change of length may move the block: Data()
+// gives the memory back), and so does an empty one: a buffer that has
+// passed everything on holds its first 2049 bytes again, which is what
+// an idle reader's buffers cost. Any change of length may move the block: Data()
 // and any pointer into it are invalid after SetLength, Grow and ResizeGap.
 // Keep offsets.
 //

@@ -110,6 +110,16 @@ TEST(TBuforDyn, SetLengthZeroAfterForwardingShrinksTheBlock) {
     b.SetLength(0);
     EXPECT_EQ(b.Length(), 0);
     EXPECT_EQ(b.Capacity(), 2048);
+    EXPECT_EQ(b.BlockSize(), 2049u);
+    // A short reply read and passed on: the block it grew goes too, so an
+    // idle reader's buffer holds its first block only.
+    b.Reserve(2048);
+    b.Grow(26);
+    EXPECT_GT(b.BlockSize(), 2049u);
+    b.DropFront(20);
+    EXPECT_GT(b.BlockSize(), 2049u);  // not empty: no shrinking back and forth
+    b.DropFront(6);
+    EXPECT_EQ(b.BlockSize(), 2049u);
 }
 
 TEST(TBuforDyn, SetLengthKeepsTheFirstBytes) {
