@@ -124,35 +124,45 @@ bool WordAt(std::string_view s, size_t start, WordEndFinder& ends) {
     return ParseWord(s, start, ends, word) == WordParse::kWord;
 }
 
-// The Q decoding of `text` (see DecodeQ), each byte handed to `put`. Every
-// line of a re-encoded overview passes through here: the common case, "="
-// and two digits, is tested first and with one branch, and "_" is mapped
-// without one.
+// The Q decoding of `text` (see DecodeQ), written at `d`: each byte goes
+// through `put(d, byte)`, which returns where the next one goes. The
+// cursor is passed by value so that it stays in a register. Every line of
+// a re-encoded overview passes through here: the common case, "=" and two
+// digits, is tested first and with one branch, and "_" is mapped without
+// one. Returns the end of what was written.
 template <typename Put>
-void DecodeQInto(std::string_view text, Put put) {
+char* DecodeQInto(std::string_view text, char* d, Put put) {
     const char* t = text.data();
     const char* const end = t + text.size();
     while (t < end) {
         const char c = *t;
         if (c != '=') {
-            put(c == '_' ? ' ' : c);
+            d = put(d, c == '_' ? ' ' : c);
             ++t;
             continue;
         }
         if (end - t > 2) {
             const int high = HexValue(t[1]), low = HexValue(t[2]);
             if ((high | low) >= 0) {
-                put(static_cast<char>(high * 16 + low));
+                d = put(d, static_cast<char>(high * 16 + low));
                 t += 3;
                 continue;
             }
         } else if (end - t == 2 && HexValue(t[1]) >= 0) {
-            put(static_cast<char>(HexValue(t[1])));  // "=" + one digit at the end
+            d = put(d, static_cast<char>(HexValue(t[1])));  // "=" + one digit at the end
             t += 2;
             continue;
         }
         ++t;  // any other "=" is dropped; what follows is read on
     }
+    return d;
+}
+
+// A Q word's text decoded through a byte table, written at `d`: at most
+// three bytes a character, and one spare. Returns the end of what it wrote.
+char* DecodeQThrough(const platform::ByteMap& map, std::string_view text, char* d) {
+    return DecodeQInto(text, d,
+                       [&map](char* at, char c) { return map.Put(static_cast<unsigned char>(c), at); });
 }
 
 // The bytes an encoded word's text stands for, appended to `out`.
@@ -207,9 +217,8 @@ struct ToCodePage {
         if (map == nullptr) return false;
         const size_t old = out.size();
         out.resize(old + word.text.size() * sizeof map->entry[0].bytes + 1);
-        char* d = out.data() + old;
-        DecodeQInto(word.text, [map, &d](char c) { d = map->Put(static_cast<unsigned char>(c), d); });
-        out.resize(static_cast<size_t>(d - out.data()));
+        char* end = DecodeQThrough(*map, word.text, out.data() + old);
+        out.resize(static_cast<size_t>(end - out.data()));
         return true;
     }
 };
@@ -355,7 +364,7 @@ bool HeaderWordsEncoder::AppendAsciiLine(std::string_view s, std::string& out,
             out.resize(old);
             return false;
         }
-        DecodeQInto(word.text, [map, &d](char c) { d = map->Put(static_cast<unsigned char>(c), d); });
+        d = DecodeQThrough(*map, word.text, d);
         afterWord = true;
         pos = word.end;
     }
@@ -388,9 +397,11 @@ void AppendDecodedQ(std::string_view text, std::string& out) {
     // The decoded text is never longer: written in place of room made first.
     const size_t old = out.size();
     out.resize(old + text.size());
-    char* d = out.data() + old;
-    DecodeQInto(text, [&d](char c) { *d++ = c; });
-    out.resize(static_cast<size_t>(d - out.data()));
+    char* end = DecodeQInto(text, out.data() + old, [](char* at, char c) {
+        *at = c;
+        return at + 1;
+    });
+    out.resize(static_cast<size_t>(end - out.data()));
 }
 
 std::string DecodeQ(std::string_view text) {
