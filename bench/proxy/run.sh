@@ -241,9 +241,11 @@ rounds_of "readers 10" "$rounds" "$client" readers @ "$up_port" 10 "${readers_pe
 rounds_of "readers 100" "$rounds" "$client" readers @ "$up_port" 100 "${readers_per[1]}" $((20 * kb))
 rounds_of "readers 500" "$rounds" "$client" readers @ "$up_port" 500 "${readers_per[2]}" $((20 * kb))
 
-# The re-encoding Sitowiak against haproxy passing the same overview as it is.
+# The re-encoding Sitowiak against haproxy passing the same overview as it is,
+# three overviews a round: one takes a quarter of a second, about what the
+# machine's other tenants can shift it by.
 run_targets=(haproxy utf8)
-rounds_of "XOVER big" "$rounds" "$client" xover @ "$big_xover" 1 filtered
+rounds_of "XOVER utf-8" "$rounds" "$client" xover @ "$big_xover" 3 filtered
 run_targets=("${targets[@]}")
 
 # --- the table ------------------------------------------------------------------
@@ -295,10 +297,10 @@ echo
 echo "XOVER of $big_xover lines re-encoded to utf-8 (Kodowanie utf-8, IgnorowanieBlednych on)"
 echo "against haproxy passing it unfiltered. Decoding makes the lines shorter, so the"
 echo "figure is the time for the same lines (its ratio: haproxy's time over Sitowiak's):"
-echo "  haproxy ${med[XOVER big seconds|haproxy]} s (${med[XOVER big|haproxy]} MB/s)," \
-    "Sitowiak utf-8 ${med[XOVER big seconds|utf8]} s (${med[XOVER big|utf8]} MB/s of its shorter output)"
-echo "  ratio $(ratio "${med[XOVER big seconds|haproxy]}" "${med[XOVER big seconds|utf8]}") (goal 0.70);" \
-    "in bytes per second $(ratio "${med[XOVER big|utf8]}" "${med[XOVER big|haproxy]}")"
+echo "  haproxy ${med[XOVER utf-8 seconds|haproxy]} s (${med[XOVER utf-8|haproxy]} MB/s)," \
+    "Sitowiak utf-8 ${med[XOVER utf-8 seconds|utf8]} s (${med[XOVER utf-8|utf8]} MB/s of its shorter output)"
+echo "  ratio $(ratio "${med[XOVER utf-8 seconds|haproxy]}" "${med[XOVER utf-8 seconds|utf8]}") (goal 0.70);" \
+    "in bytes per second $(ratio "${med[XOVER utf-8|utf8]}" "${med[XOVER utf-8|haproxy]}")"
 
 # --- memory -------------------------------------------------------------------
 mb() { awk -v k="$1" 'BEGIN {printf "%.1f", k / 1024}'; }
@@ -326,7 +328,7 @@ printf '| %-22s | %8s | %8s | %8s | %8s |\n' "after, above idle" \
     "$(above "${after_rss[haproxy]}" "${idle_rss[haproxy]}")" \
     "$(above "${after_rss[sitowiak]}" "${idle_rss[sitowiak]}")"
 echo "Sitowiak utf-8: idle $(mb "${idle_rss[utf8]}") MB, peak during its overview" \
-    "+$(above "${peak[XOVER big|utf8]:-0}" "${idle_rss[utf8]}") MB," \
+    "+$(above "${peak[XOVER utf-8|utf8]:-0}" "${idle_rss[utf8]}") MB," \
     "after +$(above "${after_rss[utf8]}" "${idle_rss[utf8]}") MB"
 
 # --- 10 000 idle readers --------------------------------------------------------
