@@ -56,7 +56,7 @@ size_t Inspect(std::string_view bytes, size_t from, LineHint& hint) {
                 marks, _mm_and_si128(_mm_cmpeq_epi8(here, cr), _mm_cmpeq_epi8(next, lf)));
         // Most blocks hold neither a "=?" nor the line's end: one test each.
         if (_mm_movemask_epi8(marks) != 0) {
-            auto startBits = static_cast<unsigned>(_mm_movemask_epi8(starts));
+            const auto startBits = static_cast<unsigned>(_mm_movemask_epi8(starts));
             const auto endBits = static_cast<unsigned>(_mm_movemask_epi8(marks)) & ~startBits;
             if (kToLineEnd && endBits != 0) {
                 const unsigned before = (1u << __builtin_ctz(endBits)) - 1;
