@@ -144,18 +144,18 @@ size_t OverviewLineRewriter::RewriteLines(std::string_view bytes, size_t& scanne
     const bool inspects = m_forced || m_ignoreRaw;
     LineHint facts;
     while (!ended) {
-        // A line of which a part was searched before goes the long way
-        // round: its end is searched from where the search stopped, so a
-        // long line that comes in many reads is not searched again each time.
-        size_t eol = inspects && line >= from ? Inspect<true>(bytes, line, facts)
-                                              : FindPair(bytes, std::max(line, from), '\r', '\n');
+        // A line is looked at in the same pass that finds its end, except
+        // one of which a part was searched before: its end is searched from
+        // where the search stopped, so a long line that comes in many reads
+        // is not searched again each time.
+        const bool onePass = inspects && line >= from;
+        size_t eol = onePass ? Inspect<true>(bytes, line, facts)
+                             : FindPair(bytes, std::max(line, from), '\r', '\n');
         if (eol == std::string_view::npos) break;
         size_t next = eol + kCrLf.size();
         std::string_view L = bytes.substr(line, next - line);
         ended = L == kDotLine;
-        const Result result = !inspects        ? Result::kUnchanged
-                              : line >= from ? Rewrite(L, facts, changed)
-                                             : RewriteInto(L, changed);
+        const Result result = onePass ? Rewrite(L, facts, changed) : RewriteInto(L, changed);
         if (result == Result::kUnchanged) {
             if (!changed.empty()) emit(changed);
             changed.clear();
