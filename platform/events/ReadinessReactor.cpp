@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 
 #include "platform/events/ChannelObject.h"
+#include "platform/events/GlibLoopPoll.h"
 
 namespace sitowiak::platform {
 
@@ -47,10 +48,12 @@ ReadinessReactor::ReadinessReactor(QObject* parent)
     : QObject(parent), m_epoll(::epoll_create1(EPOLL_CLOEXEC)) {
     m_notifier = new QSocketNotifier(m_epoll, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] { Dispatch(); });
+    m_loopPoll = GlibLoopPoll::Install(m_epoll);
 }
 
 ReadinessReactor::~ReadinessReactor() {
     g_reactor = nullptr;
+    m_loopPoll.reset();
     delete m_notifier;
     ::close(m_epoll);
 }
@@ -76,6 +79,7 @@ void ReadinessReactor::Watch(ChannelObject* channel, std::uint64_t& token, int& 
         // was closed while a forked child held a copy: take it over.
         if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) != 0 && errno == EEXIST)
             ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &ev);
+        if (m_loopPoll) m_loopPoll->Claimed(fd);
         m_entries[token] = Entry{channel, fd, read, write};
         watchedFd = fd;
         return;
@@ -93,7 +97,10 @@ void ReadinessReactor::Watch(ChannelObject* channel, std::uint64_t& token, int& 
 void ReadinessReactor::Dispatch() {
     DispatchScope scope(m_dispatching);
     epoll_event events[kEventsPerPass];
-    const int n = ::epoll_wait(m_epoll, events, kEventsPerPass, 0);
+    // The loop's wait may have found the ready sockets already (copied: a
+    // handler's nested loop waits again).
+    int n = m_loopPoll ? m_loopPoll->TakeReady(events, kEventsPerPass) : 0;
+    if (n == 0) n = ::epoll_wait(m_epoll, events, kEventsPerPass, 0);
     for (int i = 0; i < n; ++i) {
         const std::uint64_t token = events[i].data.u64;
         const std::uint32_t what = events[i].events;
