@@ -2,7 +2,7 @@
 // (Qt's other socket notifiers) registered beside the sockets. A notifier
 // must fire as from poll(), also when its descriptor number was closed and
 // opened again between two waits, and a socket that takes over a number
-// glib had must keep its readiness.
+// glib had must keep its readiness. Sockets are served in nested loops.
 //
 // Registered last in net_tests: its final case makes the loop fall back to
 // glib's own poll for the rest of the process.
@@ -81,6 +81,25 @@ TEST(LoopPollTest, NotifiersAndSocketsShareTheReactorsWait) {
     ASSERT_EQ(::write(pipe->fd[1], "x", 1), 1);
     ASSERT_EQ(::write(sockets[1], "y", 1), 1);
     ASSERT_TRUE(test::RunUntil([&] { return pipeReports == 1 && socketReports == 1; }));
+
+    // A readiness handler that runs a nested loop (a message box would)
+    // still has the other sockets served inside it.
+    int inner[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, inner), 0);
+    int innerReports = 0;
+    auto innerChannel = CountingChannel(inner[0], innerReports);
+    bool nestedDone = false;
+    auto outer = std::make_unique<SocketChannel>(nullptr, [&](int fd, bool, bool) {
+        DrainFd(fd);
+        ASSERT_EQ(::write(inner[1], "n", 1), 1);
+        nestedDone = test::RunUntil([&] { return innerReports == 1; }, 2000);
+    });
+    outer->Watch(sockets[1], true, false);
+    ASSERT_EQ(::write(sockets[0], "o", 1), 1);
+    ASSERT_TRUE(test::RunUntil([&] { return nestedDone; }));
+    outer.reset();
+    innerChannel.reset();
+    for (int fd : inner) ::close(fd);
 
     // Within one handler the notifier goes, its pipe is closed and a new
     // one opens on the same numbers with a new notifier: glib's list of

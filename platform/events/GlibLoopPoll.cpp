@@ -37,7 +37,12 @@ gushort ToGlib(std::uint32_t events) {
 
 }  // namespace
 
-std::unique_ptr<GlibLoopPoll> GlibLoopPoll::Install(int epollFd) {
+struct GlibLoopPoll::Source {
+    GSource base;  // first: glib allocates and passes the whole struct
+    GlibLoopPoll* owner;
+};
+
+std::unique_ptr<GlibLoopPoll> GlibLoopPoll::Install(int epollFd, std::function<void()> dispatch) {
     if (g_active != nullptr || epollFd < 0) return nullptr;
     // Qt runs the application thread's loop on glib's default context; a
     // loop on any other dispatcher (QT_NO_GLIB) waits in its own poll().
@@ -45,23 +50,55 @@ std::unique_ptr<GlibLoopPoll> GlibLoopPoll::Install(int epollFd) {
     if (app == nullptr || QThread::currentThread() != app->thread()) return nullptr;
     const QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
     if (dispatcher == nullptr || !dispatcher->inherits("QEventDispatcherGlib")) return nullptr;
-    std::unique_ptr<GlibLoopPoll> poll(new GlibLoopPoll(epollFd, g_main_context_default()));
+    std::unique_ptr<GlibLoopPoll> poll(
+        new GlibLoopPoll(epollFd, g_main_context_default(), std::move(dispatch)));
     g_active = poll.get();
     g_main_context_set_poll_func(poll->m_context, &PollThunk);
     return poll;
 }
 
-GlibLoopPoll::GlibLoopPoll(int epollFd, GMainContext* context)
-    : m_epoll(epollFd), m_context(context), m_previous(g_main_context_get_poll_func(context)) {
+GlibLoopPoll::GlibLoopPoll(int epollFd, GMainContext* context, std::function<void()> dispatch)
+    : m_epoll(epollFd),
+      m_context(context),
+      m_previous(g_main_context_get_poll_func(context)),
+      m_dispatch(std::move(dispatch)) {
     m_registered.reserve(8);
     m_wanted.reserve(8);
     m_next.reserve(8);
+    static GSourceFuncs funcs = {&SourcePrepare, &SourceCheck, &SourceDispatch, nullptr, nullptr,
+                                 nullptr};
+    m_source = reinterpret_cast<Source*>(g_source_new(&funcs, sizeof(Source)));
+    m_source->owner = this;
+    g_source_set_name(&m_source->base, "sitowiak reactor");
+    // A handler may run a nested loop (a message box): sockets are served
+    // there too, as the reactor allows.
+    g_source_set_can_recurse(&m_source->base, TRUE);
+    m_pollFd.fd = epollFd;
+    m_pollFd.events = G_IO_IN;
+    g_source_add_poll(&m_source->base, &m_pollFd);
+    g_source_attach(&m_source->base, context);
 }
 
 GlibLoopPoll::~GlibLoopPoll() {
+    g_source_destroy(&m_source->base);
+    g_source_unref(&m_source->base);
     g_main_context_set_poll_func(m_context, m_previous);
     g_active = nullptr;
     for (const Foreign& f : m_registered) ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, f.fd, nullptr);
+}
+
+gboolean GlibLoopPoll::SourcePrepare(GSource*, gint* timeout) {
+    *timeout = -1;
+    return FALSE;
+}
+
+gboolean GlibLoopPoll::SourceCheck(GSource* source) {
+    return (reinterpret_cast<Source*>(source)->owner->m_pollFd.revents & G_IO_IN) != 0;
+}
+
+gboolean GlibLoopPoll::SourceDispatch(GSource* source, GSourceFunc, gpointer) {
+    reinterpret_cast<Source*>(source)->owner->m_dispatch();
+    return G_SOURCE_CONTINUE;
 }
 
 int GlibLoopPoll::TakeReady(epoll_event* out, int capacity) {
@@ -143,8 +180,9 @@ gint GlibLoopPoll::Poll(GPollFD* fds, guint count, gint timeout) {
     GPollFD* own = nullptr;
     for (guint i = 0; i < count && own == nullptr; ++i)
         if (fds[i].fd == m_epoll) own = &fds[i];
-    // Without the reactor's descriptor in the list the reactor must not be
-    // woken now: its sockets' readiness would end every wait at once.
+    // Without the reactor's descriptor in the list (its source is being
+    // dispatched and cannot recurse) the reactor must not be woken now:
+    // its sockets' readiness would end every wait at once.
     if (m_refused || own == nullptr || !Register(fds, count))
         return m_previous(fds, count, timeout);
 

@@ -46,9 +46,10 @@ ReadinessReactor* ReadinessReactor::Instance() {
 
 ReadinessReactor::ReadinessReactor(QObject* parent)
     : QObject(parent), m_epoll(::epoll_create1(EPOLL_CLOEXEC)) {
+    m_loopPoll = GlibLoopPoll::Install(m_epoll, [this] { Dispatch(); });
+    if (m_loopPoll) return;
     m_notifier = new QSocketNotifier(m_epoll, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] { Dispatch(); });
-    m_loopPoll = GlibLoopPoll::Install(m_epoll);
 }
 
 ReadinessReactor::~ReadinessReactor() {

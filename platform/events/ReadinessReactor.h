@@ -1,10 +1,11 @@
 // Readiness of every watched socket of the GUI thread through one epoll
-// descriptor, which a single QSocketNotifier watches. With one notifier per
+// descriptor, which a single QSocketNotifier watches (or, on glib, a glib
+// source of the reactor's own: GlibLoopPoll). With one notifier per
 // socket the event loop polls every socket on every pass; here a pass costs
 // only the sockets that are ready, so thousands of idle connections cost
 // nothing. Level-triggered, like the notifiers it stands for. Where Qt's
-// loop runs on glib, the loop waits in this epoll descriptor itself
-// (GlibLoopPoll), so a wake-up costs one system call.
+// loop runs on glib, the loop waits in this epoll descriptor itself, so a
+// wake-up costs one system call and no Qt event.
 //
 // Messages a channel posts to itself while readiness is dispatched wait
 // here, not in Qt's queue, and run once the handlers of the batch have
@@ -65,7 +66,7 @@ private:
         bool write;
     };
     int m_epoll = -1;
-    QSocketNotifier* m_notifier = nullptr;
+    QSocketNotifier* m_notifier = nullptr;  // without glib only
     // The loop's one wait, when Qt's loop runs on glib (else null).
     std::unique_ptr<GlibLoopPoll> m_loopPoll;
     std::unordered_map<std::uint64_t, Entry> m_entries;
