@@ -651,7 +651,11 @@ void SessionRelay::ReadFromServer(TClientNntp& c) {
             ? *c.HeldReply
             : *c.ResponseBuffer;
     const size_t oldLength = static_cast<size_t>(response.Length());
-    int32_t room = c.fullRead ? kBurstRead : 0;
+    // Replies of some kilobytes then take one read each, not a first read
+    // into the buffer's small room and a second one; after small replies
+    // the small room comes back (the buffer gives a wide block back as soon
+    // as it is empty, so an idle reader keeps only the small one).
+    int32_t room = c.fullRead || c.wideReads ? kBurstRead : 0;
     bool filled = false;
     for (;;) {
         int count = ReadInto(remote, response, room, filled);
@@ -664,6 +668,8 @@ void SessionRelay::ReadFromServer(TClientNntp& c) {
         room = kBurstRead;
     }
     c.fullRead = filled;
+    c.wideReads = static_cast<size_t>(response.Length()) - oldLength >
+                  static_cast<size_t>(TBuforArt::ReserveSize());
     if (static_cast<size_t>(response.Length()) == oldLength) {
         Cork(c, false);
         return;
