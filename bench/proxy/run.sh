@@ -340,7 +340,9 @@ if [ -n "$crowd_cut" ]; then
     echo "Only $crowd idle readers fit $(ulimit -n) descriptors per process (not $crowd_cut)."
 fi
 echo
-echo "$crowd idle readers beside one active reader (STAT round trips, median of 2000):"
+echo "$crowd idle readers beside one active reader (STAT round trips, median of 2000;"
+echo "the crowd opened three times, each time beside the times alone before and after;"
+echo "the median of the three):"
 for t in haproxy sitowiak; do
     before=$(rss_kb "${pid[$t]}")
     coproc CROWD { "$client" crowd "${port[$t]}" "$crowd" 2000; }
