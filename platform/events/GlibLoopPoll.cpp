@@ -186,10 +186,10 @@ gint GlibLoopPoll::Poll(GPollFD* fds, guint count, gint timeout) {
     if (m_refused || own == nullptr || !Register(fds, count))
         return m_previous(fds, count, timeout);
 
+    for (guint i = 0; i < count; ++i) fds[i].revents = 0;
     epoll_event events[kMaxEvents];
     const int n = ::epoll_wait(m_epoll, events, kMaxEvents, timeout);
     if (n < 0) return -1;  // errno (EINTR) as poll() would leave it
-    for (guint i = 0; i < count; ++i) fds[i].revents = 0;
     for (int e = 0; e < n; ++e) {
         const std::uint64_t token = events[e].data.u64;
         if ((token & kForeignToken) == 0) {
