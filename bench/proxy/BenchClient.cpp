@@ -593,12 +593,14 @@ int Crowd(int port, int idle, int count) {
         ::usleep(1000000);
         alone.push_back(MedianStat(active, count));
         errors += (crowded.back() < 0) + (alone.back() < 0);
-        if (errors == 0) ratios.push_back(crowded.back() / ((alone[alone.size() - 2] + alone.back()) / 2));
+        const double around = (alone[alone.size() - 2] + alone.back()) / 2;
+        if (errors == 0) ratios.push_back(crowded.back() / around);
     }
     errors += (idle - ok) + dropped;
-    std::printf("RESULT %.2f ratio errors=%d alone=%.1f with_idle=%.1f idle=%d dropped=%d cycles=%zu\n",
-                ratios.empty() ? 0 : Median(ratios), errors, Median(alone),
-                crowded.empty() ? 0 : Median(crowded), ok, dropped, ratios.size());
+    std::printf(
+        "RESULT %.2f ratio errors=%d alone=%.1f with_idle=%.1f idle=%d dropped=%d cycles=%zu\n",
+        ratios.empty() ? 0 : Median(ratios), errors, Median(alone),
+        crowded.empty() ? 0 : Median(crowded), ok, dropped, ratios.size());
     return errors == 0 ? 0 : 1;
 }
 

@@ -15,9 +15,9 @@
 #include <cstdio>
 #include <memory>
 
+#include <glib.h>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <glib.h>
 
 #include "net/tests/TestLoop.h"
 #include "platform/events/SocketChannel.h"

@@ -65,8 +65,8 @@ GlibLoopPoll::GlibLoopPoll(int epollFd, GMainContext* context, std::function<voi
     m_registered.reserve(8);
     m_wanted.reserve(8);
     m_next.reserve(8);
-    static GSourceFuncs funcs = {&SourcePrepare, &SourceCheck, &SourceDispatch, nullptr, nullptr,
-                                 nullptr};
+    static GSourceFuncs funcs = {&SourcePrepare, &SourceCheck, &SourceDispatch,
+                                 nullptr,        nullptr,      nullptr};
     m_source = reinterpret_cast<Source*>(g_source_new(&funcs, sizeof(Source)));
     m_source->owner = this;
     g_source_set_name(&m_source->base, "sitowiak reactor");

@@ -73,8 +73,8 @@ private:
     GMainContext* m_context;
     GPollFunc m_previous;
     std::function<void()> m_dispatch;
-    Source* m_source = nullptr;  // the reactor's source in the context
-    GPollFD m_pollFd{};          // its one descriptor: the epoll set
+    Source* m_source = nullptr;         // the reactor's source in the context
+    GPollFD m_pollFd{};                 // its one descriptor: the epoll set
     std::vector<Foreign> m_registered;  // glib's descriptors in the set, by fd
     std::vector<Foreign> m_wanted;      // scratch: this call's list, by fd
     std::vector<Foreign> m_next;        // scratch: what is registered after this call
