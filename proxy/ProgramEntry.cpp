@@ -4,7 +4,6 @@
 
 #include <string_view>
 
-#include "filter/TBuforDyn.h"
 #include "frame/windows/FrameGlyphs.h"
 #include "frame/windows/TFormaBezdokumentowaPozycjonowana.h"
 #include "log/TLog.h"
@@ -46,10 +45,6 @@ int main(int argc, char** argv) {
     // Every reader takes two descriptors; the default soft limit of 1024
     // would end in failed accepts at a few hundred readers.
     platform::RaiseOpenFileLimit();
-    // Blocks below the size the reply buffers map themselves stay on the
-    // heap, where a buffer that grows and shrinks with each reply costs no
-    // system call; the relay gives free memory back when a large one ends.
-    platform::KeepBlocksOnHeap(filter::TBuforDyn::kMapThreshold, 4ul << 20);
     platform::SelectPlatformForDisplay();
     platform::QuietEnvironmentNotes();
     // Only the program's name goes to Qt: its own options (-platform and the

@@ -19,12 +19,9 @@ namespace {
 
 using filter::TBuforArt;
 
-// A burst from the news server is read in reads of this size.
+// A burst from the news server is read in reads of this size, gathered up to
+// this much in one pass and sent to the reader in one go.
 constexpr int32_t kBurstRead = 64 * 1024;
-// A pass reads on while its reads fill their room, up to this much: a reply
-// of about 100 KB then takes two reads and one send, with no cork set and
-// taken off around it and no FIONREAD between the reads.
-constexpr int32_t kPassRead = 2 * kBurstRead;
 
 // Reads straight into the buffer's spare room behind the content: the
 // plain reserve, or a room widened to `room` bytes. Sets `filled` when the
@@ -638,7 +635,7 @@ bool SessionRelay::ForwardBatch(TClientNntp& c) {
 
 // Reads what the news server sent, then delivers it. While reads fill
 // their room, the same pass reads on (in widened reads) until the socket is
-// empty or kPassRead bytes are in, so a burst goes to the reader in large
+// empty or kBurstRead bytes are in, so a burst goes to the reader in large
 // sends; the socket's receive loop calls again while more waits.
 void SessionRelay::RemoteDataAvailable(TClientNntp& c, uint16_t Error) {
     if (Error != 0 || c.outOfMemory) return;
@@ -667,7 +664,7 @@ void SessionRelay::ReadFromServer(TClientNntp& c) {
             break;
         }
         response.Grow(count);
-        if (!filled || static_cast<size_t>(response.Length()) - oldLength >= kPassRead) break;
+        if (!filled || static_cast<size_t>(response.Length()) - oldLength >= kBurstRead) break;
         room = kBurstRead;
     }
     c.fullRead = filled;
