@@ -179,8 +179,11 @@ constexpr size_t kSendBlock = net::TBuffer::kDefaultBufSize;
 // corked: the sends of one pass (up to 64 KB each, and what the network
 // does not take at once queued in blocks of 1514) fill whole segments
 // instead of each leaving as a small packet. The cork goes on only when
-// something is sent and more is likely to follow (the last read was full,
-// or bytes of several blocks wait in the queue), and comes off as soon as
+// something is sent and more is likely to follow (the last two passes
+// ended in full reads, or bytes of several blocks wait in the queue): a
+// reply of one full read and a short one (about 100 KB) goes in two sends
+// without it, saving the calls that set it, take it off and ask whether
+// more waits. It comes off as soon as
 // the server has nothing more waiting and the queue is empty, which sends
 // what is held at once.
 void Cork(TClientNntp& c, bool on) {
@@ -655,7 +658,7 @@ void SessionRelay::ReadFromServer(TClientNntp& c) {
     // into the buffer's small room and a second one; after small replies
     // the small room comes back (the buffer gives a wide block back as soon
     // as it is empty, so an idle reader keeps only the small one).
-    int32_t room = c.fullRead || c.wideReads ? kBurstRead : 0;
+    int32_t room = c.fullReads > 0 || c.wideReads ? kBurstRead : 0;
     bool filled = false;
     for (;;) {
         int count = ReadInto(remote, response, room, filled);
@@ -667,7 +670,7 @@ void SessionRelay::ReadFromServer(TClientNntp& c) {
         if (!filled || static_cast<size_t>(response.Length()) - oldLength >= kBurstRead) break;
         room = kBurstRead;
     }
-    c.fullRead = filled;
+    c.fullReads = filled ? c.fullReads + 1 : 0;
     c.wideReads = static_cast<size_t>(response.Length()) - oldLength >
                   static_cast<size_t>(TBuforArt::ReserveSize());
     if (static_cast<size_t>(response.Length()) == oldLength) {
@@ -680,7 +683,8 @@ void SessionRelay::ReadFromServer(TClientNntp& c) {
     // Bytes still queued for the reader keep the cork on: they leave in
     // whole segments as room appears, and ClientDataSent takes the cork off
     // once the queue is empty.
-    if (c.corked && c.AllSent() && (!c.fullRead || remote.WaitingByteCount() <= 0)) Cork(c, false);
+    if (c.corked && c.AllSent() && (c.fullReads == 0 || remote.WaitingByteCount() <= 0))
+        Cork(c, false);
 }
 
 // Delivers what is ready at the front of the reply queue: the proxy's own
@@ -958,7 +962,7 @@ void SessionRelay::SendHeld(TClientNntp& c, Verb verb) {
 void SessionRelay::SendToReader(TClientNntp& c, std::string_view bytes) {
     if (bytes.empty()) return;
     if (c.State() == net::wsConnected) {
-        if (c.fullRead) Cork(c, true);
+        if (c.fullReads > 1) Cork(c, true);
         SendBytes(c, bytes);
         // What the socket did not take at once leaves in blocks as room
         // appears: corked, they fill whole segments. Bytes taken whole need
