@@ -39,3 +39,24 @@ REG
 # A free port below the kernel's range for outgoing connections, so no
 # connection of another program can be holding it.
 port_free() { [ -z "$(ss -Htan "( sport = :$1 )" 2>/dev/null)" ]; }
+
+# start_upstream BINARY SECONDS: starts the bench upstream, which stops by
+# itself after SECONDS should the script be killed, and sets up_port and
+# upstream_pid once it listens.
+start_upstream() {
+    "$1" 0 "$2" >"$work/upstream.port" &
+    upstream_pid=$!
+    pids+=($upstream_pid)
+    for _ in $(seq 300); do [ -s "$work/upstream.port" ] && break; sleep 0.05; done
+    up_port=$(head -1 "$work/upstream.port")
+}
+
+# free_ports N: sets base to the first of N free ports in a row.
+free_ports() {
+    local i
+    for _ in $(seq 50); do
+        base=$((20000 + RANDOM % 12000))
+        for ((i = 0; i < $1; i++)); do port_free $((base + i)) || continue 2; done
+        return 0
+    done
+}

@@ -15,14 +15,8 @@ client=$build/bench/bench_proxy_client
 command -v haproxy >/dev/null || { echo "missing haproxy (scripts/setup.sh --bench)"; exit 1; }
 
 begin_scratch sitowiak-floor
-"$build/bench/bench_proxy_upstream" 0 600 >"$work/upstream.port" &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/upstream.port" ] && break; sleep 0.05; done
-up_port=$(head -1 "$work/upstream.port")
-for _ in $(seq 50); do
-    base=$((20000 + RANDOM % 12000))
-    port_free $base && port_free $((base + 1)) && port_free $((base + 2)) && break
-done
+start_upstream "$build/bench/bench_proxy_upstream" 600
+free_ports 3
 declare -A port=([haproxy]=$base [floor]=$((base + 1)) [sitowiak]=$((base + 2)))
 declare -A pid
 

@@ -25,14 +25,9 @@ command -v perf >/dev/null || { echo "missing perf (apt-get install linux-perf)"
 
 begin_scratch sitowiak-profile
 
-"$build/bench/bench_proxy_upstream" 0 600 >"$work/upstream.port" &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/upstream.port" ] && break; sleep 0.05; done
-up_port=$(head -1 "$work/upstream.port")
-for _ in $(seq 50); do
-    port=$((20000 + RANDOM % 12000))
-    port_free $port && break
-done
+start_upstream "$build/bench/bench_proxy_upstream" 600
+free_ports 1
+port=$base
 if [ -n "${KODOWANIE:-}" ]; then
     write_relay_config "$work/config" "$port" "$up_port" "$KODOWANIE" 1
 else

@@ -47,18 +47,8 @@ ulimit -n "$(ulimit -Hn)"
 begin_scratch sitowiak-bench
 
 # --- the paths --------------------------------------------------------------
-# The upstream stops by itself after 30 minutes should this script be killed.
-"$upstream" 0 1800 >"$work/upstream.port" &
-pids+=($!)
-upstream_pid=$!
-for _ in $(seq 300); do [ -s "$work/upstream.port" ] && break; sleep 0.05; done
-up_port=$(head -1 "$work/upstream.port")
-# Five free ports below the kernel's range for outgoing connections.
-for _ in $(seq 50); do
-    base=$((20000 + RANDOM % 12000))
-    port_free $base && port_free $((base + 1)) && port_free $((base + 2)) &&
-        port_free $((base + 3)) && port_free $((base + 4)) && break
-done
+start_upstream "$upstream" 1800
+free_ports 5
 socat_port=$base haproxy_port=$((base + 1)) sitowiak_port=$((base + 2)) utf8_port=$((base + 3))
 
 socat "TCP-LISTEN:$socat_port,bind=127.0.0.1,reuseaddr,fork,nodelay,backlog=4096" \

@@ -46,14 +46,8 @@ begin_scratch sitowiak-bench-tls
 )
 
 # --- the paths ----------------------------------------------------------------
-"$upstream" 0 900 >"$work/upstream.port" &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/upstream.port" ] && break; sleep 0.05; done
-up_port=$(head -1 "$work/upstream.port")
-for _ in $(seq 50); do
-    base=$((20000 + RANDOM % 12000))
-    port_free $base && port_free $((base + 1)) && port_free $((base + 2)) && break
-done
+start_upstream "$upstream" 900
+free_ports 3
 tls_port=$base stunnel_port=$((base + 1)) sitowiak_port=$((base + 2))
 
 # stunnel_conf NAME LINES...: a foreground stunnel with one service.
