@@ -183,9 +183,8 @@ constexpr size_t kSendBlock = net::TBuffer::kDefaultBufSize;
 // ended in full reads, or bytes of several blocks wait in the queue): a
 // reply of one full read and a short one (about 100 KB) goes in two sends
 // without it, saving the calls that set it, take it off and ask whether
-// more waits. It comes off as soon as
-// the server has nothing more waiting and the queue is empty, which sends
-// what is held at once.
+// more waits. It comes off as soon as the server has nothing more waiting
+// and the queue is empty, which sends what is held at once.
 void Cork(TClientNntp& c, bool on) {
     if (c.corked == on) return;
     c.corked = on;
@@ -670,7 +669,7 @@ void SessionRelay::ReadFromServer(TClientNntp& c) {
         if (!filled || static_cast<size_t>(response.Length()) - oldLength >= kBurstRead) break;
         room = kBurstRead;
     }
-    c.fullReads = filled ? c.fullReads + 1 : 0;
+    c.fullReads = filled ? std::min(c.fullReads + 1, 2) : 0;
     c.wideReads = static_cast<size_t>(response.Length()) - oldLength >
                   static_cast<size_t>(TBuforArt::ReserveSize());
     if (static_cast<size_t>(response.Length()) == oldLength) {

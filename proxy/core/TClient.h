@@ -145,7 +145,7 @@ public:
     bool advanceAgain = false;    // ... and was asked again from inside
     bool serverGone = false;      // ... and the news server closed meanwhile
     bool corked = false;          // the reader connection holds partial segments
-    int fullReads = 0;            // passes in a row whose last server read filled its room
+    int fullReads = 0;            // passes in a row (0 to 2) whose last server read was full
     bool wideReads = false;       // the last pass from the server took more than a first room
     bool serverHeldBack = false;  // the server is not read until the reader catches up
     bool readerHeldBack = false;  // the reader is not read until the server catches up
