@@ -656,8 +656,9 @@ void SessionRelay::ReadFromServer(TClientNntp& c) {
     // Replies of some kilobytes then take one read each, not a first read
     // into the buffer's small room and a second one; after small replies
     // the small room comes back (the buffer gives a wide block back as soon
-    // as it is empty, so an idle reader keeps only the small one).
-    int32_t room = c.fullReads > 0 || c.wideReads ? kBurstRead : 0;
+    // as it is empty, so an idle reader keeps only the small one). A pass
+    // that ended in a full read took kBurstRead bytes, so it was wide too.
+    int32_t room = c.wideReads ? kBurstRead : 0;
     bool filled = false;
     for (;;) {
         int count = ReadInto(remote, response, room, filled);
