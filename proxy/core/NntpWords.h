@@ -101,5 +101,14 @@ inline constexpr size_t kMaxOutstanding = 16384;
 // article stops being held: what is held goes to the reader unrewritten and
 // the rest passes as it comes.
 inline constexpr size_t kMaxHeldReply = kMaxPostedArticle;
+// The same for all readers together: a held reply that takes the bytes held
+// by every relay past this stops being held the same way, so a few readers
+// asking for endless articles cannot take the machine's memory.
+inline constexpr int64_t kMaxHeldTotal = 512 << 20;  // 512 MiB
+
+// A command line holding a NUL byte never leaves the proxy: news servers
+// read a line as a C string, so what follows the NUL would be unseen by
+// them but not by the write list. RFC 3977 allows no NUL in a command.
+inline constexpr std::string_view kNulRefused = "501 Polecenie zawiera bajt zerowy\r\n";
 
 }  // namespace sitowiak::proxy::nntp

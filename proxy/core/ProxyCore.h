@@ -5,11 +5,13 @@
 // thread.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <string>
 
 #include "log/LogSink.h"
+#include "proxy/core/NntpWords.h"
 #include "net/TWSocketServer.h"
 #include "platform/core/ProductIdentity.h"
 #include "proxy/core/ProxySettings.h"
@@ -59,6 +61,8 @@ public:
     // How long a news server may take for its part of setting up TLS
     // (STARTTLS included) before the reader is told and closed.
     int TlsTimeoutMs = 30000;
+    // How many bytes all relays together may hold for rewriting.
+    int64_t MaxHeldTotal = nntp::kMaxHeldTotal;
 
     // Handlers of the listening server.
     void WSocketServerClientConnect(net::TCustomWSocketServer* Sender, net::TWSocketClient* Client,

@@ -246,6 +246,7 @@ void SessionRelay::Start(TClientNntp& c) {
     c.SetNoDelay(true);
     // The greeting is the first reply, though nothing asked for it.
     c.Replies.push_back({Verb::Greeting, {}});
+    c.heldShare.Bind(&m_heldTotal);
 
     c.RemoteSocket = std::make_unique<net::TWSocket>(&c);
     net::TWSocket& remote = *c.RemoteSocket;
@@ -349,6 +350,11 @@ void SessionRelay::CloseWhenSent(TClientNntp& c) {
         c.closeWhenSent = true;
 }
 
+bool SessionRelay::SessionOpen(const TClientNntp& c) {
+    return c.greeted && c.RemoteSocket && c.RemoteSocket->State() == net::wsConnected &&
+           !(c.connector && c.connector->Busy());
+}
+
 bool SessionRelay::MayPost(TClientNntp& c) {
     return MatchPatternList(c.PeerAddr(), m_core.Settings().WriteAccess);
 }
@@ -365,11 +371,10 @@ void SessionRelay::ClientDataAvailable(TClientNntp& c, uint16_t Error) {
         bool filled;
         int count = ReadInto(c, request, c.Request == RequestMode::Article ? kBurstRead : 0, filled);
         if (count < 0) return;
-        // Requests that arrive before the news server is connected, or after
-        // it has gone, are dropped.
-        if (!c.RemoteSocket || c.RemoteSocket->State() != net::wsConnected ||
-            (c.connector && c.connector->Busy()))
-            return;
+        // Requests that arrive after the news server has gone are dropped.
+        // Those written before its greeting has come through wait for it,
+        // held back past the same bound as commands the server does not read.
+        if (c.greeted && !SessionOpen(c)) return;
         request.Grow(count);
         Log(c, "Żądania", Content(request).substr(oldLength));
         Advance(c);
@@ -396,6 +401,7 @@ void SessionRelay::OutOfMemory(TClientNntp& c) {
     c.RequestBuffer->SetLength(0);
     c.ResponseBuffer->SetLength(0);
     if (c.HeldReply) c.HeldReply->SetLength(0);
+    c.heldShare.Set(0);
     c.overviewLines.reset();
     c.Replies.clear();
     c.Stage = ReplyStage::StatusLine;
@@ -423,7 +429,7 @@ void SessionRelay::Advance(TClientNntp& c) {
             for (bool moved = true; moved;) {
                 moved = false;
                 while (c.RequestBuffer->Length() > 0 && c.Request != RequestMode::Waiting &&
-                       c.RemoteSocket && ForwardRequests(c))
+                       SessionOpen(c) && ForwardRequests(c))
                     moved = true;
                 while (DeliverReplies(c)) moved = true;
             }
@@ -484,9 +490,6 @@ bool SessionRelay::ForwardCommands(TClientNntp& c) {
 void SessionRelay::ForwardCommand(TClientNntp& c, std::string_view line, std::string& out) {
     std::string_view rest = line;
     std::string_view word = NextWord(rest);
-    // A line without a word gets no reply from the news server (INN skips
-    // it): passing it on would leave the queue one reply short.
-    if (word.empty()) return;
     auto pass = [&](Verb verb) {
         out.append(line).append(nntp::kLineEnd);
         c.Replies.push_back({verb, {}});
@@ -494,6 +497,13 @@ void SessionRelay::ForwardCommand(TClientNntp& c, std::string_view line, std::st
     auto answer = [&](std::string_view reply) {
         c.Replies.push_back({Verb::Answered, std::string(reply)});
     };
+    // The server would read the line only up to the NUL ("POST\0junk" is a
+    // POST to INN) while the write list reads all of it: such a line is
+    // answered here and never goes on.
+    if (line.find('\0') != std::string_view::npos) return answer(nntp::kNulRefused);
+    // A line without a word gets no reply from the news server (INN skips
+    // it): passing it on would leave the queue one reply short.
+    if (word.empty()) return;
     // With no forced value and no style link the rewriter leaves an article
     // as it is: ARTICLE, BODY and HEAD then pass at full speed, unheld.
     const ProxySettings& settings = m_core.Settings();
@@ -815,11 +825,13 @@ bool SessionRelay::DeliverReplies(TClientNntp& c) {
             c.ResponseBuffer->SetLength(0);
         }
         TBuforArt& reply = *c.HeldReply;
+        c.heldShare.Set(reply.Length());
         size_t found = FindFrom(Content(reply), nntp::kTerminator, c.responseScanned);
         if (found == std::string_view::npos) {
             c.responseScanned = static_cast<size_t>(reply.Length());
-            if (c.responseScanned <= nntp::kMaxHeldReply) break;
-            StopHolding(c, verb);
+            const bool overTotal = m_heldTotal > m_core.MaxHeldTotal;
+            if (c.responseScanned <= nntp::kMaxHeldReply && !overTotal) break;
+            StopHolding(c, verb, overTotal);
             delivered = true;
             continue;
         }
@@ -872,9 +884,13 @@ size_t SessionRelay::DeliverLines(TClientNntp& c, std::string_view content, bool
 // back: copied to the send queue at once they would cost their size again.
 // The bytes that may begin the terminating line stay to be searched with
 // what follows.
-void SessionRelay::StopHolding(TClientNntp& c, Verb verb) {
+void SessionRelay::StopHolding(TClientNntp& c, Verb verb, bool overTotal) {
     Log(c, "Odpowiedź bez filtrowania",
-        "Odpowiedź przekroczyła 256 MiB: idzie do czytnika bez przepisania");
+        overTotal ? "Odpowiedzi czekające na przepisanie zajmują razem ponad " +
+                        std::to_string(m_core.MaxHeldTotal >> 20) +
+                        " MiB: ta idzie do czytnika bez przepisania"
+                  : std::string("Odpowiedź przekroczyła 256 MiB: idzie do czytnika bez "
+                                "przepisania"));
     TBuforArt& held = *c.HeldReply;
     std::string_view content = Content(held);
     const size_t statusEnd = content.find(nntp::kLineEnd) + nntp::kLineEnd.size();
@@ -924,6 +940,7 @@ bool SessionRelay::DrainHeld(TClientNntp& c) {
         c.heldSent += n;
     }
     held.SetLength(0);
+    c.heldShare.Set(0);
     c.heldSent = 0;
     c.Stage = c.afterDrain;
     if (c.serverHeldBack && c.RemoteSocket && c.BufferedByteCount() <= nntp::kMaxQueuedForReader) {
@@ -957,6 +974,7 @@ void SessionRelay::SendHeld(TClientNntp& c, Verb verb) {
     Log(c, "Wypchnięcie czytnikowi", Content(held));
     SendToReader(c, Content(held));
     held.SetLength(0);
+    c.heldShare.Set(0);
 }
 
 void SessionRelay::SendToReader(TClientNntp& c, std::string_view bytes) {
@@ -1010,6 +1028,7 @@ void SessionRelay::ServerClosed(TClientNntp& c, uint16_t Error) {
         SendBytes(c, Content(*c.ResponseBuffer));
     }
     if (c.HeldReply) c.HeldReply->SetLength(0);
+    c.heldShare.Set(0);
     c.heldSent = 0;
     c.ResponseBuffer->SetLength(0);
     c.Replies.clear();
@@ -1032,14 +1051,15 @@ void SessionRelay::ClientDataSent(TClientNntp& c, uint16_t) {
         c.serverHeldBack = false;
         c.RemoteSocket->Resume();
     }
+    HoldBackReader(c);
 }
 
 // Stops reading the news server while too much waits to go to the reader;
 // the server then waits in TCP, not in our memory. What the current read
 // pass still takes is bounded by the kernel's receive buffer.
 void SessionRelay::HoldBackServer(TClientNntp& c) {
-    if (c.serverHeldBack || !c.RemoteSocket) return;
     if (c.BufferedByteCount() > kTrimFrom) c.trimAtEnd = true;
+    if (c.serverHeldBack || !c.RemoteSocket) return;
     if (c.BufferedByteCount() <= nntp::kMaxQueuedForReader) return;
     c.serverHeldBack = true;
     c.RemoteSocket->Pause();
@@ -1047,18 +1067,22 @@ void SessionRelay::HoldBackServer(TClientNntp& c) {
 
 // Stops reading the reader while too much waits to go to the news server
 // (a server that does not read, or one held back because this very reader
-// does not read its replies), and reads it again once half of that has
-// gone. Called after every step of the conversation and whenever the
-// upstream send queue runs empty. Of the request buffer only what waits
-// for a POST's answer counts: a partial command line and a posted article
-// being collected must be read to their end before any of them can go
-// (holding them would never end), and their own limits bound them.
+// does not read its replies) or to the reader itself (answers the proxy
+// gives on its own, which no server holds back), and reads it again once
+// half of that has gone. Called after every step of the conversation and
+// whenever either send queue runs empty. Of the request buffer only what
+// waits for a POST's answer, or for the news server's greeting, counts: a
+// partial command line and a posted article being collected must be read
+// to their end before any of them can go (holding them would never end),
+// and their own limits bound them.
 void SessionRelay::HoldBackReader(TClientNntp& c) {
     if (!c.RemoteSocket || c.outOfMemory) return;
     int64_t waiting = c.RemoteSocket->BufferedByteCount();
-    if (c.Request == RequestMode::Waiting) waiting += c.RequestBuffer->Length();
+    if (c.Request == RequestMode::Waiting || !c.greeted) waiting += c.RequestBuffer->Length();
+    const int64_t toReader = c.BufferedByteCount();
     if (!c.readerHeldBack) {
-        if (waiting <= nntp::kMaxQueuedForServer && c.Replies.size() <= nntp::kMaxOutstanding)
+        if (waiting <= nntp::kMaxQueuedForServer && c.Replies.size() <= nntp::kMaxOutstanding &&
+            toReader <= nntp::kMaxQueuedForReader)
             return;
         c.readerHeldBack = true;
         c.trimAtEnd = true;
@@ -1068,7 +1092,8 @@ void SessionRelay::HoldBackReader(TClientNntp& c) {
             };
         return;
     }
-    if (waiting > nntp::kMaxQueuedForServer / 2 || c.Replies.size() > nntp::kMaxOutstanding / 2)
+    if (waiting > nntp::kMaxQueuedForServer / 2 || c.Replies.size() > nntp::kMaxOutstanding / 2 ||
+        toReader > nntp::kMaxQueuedForReader / 2)
         return;
     c.readerHeldBack = false;
     // Asks the socket afresh for what waits in it.

@@ -50,7 +50,7 @@ private:
     void ServerClosed(TClientNntp& c, uint16_t Error);
     bool DeliverReplies(TClientNntp& c);
     size_t DeliverLines(TClientNntp& c, std::string_view content, bool& ended);
-    void StopHolding(TClientNntp& c, Verb verb);
+    void StopHolding(TClientNntp& c, Verb verb, bool overTotal);
     bool DrainHeld(TClientNntp& c);
     void ReplyEnded(TClientNntp& c, int code);
     void SendHeld(TClientNntp& c, Verb verb);
@@ -65,9 +65,14 @@ private:
     void NewsServerUnreachable(TClientNntp& c, int error);
     void UpstreamReady(TClientNntp& c, const std::string& greeting);
     bool MayPost(TClientNntp& c);
+    // Whether the news server's side stands for the reader's commands: its
+    // greeting has come (after TLS, when TLS is asked for) and it has not gone.
+    static bool SessionOpen(const TClientNntp& c);
     void Log(TClientNntp& c, const char* title, std::string_view bytes);
 
     ProxyCore& m_core;
+    // The bytes all relays hold for rewriting (each relay's HeldShare).
+    int64_t m_heldTotal = 0;
 };
 
 }  // namespace sitowiak::proxy

@@ -34,6 +34,26 @@ public:
     bool trimAtEnd = false;
 };
 
+// One relay's part of the bytes that all relays hold for rewriting, kept in
+// a total the relays share; the part leaves the total with the relay.
+class HeldShare {
+public:
+    HeldShare() = default;
+    HeldShare(const HeldShare&) = delete;
+    HeldShare& operator=(const HeldShare&) = delete;
+    ~HeldShare() { Set(0); }
+
+    void Bind(int64_t* total) { m_total = total; }
+    void Set(int64_t bytes) {
+        if (m_total) *m_total += bytes - m_bytes;
+        m_bytes = bytes;
+    }
+
+private:
+    int64_t* m_total = nullptr;
+    int64_t m_bytes = 0;
+};
+
 // What one outstanding command is, as far as its reply is concerned.
 enum class Verb : uint8_t {
     Greeting,      // the server's first line, not asked for
@@ -129,6 +149,7 @@ public:
     // it. Made at the first held reply, so an idle reader costs no third
     // buffer.
     std::unique_ptr<filter::TBuforArt> HeldReply;
+    HeldShare heldShare;                            // HeldReply's bytes in the shared total
     size_t heldSent = 0;                            // Draining: bytes of HeldReply sent
     ReplyStage afterDrain = ReplyStage::Streamed;  // Draining: what the rest of the reply is
     // Lines: the rewriting of the overview's lines, with the settings of

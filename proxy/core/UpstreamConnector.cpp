@@ -77,10 +77,12 @@ void UpstreamConnector::DataAvailable() {
     if (m_stage == Stage::Greeting && TakeLine(line)) {
         m_greeting = line + std::string(nntp::kLineEnd);
         int code = Code(line);
-        // A server that does not take readers says so in its greeting and
-        // closes: the reader hears it, as without TLS.
+        // Only a server ready for readers goes on to TLS. Anything else,
+        // a refusal included, ends here: handing it on would give the
+        // reader a session in the clear, which anyone on the way can fake
+        // by answering for the server.
         if (code != 200 && code != 201) {
-            Handover();
+            Fail(kGreetingRefused);
             return;
         }
         m_stage = Stage::Reply;
@@ -129,15 +131,15 @@ void UpstreamConnector::Fail(int code) {
     m_socket.CloseDelayed();
 }
 
+// Only after the handshake: what the server sent in the clear before it
+// (the greeting and the 382) never reaches the relay but the greeting.
 void UpstreamConnector::Handover() {
     m_stage = Stage::Done;
     m_socket.DisarmTlsDeadline();
     m_socket.OnDataAvailable = std::move(m_relayDataAvailable);
     m_relayDataAvailable = nullptr;
-    // Behind a greeting that refuses the reader, whatever the server sent.
-    std::string bytes = m_greeting + m_read;
     m_read.clear();
-    if (OnHandover) OnHandover(bytes);
+    if (OnHandover) OnHandover(m_greeting);
 }
 
 std::string UpstreamConnector::FailureText(int code) const {
@@ -178,6 +180,10 @@ std::string UpstreamConnector::FailureText(int code) const {
         case Tls::kTlsReceiveFailed:
             return "błąd odbioru TLS";
         case Tls::kTlsPlainPeer:
+            // After STARTTLS's 382 the server itself asked for TLS: cleartext
+            // there is data slipped in, not a port of the other kind.
+            if (m_mode == Encryption::StartTls)
+                return "serwer wysłał niezaszyfrowane dane po odpowiedzi 382";
             return "serwer odpowiedział bez szyfrowania (ten port wymaga szyfrowania STARTTLS "
                    "albo <brak>)";
         case kStartTlsRefused:
@@ -189,6 +195,14 @@ std::string UpstreamConnector::FailureText(int code) const {
             return "OdciskSerwera nie jest odciskiem SHA-256 (64 cyfry szesnastkowe)";
         case kPlainAfter382:
             return "serwer wysłał niezaszyfrowane dane po odpowiedzi 382";
+        case kGreetingRefused: {
+            const std::string_view greeting =
+                std::string_view(m_greeting).substr(0, m_greeting.size() - nntp::kLineEnd.size());
+            const int said = Code(greeting);
+            if (said == 400 || said == 502)
+                return "serwer nie przyjmuje czytelników (" + Printable(greeting) + ")";
+            return "nieoczekiwane powitanie serwera przed STARTTLS (" + Printable(greeting) + ")";
+        }
         default:
             return {};
     }

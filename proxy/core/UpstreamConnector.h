@@ -6,8 +6,8 @@
 // With STARTTLS the connector reads the greeting itself, asks for TLS,
 // expects 382, and when the handshake has ended hands the greeting it kept
 // to the relay, so that the reader sees the server's own first line as it
-// would without TLS. A server that refuses STARTTLS is refused in turn:
-// nothing goes on in the clear.
+// would without TLS. A server that greets with anything but 200 or 201, or
+// refuses STARTTLS, is refused in turn: nothing goes on in the clear.
 //
 // Failures end as a close of the socket; the relay then asks FailureText
 // for the reason it tells the reader.
@@ -29,6 +29,7 @@ public:
     static constexpr int kUnknownEncryption = 20191;  // "Szyfrowanie" names no way
     static constexpr int kBadFingerprint = 20192;     // "OdciskSerwera" is no SHA-256
     static constexpr int kPlainAfter382 = 20193;      // cleartext after the 382
+    static constexpr int kGreetingRefused = 20194;    // a greeting other than 200 or 201
 
     // The greeting, once the connection is ready for the relay.
     std::function<void(const std::string& greeting)> OnHandover;

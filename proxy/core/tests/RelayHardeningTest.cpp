@@ -8,6 +8,8 @@
 
 #include <netinet/in.h>
 
+#include <cstring>
+
 #include "proxy/core/NntpWords.h"
 #include "proxy/core/tests/RelayHarness.h"
 
@@ -311,6 +313,49 @@ TEST_F(RelayTest, ListeningSwitchedOffAndOnUnderLoadLosesNothingItFinishes) {
         return all + c.ReadUntil("\r\n.\r\n");
     });
     EXPECT_EQ(got, expected);
+}
+
+}  // namespace
+}  // namespace sitowiak::testing
+
+namespace sitowiak::testing {
+namespace {
+
+// A reader outside the write list that writes before the news server has
+// greeted: its commands wait for the greeting and go on in order, and a
+// line holding a NUL, which the news server would read only up to the NUL
+// ("POST\0junk" is a POST to INN), never leaves the proxy and gets 501.
+TEST_F(RelayTest, CommandsWrittenBeforeTheGreetingWaitAndLinesWithNulNeverLeave) {
+    std::mutex seenMutex;
+    std::string seen;
+    ScriptedServer upstream([&](PeerConnection& c) {
+        // Long enough for the reader's bytes to reach the proxy first.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        c.Send(kGreeting);
+        for (std::string line; (line = c.ReadLine(10000)).ends_with("\r\n");) {
+            {
+                std::lock_guard<std::mutex> lock(seenMutex);
+                seen += line;
+            }
+            c.Send(line.starts_with("DATE") ? "111 20261208120000\r\n" : kGroupReply);
+        }
+    });
+    m_core->Settings().WriteAccess = "10.*";
+    Listen(upstream);
+    using namespace std::string_literals;
+    const std::string nul = "501 Polecenie zawiera bajt zerowy\r\n";
+    std::string got = Reader(
+        [&](PeerConnection& r) {
+            r.Send("GROUP g\r\nPOST\0\r\n POST\0\r\npost\0junk\r\nSTARTTLS\0\r\n\0\r\nDATE\r\n"s);
+            return r.ReadCount(std::strlen(kGreeting) + std::strlen(kGroupReply) + 5 * nul.size() +
+                                   std::strlen("111 20261208120000\r\n"),
+                               10000);
+        },
+        15000);
+    EXPECT_EQ(got, "201 news.test ready\r\n"s + kGroupReply + nul + nul + nul + nul + nul +
+                       "111 20261208120000\r\n");
+    std::lock_guard<std::mutex> lock(seenMutex);
+    EXPECT_EQ(seen, "GROUP g\r\nDATE\r\n");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // of any length. Each case bounds what the relay holds through its buffers
 // and queues while the exchange runs, then checks every byte that arrives.
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -314,6 +315,114 @@ TEST_F(RelayMemoryTest, ALongOverviewStreamsInBoundedMemoryWithTheWholeReplysByt
     EXPECT_TRUE(all == expected + kGroupReply);
     EXPECT_LT(peaks.blocks, 1u << 20);
     EXPECT_LE(peaks.toReader, proxy::nntp::kMaxQueuedForReader + (1 << 20));
+}
+
+// A reader outside the write list that sends commands the proxy answers on
+// its own (refused POST, IHAVE, CHECK; COMPRESS and STARTTLS) and never
+// reads: no news server holds these answers back, so the reader itself is
+// no longer read once they fill the same bound as server replies. Before,
+// the answers queued without end (about 35 MB a second). Once it reads,
+// every answer arrives, in order.
+TEST_F(RelayMemoryTest, AnswersTheProxyGivesItselfWaitForAReaderWithinTheBound) {
+    ScriptedServer upstream([&](PeerConnection& c) {
+        c.Send(kGreeting);
+        for (std::string line; (line = c.ReadLine(60000)).ends_with("\r\n");) c.Send(kGroupReply);
+    });
+    m_core->Settings().WriteAccess = "10.*";
+    Listen(upstream);
+    const std::string commands =
+        "POST\r\nCOMPRESS DEFLATE\r\nSTARTTLS\r\nIHAVE <a@b>\r\nCHECK <c@d>\r\n";
+    const std::string answers =
+        std::string(proxy::nntp::kPostRefused) + std::string(proxy::nntp::kCompressRefused) +
+        std::string(proxy::nntp::kStartTlsRefused) + "435 " +
+        std::string(proxy::nntp::kRefusalText) + "\r\n438 <c@d> " +
+        std::string(proxy::nntp::kRefusalText) + "\r\n";
+    constexpr size_t kRounds = 80000;  // some 22 MB of answers
+    auto reader = PeerConnection::ConnectTo(ProxyPort());
+    auto sent = std::async(std::launch::async, [&] {
+        std::string greeting = reader->ReadLine();
+        reader->Send(Repeated(commands, kRounds));
+        return greeting;
+    });
+    Peaks peaks;
+    ASSERT_TRUE(PumpSampling(
+        peaks, [&] { return peaks.readerHeldBack; }, 30000))
+        << "the reader is still read with " << peaks.toReader << " bytes waiting for it";
+    PumpSampling(
+        peaks, [] { return false; }, 500);
+    std::printf("peak bytes waiting for a reader that does not read: %lld\n",
+                static_cast<long long>(peaks.toReader));
+    // One read of commands brings at most a read's worth of answers past it.
+    EXPECT_LE(peaks.toReader, proxy::nntp::kMaxQueuedForReader + (256 << 10));
+
+    auto all = std::async(std::launch::async,
+                          [&] { return reader->ReadCount(answers.size() * kRounds, 60000); });
+    PumpSampling(
+        peaks, [&] { return Ready(all) && Ready(sent); }, 90000);
+    ASSERT_TRUE(Ready(all) && Ready(sent));
+    EXPECT_EQ(sent.get(), "201 news.test ready\r\n");
+    std::string got = all.get();
+    EXPECT_EQ(got.size(), answers.size() * kRounds);
+    EXPECT_TRUE(got == Repeated(answers, kRounds));
+    EXPECT_LE(peaks.toReader, proxy::nntp::kMaxQueuedForReader + (256 << 10));
+}
+
+// Held replies of all readers together have one ceiling: the reply that
+// takes the total past it stops being held and reaches its reader as the
+// server sent it, while the replies held before it are still rewritten.
+// Once those have gone, replies are held and rewritten again.
+TEST_F(RelayMemoryTest, HeldRepliesOfAllReadersTogetherStopAtOneCeiling) {
+    m_core->Settings().Kodowanie = "utf-8";
+    m_core->Settings().Logowanie = true;
+    m_core->MaxHeldTotal = 1 << 20;
+    const std::string head =
+        "220 1 <a@b> article\r\nFrom: a@b\r\nSubject: big\r\n"
+        "Content-Type: text/plain; charset=iso-8859-2\r\n\r\n";
+    const std::string body = Repeated(std::string(70, 'z') + "\xB1\xE6\r\n", 9000);  // 648 KB
+    const std::string reply = head + body + ".\r\n";
+    std::atomic<int> partial{0};
+    std::atomic<bool> finish{false};
+    ScriptedServer upstream([&](PeerConnection& c) {
+        c.Send(kGreeting);
+        for (std::string l; (l = c.ReadLine(30000)).ends_with("\r\n");) {
+            if (!l.starts_with("ARTICLE")) {
+                c.Send(kGroupReply);
+                continue;
+            }
+            // Everything but the terminating line, which waits for the test.
+            c.Send(head + body);
+            ++partial;
+            while (!finish) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            c.Send(".\r\n");
+        }
+    });
+    Listen(upstream);
+    auto ask = [&] {
+        return std::async(std::launch::async, [&] {
+            auto c = PeerConnection::ConnectTo(ProxyPort());
+            std::string got = c->ReadLine();
+            c->Send("ARTICLE 1\r\n");
+            return got + c->ReadUntil("\r\n.\r\n", 30000);
+        });
+    };
+    auto first = ask();
+    ASSERT_TRUE(PumpUntil([&] { return partial == 1; }, 10000));
+    Pump(300);  // the first reply is held, short of its end
+    auto second = ask();
+    ASSERT_TRUE(PumpUntil([&] { return partial == 2; }, 10000));
+    Pump(300);
+    finish = true;
+    ASSERT_TRUE(PumpUntil([&] { return Ready(first) && Ready(second); }, 30000));
+    const std::string greeting = kGreeting;
+    EXPECT_TRUE(first.get() == greeting + RewrittenArticle(reply)) << "held and rewritten";
+    EXPECT_TRUE(second.get() == greeting + reply) << "passed as it came";
+    EXPECT_TRUE(std::any_of(m_log.entries.begin(), m_log.entries.end(), [](const LoggedEntry& e) {
+        return e.title == "Odpowiedź bez filtrowania" && e.text.find("razem ponad 1 MiB") != std::string::npos;
+    }));
+    // Both have gone: the next reply is held and rewritten again.
+    auto third = ask();
+    ASSERT_TRUE(PumpUntil([&] { return Ready(third); }, 30000));
+    EXPECT_TRUE(third.get() == greeting + RewrittenArticle(reply));
 }
 
 }  // namespace

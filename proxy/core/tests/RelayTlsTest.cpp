@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -142,6 +143,8 @@ TEST_F(RelayTlsTest, StartTlsCarriesTheConversationAndEndsItWithCloseNotify) {
     std::string cleartext, seen, end;
     std::atomic<bool> done{false};
     RawServer upstream([&](int fd) {
+        // The reader writes before this greeting comes through.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         SendPlain(fd, kGreeting);
         cleartext = ReadPlainLine(fd);
         SendPlain(fd, "382 Begin TLS negotiation now\r\n");
@@ -157,8 +160,10 @@ TEST_F(RelayTlsTest, StartTlsCarriesTheConversationAndEndsItWithCloseNotify) {
     Listen(upstream.Port());
     std::string got = Reader(
         [](PeerConnection& r) {
-            std::string bytes = r.ReadLine(15000);
+            // Written at once: they wait for the session to stand, then go
+            // on inside TLS, never in the clear.
             r.Send("GROUP pl.test\r\nDATE\r\n");
+            std::string bytes = r.ReadLine(15000);
             bytes += r.ReadLine();
             bytes += r.ReadLine();
             r.Close();
@@ -247,6 +252,10 @@ TEST_F(RelayTlsTest, TheNextReaderResumesTheSession) {
 // silent before it (a port that wants TLS from the first byte does), is
 // refused: the reader gets one 400 line, and nothing the reader sends
 // reaches the server in the clear.
+const std::string kPadded382Text =
+    "382 Go" + std::string(512 - 8, ' ') + "\r\n" + "200 injected in the clear\r\n";
+const char* const kPadded382 = kPadded382Text.c_str();
+
 TEST_F(RelayTlsTest, AServerThatDoesNotTakeStartTlsIsRefused) {
     struct Case {
         const char* greeting;  // null: none
@@ -257,6 +266,9 @@ TEST_F(RelayTlsTest, AServerThatDoesNotTakeStartTlsIsRefused) {
          "serwer nie przyjął STARTTLS (502 Command unavailable)"},
         {kGreeting, "382 Go\r\n200 injected\r\n",
          "serwer wysłał niezaszyfrowane dane po odpowiedzi 382"},
+        // The 382 fills the connector's read exactly, so the cleartext behind
+        // it reaches the TLS layer: the same reason, not advice about ports.
+        {kGreeting, kPadded382, "serwer wysłał niezaszyfrowane dane po odpowiedzi 382"},
         {kGreeting, nullptr, "serwer nie odpowiedział na STARTTLS"},
         {nullptr, nullptr,
          "serwer nie przysłał powitania przed STARTTLS (port 563 wymaga szyfrowania TLS (563))"},
@@ -289,7 +301,9 @@ TEST_F(RelayTlsTest, AServerThatDoesNotTakeStartTlsIsRefused) {
             m_core->SetListening(false);
             Pump(100);
         }
-        EXPECT_EQ(after, "") << k.answer;
+        // Nothing, or the start of the handshake the 382 asked for.
+        EXPECT_TRUE(after.empty() || after[0] == '\x16') << k.answer;
+        EXPECT_EQ(after.find("GROUP"), std::string::npos) << k.answer;
     }
 }
 
@@ -380,29 +394,50 @@ TEST_F(RelayTlsTest, AHandshakeCutShortOrAnUnknownWayEndsThatReaderWithTheReason
               FailureLine(upstream.Port(), "nieznany sposób szyfrowania w ustawieniu Szyfrowanie"));
 }
 
-// A server that refuses readers in its greeting is passed on as without
-// TLS, and the time limit of the STARTTLS exchange no longer applies.
-TEST_F(RelayTlsTest, AGreetingThatRefusesReadersIsPassedOnAndTheConnectionStays) {
-    constexpr const char* kRefusal = "502 no permission\r\n";
-    std::string quit;
-    RawServer upstream([&](int fd) {
-        SendPlain(fd, kRefusal);
-        quit = ReadPlainLine(fd);
-        SendPlain(fd, "205 bye\r\n");
-    });
-    Listen(upstream.Port());
+// With STARTTLS chosen, a greeting other than 200 or 201 never hands the
+// reader a session in the clear, whether a real refusal that leaves the
+// connection open or a man in the middle answering for the server: the
+// reader gets the proxy's own 400 line naming what the server said, the
+// log says the same, and nothing the reader sends reaches the server.
+TEST_F(RelayTlsTest, OnlyAReadyGreetingLeadsToStartTlsAnyOtherEndsTheReader) {
+    struct Case {
+        const char* greeting;
+        const char* reason;
+    } cases[] = {
+        {"400 busy\r\n", "serwer nie przyjmuje czytelników (400 busy)"},
+        {"502 no permission\r\n", "serwer nie przyjmuje czytelników (502 no permission)"},
+        {"281 hello\r\n", "nieoczekiwane powitanie serwera przed STARTTLS (281 hello)"},
+        {"hello\r\n", "nieoczekiwane powitanie serwera przed STARTTLS (hello)"},
+    };
     m_core->Settings().Szyfrowanie = "STARTTLS";
-    m_core->TlsTimeoutMs = 300;
-    std::string got = Reader(
-        [](PeerConnection& r) {
-            std::string all = r.ReadLine(10000);
-            std::this_thread::sleep_for(std::chrono::milliseconds(800));
-            r.Send("QUIT\r\n");
-            return all + r.ReadLine(10000);
-        },
-        20000);
-    EXPECT_EQ(got, std::string(kRefusal) + "205 bye\r\n");
-    EXPECT_EQ(quit, "QUIT\r\n");
+    m_core->Settings().Logowanie = true;
+    for (const Case& k : cases) {
+        std::string after = "?";
+        {
+            RawServer upstream([&](int fd) {
+                SendPlain(fd, k.greeting);
+                after = ReadPlainLine(fd);  // until the proxy closes
+            });
+            Listen(upstream.Port());
+            m_log.entries.clear();
+            std::string got = Reader(
+                [](PeerConnection& r) {
+                    r.Send("AUTHINFO USER secret\r\n");
+                    bool closed = false;
+                    std::string all = r.ReadToClose(&closed, 10000);
+                    return all + (closed ? "<closed>" : "<open>");
+                },
+                20000);
+            const std::string line = FailureLine(upstream.Port(), k.reason);
+            EXPECT_EQ(got, line + "<closed>") << k.greeting;
+            EXPECT_TRUE(std::any_of(m_log.entries.begin(), m_log.entries.end(),
+                                    [&](const LoggedEntry& e) { return e.text == line; }))
+                << "the log names the greeting too: " << k.greeting;
+            m_core->SetListening(false);
+            Pump(100);
+        }
+        EXPECT_EQ(after, "") << k.greeting;
+    }
 }
 
 // TLS from the first byte against a port that speaks NNTP in the clear:
