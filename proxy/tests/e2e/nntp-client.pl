@@ -70,15 +70,18 @@ if ($mode eq 'refused') {
     $sock->autoflush(1);
     my $greeting = <$sock>;
     check($greeting =~ /^201 /, "greeting says 201 outside the write list: $greeting");
-    my @bypass = (" POST\r\n", "\tpost\r\n", "IHAVE <ID>\r\n", "POST\n");
-    my @codes = (441, 441, 435, 441);
+    # INN reads a line up to its first NUL: those lines never leave the proxy.
+    my @bypass = (" POST\r\n", "\tpost\r\n", "IHAVE <ID>\r\n", "POST\n",
+                  "POST\0\r\n", " POST\0\r\n", "post\0junk\r\n", "STARTTLS\0\r\n");
+    my @codes = (441, 441, 435, 441, 501, 501, 501, 501);
     my @ids;
     for my $i (0 .. $#bypass) {
         my $bid = "<sitowiak-bypass-$$-$i\@test.example>";
         push @ids, $bid;
         (my $command = $bypass[$i]) =~ s/<ID>/$bid/;
         my $line = raw_exchange($sock, $command);
-        check($line =~ /^$codes[$i] /, "'$command' refused with $codes[$i]: $line");
+        (my $shown = $command) =~ s/\0/\\0/g;
+        check($line =~ /^$codes[$i] /, "'$shown' refused with $codes[$i]: $line");
         # Had the command reached the server, this article would be stored.
         if ($line =~ /^3/) {
             print $sock "From: x\@test.example\r\nNewsgroups: pl.test\r\nSubject: bypass\r\n"
