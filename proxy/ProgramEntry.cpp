@@ -61,6 +61,13 @@ int main(int argc, char** argv) {
     // The log window outlives the main window, whose destruction may still
     // write entries while it closes the connections.
     auto mainWindow = std::make_unique<proxy::TFormaBezdokumentowaPozycjonowanaStopkaNiusowa>();
+    // Stored settings that could not be read: the window has said why (on
+    // standard error here) and does not listen. Without a display nobody can
+    // look at them, so the program ends with code 1 and writes nothing.
+    if (mainWindow->SettingsUnreadable() && !platform::HasDisplay()) {
+        mainWindow.reset();
+        return 1;
+    }
     log::TLog log;
     mainWindow->Core().SetLog(&log);
     frame::TFormaStandardowa hiddenStandard;

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace sitowiak::platform {
@@ -55,6 +57,56 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& file) {
     }
     ::close(fd);
     return content;
+}
+
+LimitedRead ReadRegularFile(const std::filesystem::path& file, size_t maxBytes) {
+    LimitedRead result;
+    auto fail = [&](FileReadOutcome outcome, int error = 0) {
+        result.outcome = outcome;
+        result.error = error;
+        result.content.clear();
+        return result;
+    };
+    auto judge = [&](const struct stat& st) -> std::optional<FileReadOutcome> {
+        if (!S_ISREG(st.st_mode)) return FileReadOutcome::kNotRegular;
+        if (static_cast<uintmax_t>(st.st_size) > maxBytes) return FileReadOutcome::kTooLarge;
+        return std::nullopt;
+    };
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0)
+        return fail(errno == ENOENT ? FileReadOutcome::kMissing : FileReadOutcome::kFailed, errno);
+    if (auto refused = judge(st)) return fail(*refused);
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return fail(errno == ENOENT ? FileReadOutcome::kMissing : FileReadOutcome::kFailed, errno);
+    if (::fstat(fd, &st) != 0) {
+        int error = errno;
+        ::close(fd);
+        return fail(FileReadOutcome::kFailed, error);
+    }
+    if (auto refused = judge(st)) {
+        ::close(fd);
+        return fail(*refused);
+    }
+    result.content.reserve(static_cast<size_t>(st.st_size));
+    // One byte past the limit tells a file that grew since fstat.
+    char buf[65536];
+    while (result.content.size() <= maxBytes) {
+        size_t room = std::min(sizeof buf, maxBytes + 1 - result.content.size());
+        ssize_t n = ::read(fd, buf, room);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            int error = errno;
+            ::close(fd);
+            return fail(FileReadOutcome::kFailed, error);
+        }
+        if (n == 0) break;
+        result.content.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    if (result.content.size() > maxBytes) return fail(FileReadOutcome::kTooLarge);
+    result.outcome = FileReadOutcome::kRead;
+    return result;
 }
 
 int CreateReplacementFor(const std::filesystem::path& file, const std::filesystem::path& part,

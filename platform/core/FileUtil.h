@@ -2,6 +2,7 @@
 // replacement of a file, advisory locks and moving a file aside.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -15,6 +16,25 @@ inline constexpr unsigned kPrivateFileMode = 0600;  // readable by the owner onl
 
 // The whole file, or nullopt when it does not exist or cannot be read.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& file);
+
+// What ReadRegularFile found.
+enum class FileReadOutcome {
+    kRead,
+    kMissing,     // no such file (a dangling symbolic link included)
+    kNotRegular,  // a FIFO, a device, a folder, a socket
+    kTooLarge,    // more than the limit
+    kFailed,      // any other error; `error` holds errno
+};
+struct LimitedRead {
+    FileReadOutcome outcome = FileReadOutcome::kMissing;
+    std::string content;  // kRead only
+    int error = 0;
+};
+// Reads a regular file (through symbolic links) of at most `maxBytes`.
+// Anything else is refused from its status alone; a FIFO put in place meanwhile
+// never blocks the open (O_NONBLOCK), and the descriptor is checked again, so
+// nothing but a regular file is read, and never past `maxBytes` + 1 bytes.
+LimitedRead ReadRegularFile(const std::filesystem::path& file, size_t maxBytes);
 
 // Creates `part` (it must not exist yet) for writing, to be renamed over
 // `file` later: it gets the permissions of `file` when that exists, so a

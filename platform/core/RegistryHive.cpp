@@ -57,6 +57,50 @@ bool IsValidUtf8(std::string_view s) {
     return true;
 }
 
+void AppendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// UTF-16 (after its byte-order mark) as UTF-8; nullopt for an odd byte count
+// or a surrogate without its pair.
+std::optional<std::string> Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+    if (bytes.size() % 2 != 0) return std::nullopt;
+    auto unit = [&](size_t i) -> uint32_t {
+        auto first = static_cast<unsigned char>(bytes[i]);
+        auto second = static_cast<unsigned char>(bytes[i + 1]);
+        return bigEndian ? (first << 8) | second : (second << 8) | first;
+    };
+    std::string out;
+    out.reserve(bytes.size() / 2 * 3 / 2);
+    for (size_t i = 0; i < bytes.size(); i += 2) {
+        uint32_t c = unit(i);
+        if (c >= 0xDC00 && c <= 0xDFFF) return std::nullopt;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 2 >= bytes.size()) return std::nullopt;
+            uint32_t low = unit(i + 2);
+            if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        }
+        AppendUtf8(out, c);
+    }
+    return out;
+}
+
 // Reads a quoted string starting at s[pos] == '"'. Returns the position after
 // the closing quote, or npos for a broken escape or a missing quote.
 size_t ParseQuoted(std::string_view s, size_t pos, std::string& out) {
@@ -292,6 +336,14 @@ std::optional<RegistryContent> RegistryContent::Parse(std::string_view text, std
         if (error) *error = "line " + std::to_string(line + 1) + ": " + what;
         return std::nullopt;
     };
+    // Exports of the Windows registry editor are UTF-16 with a byte-order mark.
+    std::string decoded;
+    if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
+        std::optional<std::string> utf8 = Utf16ToUtf8(text.substr(2), text.front() == '\xFE');
+        if (!utf8) return fail(0, "the file is not UTF-16 text");
+        decoded = std::move(*utf8);
+        text = decoded;
+    }
     if (!IsValidUtf8(text)) return fail(0, "the file is not UTF-8 text");
     if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     RegistryContent content;
@@ -450,8 +502,24 @@ bool RegistryHive::KeyExists(std::string_view key) const {
     return Load(LOCK_SH).KeyExists(key);
 }
 
-RegistryContent RegistryHive::Snapshot() const {
-    return Load(LOCK_SH);
+RegistryContent RegistryHive::Snapshot(HiveCondition* condition) const {
+    return Load(LOCK_SH, condition);
+}
+
+HiveCondition RegistryHive::Condition() const {
+    HiveCondition condition;
+    Load(LOCK_SH, &condition);
+    return condition;
+}
+
+std::filesystem::path RegistryHive::SetDamagedAside() {
+    std::error_code ec;
+    std::filesystem::create_directories(m_file.parent_path(), ec);
+    FileLock lock(LockPathFor(m_file), LOCK_EX);
+    HiveCondition condition;
+    LoadUnlocked(&condition);
+    if (condition.state != HiveState::kDamaged) return {};
+    return MoveAside(m_file, ".damaged");
 }
 
 bool RegistryHive::WriteValue(std::string_view key, std::string_view name, const RegValue& value) {
@@ -472,26 +540,41 @@ bool RegistryHive::DeleteValue(std::string_view key, std::string_view name) {
     return Modify([&](RegistryContent& c) { c.DeleteValue(key, name); });
 }
 
-RegistryContent RegistryHive::Load(int lockType) const {
+RegistryContent RegistryHive::Load(int lockType, HiveCondition* condition) const {
     std::error_code ec;
     std::filesystem::create_directories(m_file.parent_path(), ec);
     FileLock lock(LockPathFor(m_file), lockType);
-    return LoadUnlocked();
+    return LoadUnlocked(condition);
 }
 
-// Reads and parses the hive; the caller holds the lock. A damaged file is
-// moved aside (so that no later write replaces it) and an empty hive returned.
-RegistryContent RegistryHive::LoadUnlocked() const {
-    std::optional<std::string> text = ReadWholeFile(m_file);
-    if (!text) return {};
-    std::string error;
-    if (auto content = RegistryContent::Parse(*text, &error)) return std::move(*content);
-    std::filesystem::path aside = MoveAside(m_file, ".damaged");
-    Report("Plik ustawień " + m_file.string() + " jest uszkodzony (" + error + "). " +
-           (aside.empty() ? std::string("Nie udało się go przenieść.")
-                          : "Zachowano go jako " + aside.string() + ".") +
-           " Program używa ustawień domyślnych.");
-    return {};
+// Reads and parses the hive; the caller holds the lock. A file that cannot be
+// read gives an empty hive and is left as it is.
+RegistryContent RegistryHive::LoadUnlocked(HiveCondition* condition) const {
+    HiveCondition found;
+    RegistryContent content;
+    LimitedRead file = ReadRegularFile(m_file, kMaxHiveBytes);
+    switch (file.outcome) {
+        case FileReadOutcome::kMissing:
+            break;
+        case FileReadOutcome::kRead:
+            if (auto parsed = RegistryContent::Parse(file.content, &found.reason))
+                content = std::move(*parsed);
+            else
+                found.state = HiveState::kDamaged;
+            break;
+        case FileReadOutcome::kNotRegular:
+            found = {HiveState::kRefused, "to nie jest zwykły plik"};
+            break;
+        case FileReadOutcome::kTooLarge:
+            found = {HiveState::kRefused,
+                     "plik jest większy niż " + std::to_string(kMaxHiveBytes >> 20) + " MiB"};
+            break;
+        case FileReadOutcome::kFailed:
+            found = {HiveState::kRefused, std::strerror(file.error)};
+            break;
+    }
+    if (condition) *condition = std::move(found);
+    return content;
 }
 
 namespace {
@@ -531,7 +614,23 @@ bool RegistryHive::Modify(const std::function<void(RegistryContent&)>& change) {
     std::filesystem::create_directories(m_file.parent_path(), ec);
     FileLock lock(LockPathFor(m_file), LOCK_EX);
     RemoveAbandonedTemporaries(m_file);
-    RegistryContent content = LoadUnlocked();
+    HiveCondition condition;
+    RegistryContent content = LoadUnlocked(&condition);
+    if (condition.state == HiveState::kRefused) {
+        Report("Nie można zapisać ustawień w pliku " + m_file.string() + ": " + condition.reason +
+               ".");
+        return false;
+    }
+    // A damaged file is kept, never replaced: if it cannot be set aside,
+    // nothing is written.
+    if (condition.state == HiveState::kDamaged) {
+        std::filesystem::path aside = MoveAside(m_file, ".damaged");
+        Report("Plik ustawień " + m_file.string() + " jest uszkodzony (" + condition.reason +
+               "). " +
+               (aside.empty() ? "Nie udało się go przenieść, więc ustawień nie zapisano."
+                              : "Zachowano go jako " + aside.string() + "."));
+        if (aside.empty()) return false;
+    }
     change(content);
     std::string error;
     // Settings are the user's own: a new hive is readable by its owner only.

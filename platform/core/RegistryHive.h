@@ -16,12 +16,22 @@
 // synced, then renamed over the hive, so other writers' values (other
 // programs' keys included) survive and a crash never leaves half a file.
 //
-// A file that does not parse (an unknown line, a broken escape, a value before
-// any key, a truncated hex list, bytes that are not UTF-8) is never
-// overwritten: it is renamed aside with a ".damaged-N" suffix, the damage
-// reporter is told, and the hive continues empty.
+// The file is UTF-8 (a UTF-8 byte-order mark is skipped) or, as the Windows
+// registry editor exports, UTF-16 with its byte-order mark (FF FE or FE FF);
+// it is always written back as UTF-8.
+//
+// A file that cannot be read reads as an empty hive and is left as it is:
+// reading never renames, replaces or reports. One that does not parse (an
+// unknown line, a broken escape, a value before any key, a truncated hex
+// list, bytes that are not UTF-8 or UTF-16) is damaged: the next write keeps
+// it aside with a ".damaged-N" suffix, tells the damage reporter and starts a
+// fresh file. One that is not a regular file (a FIFO, a device), is larger
+// than kMaxHiveBytes or cannot be opened is refused: never read, and every
+// write fails rather than replace it. Condition() says which, so that a
+// program can hold back before settings it could not read are lost.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -88,6 +98,22 @@ private:
 // so "PLĄSKUN" and "pląskun" are one name).
 bool RegNamesEqual(std::string_view a, std::string_view b);
 
+// A settings file is a few kilobytes; one larger than this is not ours to read.
+inline constexpr size_t kMaxHiveBytes = 16 * 1024 * 1024;
+
+enum class HiveState {
+    kReadable,  // parsed, or there is no file yet
+    kDamaged,   // a regular file that does not parse
+    kRefused,   // not a regular file, larger than kMaxHiveBytes, or unreadable
+};
+
+struct HiveCondition {
+    HiveState state = HiveState::kReadable;
+    // For a message: "line N: what", or why the file was refused.
+    std::string reason;
+    bool Readable() const { return state == HiveState::kReadable; }
+};
+
 using HiveDamageReporter = std::function<void(const std::string& message)>;
 // Who is told about a damaged hive; standard error until the program sets one.
 void SetHiveDamageReporter(HiveDamageReporter reporter);
@@ -102,7 +128,13 @@ public:
     // are seen at once.
     std::optional<RegValue> ReadValue(std::string_view key, std::string_view name) const;
     bool KeyExists(std::string_view key) const;
-    RegistryContent Snapshot() const;
+    // The content; *condition, when given, says whether the file could be read.
+    RegistryContent Snapshot(HiveCondition* condition = nullptr) const;
+    HiveCondition Condition() const;
+    // Keeps a damaged file aside now, under the lock, and returns its new
+    // name. Empty, and nothing done, when the file is not (or no longer)
+    // damaged or cannot be renamed.
+    std::filesystem::path SetDamagedAside();
 
     // Each write is one locked read-modify-write of the whole file.
     // They return false when the file could not be written (and report why
@@ -116,8 +148,8 @@ public:
 
 private:
     bool Modify(const std::function<void(RegistryContent&)>& change);
-    RegistryContent Load(int lockType) const;
-    RegistryContent LoadUnlocked() const;
+    RegistryContent Load(int lockType, HiveCondition* condition = nullptr) const;
+    RegistryContent LoadUnlocked(HiveCondition* condition) const;
 
     std::filesystem::path m_file;
 };

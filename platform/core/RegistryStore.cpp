@@ -16,7 +16,15 @@ RegistryStore::RegistryStore(std::string_view productName)
     : m_keyPath(platform::FullKeyPath(platform::RegRoot::kCurrentUser,
                                       "SOFTWARE\\Pląskun\\" + std::string(productName))),
       m_hive(platform::OpenHive(platform::RegRoot::kCurrentUser)) {
-    if (!m_hive.KeyExists(m_keyPath)) m_hive.CreateKey(m_keyPath);
+    RegistryContent content = m_hive.Snapshot(&m_condition);
+    m_unreadable = !m_condition.Readable();
+    if (!m_unreadable && !content.KeyExists(m_keyPath)) m_hive.CreateKey(m_keyPath);
+}
+
+void RegistryStore::GoOnWithoutStored() {
+    if (!m_unreadable) return;
+    if (m_condition.state == HiveState::kDamaged) m_hive.SetDamagedAside();
+    m_unreadable = false;
 }
 
 std::string RegistryStore::SectionPath(std::string_view section) const {
@@ -68,6 +76,7 @@ RegistryStore::Batch::~Batch() {
 bool RegistryStore::Batch::Commit() {
     auto pending = std::move(*m_store.m_pending);
     m_store.m_pending.emplace();
+    if (m_store.m_unreadable) return false;
     return pending.empty() || m_store.m_hive.WriteValues(pending);
 }
 
@@ -89,6 +98,7 @@ bool RegistryStore::ReadBool(std::string_view section, std::string_view name, bo
 
 bool RegistryStore::WriteString(std::string_view section, std::string_view name,
                                 std::string_view value) {
+    if (m_unreadable) return false;
     RegValue text = RegValue::String(std::string(value));
     if (m_pending) {
         m_pending->push_back({SectionPath(section), RegNamedValue{std::string(name), text}});

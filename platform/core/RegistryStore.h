@@ -7,6 +7,12 @@
 // are decimal text ("2" and "-1" are true, "x" gives the default). A value
 // of another type written by hand is read through its text form when it has
 // one (REG_DWORD as its decimal number) and gives the default otherwise.
+//
+// Stored settings that exist but cannot be read (a damaged or refused hive,
+// see RegistryHive) make the store unreadable from its opening: it reads the
+// defaults and writes nothing, so that no default takes the place of what
+// the user had, until its owner has shown why and the user chooses to go on
+// (GoOnWithoutStored). A missing file is no such case.
 #pragma once
 
 #include <optional>
@@ -26,6 +32,16 @@ public:
 
     const std::string& KeyPath() const { return m_keyPath; }
 
+    // True while stored settings that could not be read at the opening hold
+    // every write back; Condition() says why.
+    bool Unreadable() const { return m_unreadable; }
+    const HiveCondition& Condition() const { return m_condition; }
+    const std::filesystem::path& File() const { return m_hive.File(); }
+    // The user goes on without the stored settings: a damaged file is kept
+    // aside now (a later write starts a fresh one), and writes reach the hive
+    // again. A refused file stays where it is, and writes to it still fail.
+    void GoOnWithoutStored();
+
     std::string ReadString(std::string_view section, std::string_view name,
                            const std::string& fallback) const;
     int ReadInteger(std::string_view section, std::string_view name, int fallback) const;
@@ -39,7 +55,7 @@ public:
     // in one go at Commit, so that values saved together (all settings at
     // exit) are stored all or none, with one lock, one sync and one rename.
     // Writes made meanwhile count as done; a batch dropped without Commit
-    // writes nothing.
+    // writes nothing, and so does Commit while the store is unreadable.
     class Batch {
     public:
         explicit Batch(RegistryStore& store);
@@ -75,6 +91,8 @@ private:
 
     std::string m_keyPath;  // full path with the root
     platform::RegistryHive m_hive;
+    HiveCondition m_condition;
+    bool m_unreadable = false;
     // The writes of an open batch, in order; none while no batch is open.
     std::optional<std::vector<std::pair<std::string, RegNamedValue>>> m_pending;
 };

@@ -29,6 +29,9 @@ std::string ListenFailureText(const std::string& message, const std::string& pro
 
 void ProxyCore::LoadSettings(const platform::RegistryStore& store) {
     m_settings = LoadProxySettings(store);
+    // Settings that exist but could not be read may have kept readers out:
+    // the defaults' "listen for everyone" waits until someone has seen them.
+    if (store.Unreadable()) m_settings.Aktywne = false;
 }
 
 bool ProxyCore::StoreSettings(platform::RegistryStore& store) {

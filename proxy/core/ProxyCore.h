@@ -52,7 +52,8 @@ public:
     // to the next start of listening for the local port.
     ProxySettings& Settings() { return m_settings; }
     const ProxySettings& Settings() const { return m_settings; }
-    // Loads every setting from the store (one read of the hive).
+    // Loads every setting from the store (one read of the hive). From a store
+    // whose stored settings could not be read: the defaults, not listening.
     void LoadSettings(const platform::RegistryStore& store);
     // Stores every setting, "Aktywne" being whether the proxy listens now.
     bool StoreSettings(platform::RegistryStore& store);

@@ -205,7 +205,8 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateStatusPanels() {
 
 // Loads the settings, shows them and starts listening when "Aktywne" says
 // so. A failure to start listening is reported; the settings stay loaded, so
-// they are stored back unchanged.
+// they are stored back unchanged. Stored settings that could not be read
+// are reported instead, and the core does not listen.
 void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::FormCreate() {
     m_core->LoadSettings(RegistryStore());
     ShowSettings();
@@ -215,6 +216,37 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::FormCreate() {
     } catch (const std::exception& error) {
         ShowListenFailure(error);
     }
+    if (SettingsUnreadable()) ShowWhySettingsAreUnreadable();
+}
+
+// Without a display nobody can look at the settings, so the program ends
+// (ProgramEntry); with one, the window waits for the user.
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ShowWhySettingsAreUnreadable() {
+    const platform::RegistryStore& store = RegistryStore();
+    const std::string file = store.File().string();
+    std::string text =
+        "Nie można odczytać ustawień z pliku " + file + " (" + store.Condition().reason + ").";
+    if (!platform::HasDisplay()) {
+        text +=
+            " Program nie nasłuchuje i kończy pracę, niczego nie zapisując: popraw albo "
+            "usuń ten plik.";
+    } else {
+        text +=
+            " Program nie nasłuchuje i nie zapisuje ustawień, dopóki ich nie sprawdzisz: "
+            "okno pokazuje ustawienia domyślne, także czytanie dla wszystkich. Gdy "
+            "naciśniesz „Nasłuchuj” albo zmienisz któreś ustawienie, ";
+        text += store.Condition().state == platform::HiveState::kDamaged
+                    ? "plik zostanie zachowany jako " + file +
+                          ".damaged-N, a przy zamknięciu zapisane zostaną ustawienia z okna."
+                    : "program użyje ustawień z okna, ale tego pliku nie zastąpi: aby je "
+                      "zapisać, usuń go albo popraw.";
+    }
+    platform::MessageBox(text, QApplication::applicationName().toStdString(),
+                         platform::MB_OK | platform::MB_ICONWARNING);
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::UserActed() {
+    if (SettingsUnreadable()) RegistryStore().GoOnWithoutStored();
 }
 
 void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ShowSettings() {
@@ -238,21 +270,36 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ShowSettings() {
 // write: showing a value never changes it.
 void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ConnectWriteThrough() {
     auto bindEdit = [this](QLineEdit* edit, std::string ProxySettings::*field) {
-        connect(edit, &QLineEdit::textEdited, this,
-                [this, field](const QString& text) { m_core->Settings().*field = S(text); });
+        connect(edit, &QLineEdit::textEdited, this, [this, field](const QString& text) {
+            UserActed();
+            m_core->Settings().*field = S(text);
+        });
     };
     bindEdit(LocalPort_, &ProxySettings::LocalPort);
     bindEdit(RemotePort, &ProxySettings::RemotePort);
     bindEdit(RemoteAddr, &ProxySettings::Address);
     bindEdit(ReadAccessEd, &ProxySettings::ReadAccess);
     bindEdit(WriteAccessEd, &ProxySettings::WriteAccess);
-    connect(StyleCB, &QCheckBox::toggled, this, [this](bool on) { m_core->Settings().Style = on; });
-    connect(IgnorowanieBlednychCB, &QCheckBox::toggled, this,
-            [this](bool on) { m_core->Settings().IgnorowanieBlednych = on; });
-    connect(KodowanieCB, &QComboBox::currentTextChanged, this, [this] { KodowanieCBChange(); });
-    connect(ZawartoscCB, &QComboBox::currentTextChanged, this, [this] { ZawartoscCBChange(); });
-    connect(SzyfrowanieCB, &QComboBox::currentIndexChanged, this,
-            [this] { SzyfrowanieCBChange(); });
+    connect(StyleCB, &QCheckBox::toggled, this, [this](bool on) {
+        UserActed();
+        m_core->Settings().Style = on;
+    });
+    connect(IgnorowanieBlednychCB, &QCheckBox::toggled, this, [this](bool on) {
+        UserActed();
+        m_core->Settings().IgnorowanieBlednych = on;
+    });
+    connect(KodowanieCB, &QComboBox::currentTextChanged, this, [this] {
+        UserActed();
+        KodowanieCBChange();
+    });
+    connect(ZawartoscCB, &QComboBox::currentTextChanged, this, [this] {
+        UserActed();
+        ZawartoscCBChange();
+    });
+    connect(SzyfrowanieCB, &QComboBox::currentIndexChanged, this, [this] {
+        UserActed();
+        SzyfrowanieCBChange();
+    });
 }
 
 // Stores the settings unless closing the window already has.
@@ -260,7 +307,13 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::FormDestroy() {
     if (!m_stored) StoreAll(false);
 }
 
+// Settings that could not be read, and that the user has not acted on,
+// stay as they are: neither the defaults nor the placement replace them.
 void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::StoreAll(bool withPlacement) {
+    if (SettingsUnreadable()) {
+        m_stored = true;
+        return;
+    }
     platform::RegistryStore::Batch batch(RegistryStore());
     if (withPlacement) SavePlacement();
     m_core->StoreSettings(RegistryStore());
@@ -274,6 +327,7 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::SetListening(bool on) {
 }
 
 void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ListenBtnClick() {
+    UserActed();
     try {
         SetListening(!m_core->Listening());
     } catch (const std::exception& error) {

@@ -34,6 +34,10 @@ public:
     // False when the settings could not be stored at close; the program then
     // ends with exit code 1.
     bool SettingsStored() const { return m_storeFailed == false; }
+    // True while stored settings that could not be read hold the window back:
+    // it does not listen and stores nothing until the user presses the
+    // listen button or changes a setting.
+    bool SettingsUnreadable() { return RegistryStore().Unreadable(); }
     void SetListening(bool on);
     void ListenBtnClick();
     void KodowanieCBChange();
@@ -73,6 +77,10 @@ private:
     void ShowSettings();
     void ShowWhetherCharsetIsKnown();
     void ConnectWriteThrough();
+    void ShowWhySettingsAreUnreadable();
+    // The user's first act after that message: from now on the window's
+    // settings are the ones to keep.
+    void UserActed();
     // Stores the placement and every setting in one write of the hive.
     void StoreAll(bool withPlacement);
 

@@ -1,10 +1,14 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "platform/core/FileUtil.h"
 #include "platform/core/Registry.h"
@@ -146,8 +150,11 @@ TEST_F(HiveTest, StringsGivenAsHexListsStayBytes) {
     EXPECT_TRUE(m_reports.empty());
 }
 
-TEST_F(HiveTest, DamagedFilesAreKeptAsideReportedAndReplacedByDefaults) {
-    const char* damaged[] = {
+// Reading a damaged file changes nothing: it reads as empty, is reported to
+// nobody and stays in place, so a program can hold back before anything
+// replaces it. The first write keeps it aside and starts a fresh file.
+TEST_F(HiveTest, DamagedFilesStayUntilAWriteKeepsThemAside) {
+    const std::string damaged[] = {
         "Windows Registry Editor Version 5.00\n[K]\n\"A\"=\"bad \\q escape\"\n",
         "Windows Registry Editor Version 5.00\n[K]\nsomething unknown\n",
         "Windows Registry Editor Version 5.00\n[K]\n\"A\"=\"truncated",
@@ -156,24 +163,171 @@ TEST_F(HiveTest, DamagedFilesAreKeptAsideReportedAndReplacedByDefaults) {
         "\x7f"
         "ELF\x02\x01\x01\0\0\0\xff\xfe binary garbage",
         "Windows Registry Editor Version 5.00\n[K]\n\"A\"=dword:12\n",
+        // UTF-16 with a byte-order mark but an odd byte count, or a lone
+        // surrogate.
+        std::string("\xff\xfeW\0i\0n\0", 9),
+        std::string("\xff\xfe\x00\xd8W\0", 6),
     };
-    for (const char* text : damaged) {
+    for (const std::string& text : damaged) {
         SCOPED_TRACE(text);
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
         m_reports.clear();
         WriteRaw(text);
+        const std::string original = ReadRaw();
         RegistryHive hive(m_file);
         EXPECT_FALSE(hive.ReadValue("K", "A").has_value());
+        HiveCondition condition = hive.Condition();
+        EXPECT_EQ(condition.state, HiveState::kDamaged);
+        EXPECT_TRUE(condition.reason.starts_with("line ")) << condition.reason;
+        EXPECT_EQ(ReadRaw(), original);
+        EXPECT_TRUE(m_reports.empty());
+        ASSERT_TRUE(hive.WriteValue("K", "A", RegValue::String("new")));
         ASSERT_EQ(m_reports.size(), 1u);
         EXPECT_NE(m_reports[0].find("user.reg.damaged-1"), std::string::npos);
-        EXPECT_EQ(ReadWholeFile(m_dir / "user.reg.damaged-1").value_or(""), text);
-        // A later write starts a fresh hive and never touches the kept copy.
-        ASSERT_TRUE(hive.WriteValue("K", "A", RegValue::String("new")));
+        EXPECT_EQ(ReadWholeFile(m_dir / "user.reg.damaged-1").value_or(""), original);
         EXPECT_EQ(hive.ReadValue("K", "A")->data, "new");
-        EXPECT_EQ(ReadWholeFile(m_dir / "user.reg.damaged-1").value_or(""), text);
+        EXPECT_TRUE(hive.Condition().Readable());
+        // Later writes never touch the kept copy.
+        ASSERT_TRUE(hive.WriteValue("K", "A", RegValue::String("newer")));
+        EXPECT_EQ(ReadWholeFile(m_dir / "user.reg.damaged-1").value_or(""), original);
         EXPECT_EQ(m_reports.size(), 1u);
     }
+    // Kept aside on request, once; a file mended meanwhile stays.
+    WriteRaw("garbage");
+    EXPECT_EQ(RegistryHive(m_file).SetDamagedAside(), m_dir / "user.reg.damaged-2");
+    EXPECT_FALSE(fs::exists(m_file));
+    WriteRaw("Windows Registry Editor Version 5.00\n");
+    EXPECT_EQ(RegistryHive(m_file).SetDamagedAside(), fs::path());
+    EXPECT_TRUE(fs::exists(m_file));
+}
+
+// Exports of the Windows registry editor: UTF-16 with a byte-order mark and
+// CR LF, little- or big-endian, and UTF-8 with a byte-order mark. They read
+// like any hive, and a write keeps their values in UTF-8.
+TEST_F(HiveTest, ByteOrderMarkedExportsAreRead) {
+    const std::u16string lines =
+        u"Windows Registry Editor Version 5.00\r\n\r\n"
+        u"[HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry]\r\n"
+        u"\"ReadAccess\"=\"192.168.*;ŻÓŁW 𝄞\"\r\n"
+        u"\"Aktywne\"=dword:00000001\r\n";
+    auto utf16 = [&](bool bigEndian) {
+        std::string bytes = bigEndian ? "\xfe\xff" : "\xff\xfe";
+        for (char16_t c : lines) {
+            char high = static_cast<char>(c >> 8), low = static_cast<char>(c & 0xFF);
+            bytes += bigEndian ? high : low;
+            bytes += bigEndian ? low : high;
+        }
+        return bytes;
+    };
+    const std::string utf8Export =
+        "\xef\xbb\xbfWindows Registry Editor Version 5.00\r\n\r\n[" + std::string(kKey) +
+        "]\r\n\"ReadAccess\"=\"192.168.*;ŻÓŁW 𝄞\"\r\n\"Aktywne\"=dword:00000001\r\n";
+    const std::pair<const char*, std::string> exports[] = {
+        {"UTF-16LE", utf16(false)}, {"UTF-16BE", utf16(true)}, {"UTF-8", utf8Export}};
+    for (const auto& [encoding, file] : exports) {
+        SCOPED_TRACE(encoding);
+        WriteRaw(file);
+        RegistryHive hive(m_file);
+        std::optional<RegValue> access = hive.ReadValue(kKey, "readaccess");
+        ASSERT_TRUE(access.has_value());
+        EXPECT_EQ(access->data, "192.168.*;ŻÓŁW 𝄞");
+        EXPECT_EQ(hive.ReadValue(kKey, "Aktywne")->AsDword(), 1u);
+        ASSERT_TRUE(hive.WriteValue(kKey, "LocalPort", RegValue::String("1119")));
+        const std::string written = ReadRaw();
+        EXPECT_TRUE(written.starts_with("Windows Registry Editor Version 5.00\n")) << written;
+        EXPECT_NE(written.find("\"ReadAccess\"=\"192.168.*;ŻÓŁW 𝄞\"\n"), std::string::npos);
+        EXPECT_NE(written.find("\"LocalPort\"=\"1119\"\n"), std::string::npos);
+        EXPECT_TRUE(m_reports.empty());
+        EXPECT_FALSE(fs::exists(m_dir / "user.reg.damaged-1"));
+    }
+}
+
+// Runs `body` in a child process that a deadline ends and whose memory is
+// bounded, so that a read that blocks or never ends fails here instead of
+// hanging or exhausting the machine. The body returns what went wrong, or
+// nothing.
+std::string InChildWithDeadline(const std::function<std::string()>& body) {
+    int out[2];
+    if (pipe(out) != 0) return "pipe failed";
+    pid_t child = fork();
+    if (child == 0) {
+        close(out[0]);
+        alarm(10);
+#if !defined(__SANITIZE_ADDRESS__)
+        struct rlimit memory = {size_t{2} << 30, size_t{2} << 30};
+        setrlimit(RLIMIT_AS, &memory);
+#endif
+        // The child never returns into the test runner, whatever happens.
+        std::string problems;
+        try {
+            problems = body();
+        } catch (const std::exception& e) {
+            problems = std::string("exception: ") + e.what();
+        } catch (...) {
+            problems = "exception";
+        }
+        (void)!write(out[1], problems.data(), problems.size());
+        _exit(0);
+    }
+    close(out[1]);
+    std::string problems;
+    char buf[4096];
+    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) problems.append(buf, size_t(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFSIGNALED(status))
+        return "the read did not end normally (signal " + std::to_string(WTERMSIG(status)) + ")";
+    return problems;
+}
+
+// A FIFO, a device behind a symbolic link, a folder, or a file over the
+// limit: refused from its status, never read, reported only when a write
+// is refused, and left as it is. A symbolic link to a regular file reads.
+TEST_F(HiveTest, FilesThatAreNotSmallRegularFilesAreRefusedUnread) {
+    auto check = [&](const char* what, const char* reason, const std::function<void()>& make) {
+        SCOPED_TRACE(what);
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+        make();
+        const fs::file_type type = fs::symlink_status(m_file).type();
+        std::string problems = InChildWithDeadline([&] {
+            std::string found;
+            std::vector<std::string> reports;
+            SetHiveDamageReporter([&](const std::string& m) { reports.push_back(m); });
+            RegistryHive hive(m_file);
+            if (hive.ReadValue("K", "A")) found += " read a value;";
+            HiveCondition condition = hive.Condition();
+            if (condition.state != HiveState::kRefused ||
+                condition.reason.find(reason) == std::string::npos)
+                found += " condition '" + condition.reason + "';";
+            if (hive.WriteValue("K", "A", RegValue::String("x"))) found += " write succeeded;";
+            if (reports.size() != 1 ||
+                reports[0].find("Nie można zapisać ustawień") == std::string::npos)
+                found += " " + std::to_string(reports.size()) + " reports;";
+            return found;
+        });
+        EXPECT_EQ(problems, "");
+        EXPECT_EQ(fs::symlink_status(m_file).type(), type);
+        for (const auto& entry : fs::directory_iterator(m_dir))
+            EXPECT_EQ(entry.path().filename().string().find("damaged"), std::string::npos);
+    };
+    check("FIFO", "nie jest zwykły", [&] { ASSERT_EQ(mkfifo(m_file.c_str(), 0600), 0); });
+    check("link to /dev/zero", "nie jest zwykły", [&] { fs::create_symlink("/dev/zero", m_file); });
+    check("folder", "nie jest zwykły", [&] { fs::create_directory(m_file); });
+    check("over the limit", "MiB", [&] {
+        int fd = open(m_file.c_str(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_EQ(ftruncate(fd, off_t(kMaxHiveBytes) + 1), 0);
+        close(fd);
+    });
+
+    fs::remove_all(m_dir);
+    fs::create_directories(m_dir);
+    std::ofstream(m_dir / "elsewhere.reg")
+        << "Windows Registry Editor Version 5.00\n[K]\n\"A\"=\"1\"\n";
+    fs::create_symlink(m_dir / "elsewhere.reg", m_file);
+    EXPECT_EQ(RegistryHive(m_file).ReadValue("K", "A")->data, "1");
 }
 
 TEST_F(HiveTest, ConcurrentWritersInTwoProcessesLoseNothing) {

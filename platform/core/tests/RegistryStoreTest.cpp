@@ -2,7 +2,9 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 
+#include "platform/core/FileUtil.h"
 #include "platform/core/Registry.h"
 #include "platform/core/RegistryStore.h"
 
@@ -61,6 +63,39 @@ TEST_F(StoreTest, AnEmptyProductNameUsesTheMakersKeyAndStoresShareTheKey) {
     RegistryStore a("Sitowiak"), b("Sitowiak");
     a.WriteString("S", "V", "from a");
     EXPECT_EQ(b.ReadString("S", "V", ""), "from a");
+}
+
+// Stored settings that cannot be read: the store reads the defaults and
+// writes nothing, this run or the next, until the user goes on without
+// them; then a damaged file is kept aside and writes work again. A missing
+// file is simply a first run.
+TEST_F(StoreTest, UnreadableSettingsHoldEveryWriteUntilTheUserGoesOn) {
+    {
+        RegistryStore first("Sitowiak");
+        EXPECT_FALSE(first.Unreadable());
+    }
+    const std::filesystem::path file = HiveFile(RegRoot::kCurrentUser);
+    const std::string garbage = "\x01\x02 not a hive \xff";
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << garbage;
+    for (int run = 0; run < 2; ++run) {
+        RegistryStore store("Sitowiak");
+        EXPECT_TRUE(store.Unreadable());
+        EXPECT_EQ(store.Condition().state, HiveState::kDamaged);
+        EXPECT_EQ(store.ReadString("Parametry", "ReadAccess", "*"), "*");
+        EXPECT_FALSE(store.WriteString("Parametry", "ReadAccess", "*"));
+        RegistryStore::Batch batch(store);
+        store.WriteInteger("Placement", "Left", 5);
+        EXPECT_FALSE(batch.Commit());
+        EXPECT_EQ(ReadWholeFile(file), garbage);
+        EXPECT_FALSE(std::filesystem::exists(file.string() + ".damaged-1"));
+    }
+    RegistryStore store("Sitowiak");
+    store.GoOnWithoutStored();
+    EXPECT_FALSE(store.Unreadable());
+    EXPECT_EQ(ReadWholeFile(file.string() + ".damaged-1"), garbage);
+    EXPECT_TRUE(store.WriteString("Parametry", "ReadAccess", "10.*"));
+    EXPECT_EQ(RegistryStore("Sitowiak").ReadString("Parametry", "ReadAccess", ""), "10.*");
+    EXPECT_EQ(ReadWholeFile(file.string() + ".damaged-1"), garbage);
 }
 
 }  // namespace

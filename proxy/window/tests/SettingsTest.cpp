@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <fstream>
 
 #include "platform/core/FileUtil.h"
 #include "platform/core/RegistryHive.h"
+#include "platform/gui/MessageBox.h"
 #include "proxy/window/TFormaBezdokumentowaPozycjonowanaStopkaNiusowa.h"
 #include "tests/support/TestApp.h"
 
@@ -157,6 +161,68 @@ TEST_F(SettingsTest, AktywneZeroStartsWithoutListeningAndTheButtonToggles) {
     window.ListenBtn->click();
     EXPECT_TRUE(window.Core().Listening());
     EXPECT_FALSE(window.RemotePort->isEnabled());
+}
+
+// A port nothing listens on now, for both address families.
+int FreePort() {
+    int fd = socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    socklen_t length = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        ADD_FAILURE() << "no free port";
+    close(fd);
+    return ntohs(address.sin6_port);
+}
+
+// Stored settings that cannot be read (here a restricted read list that got
+// damaged): the window says why, does not listen and stores nothing, neither
+// at close nor at the next start. The user's first act (a port typed, then
+// "Nasłuchuj") keeps the damaged file aside and the window's settings are
+// stored at close.
+TEST_F(SettingsTest, UnreadableSettingsWaitForTheUserBeforeListeningOrStoring) {
+    const std::filesystem::path hive = m_config.UserHive();
+    std::filesystem::create_directories(hive.parent_path());
+    const std::string damaged =
+        "Windows Registry Editor Version 5.00\n\n"
+        "[HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry]\n"
+        "\"ReadAccess\"=\"192.168.1.*\n\x01\xff";
+    std::ofstream(hive, std::ios::binary) << damaged;
+    std::vector<std::string> boxes;
+    platform::SetMessageBoxHook([&](const std::string& text, const std::string&, unsigned flags) {
+        boxes.push_back(text);
+        return platform::DefaultButton(flags);
+    });
+    for (int run = 0; run < 2; ++run) {
+        MainWindow window;
+        window.show();
+        EXPECT_FALSE(window.Core().Listening());
+        EXPECT_EQ(window.ListenBtn->text().toStdString(), "Nasłuchuj");
+        EXPECT_TRUE(window.LocalPort_->isEnabled());
+        window.close();
+    }
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_NE(boxes[0].find(hive.string()), std::string::npos) << boxes[0];
+    EXPECT_NE(boxes[0].find("nie nasłuchuje"), std::string::npos) << boxes[0];
+    EXPECT_EQ(platform::ReadWholeFile(hive), damaged);
+    const std::filesystem::path kept = hive.string() + ".damaged-1";
+    EXPECT_FALSE(std::filesystem::exists(kept));
+
+    const std::string port = std::to_string(FreePort());
+    {
+        MainWindow window;
+        window.LocalPort_->setText(QString::fromStdString(port));
+        emit window.LocalPort_->textEdited(window.LocalPort_->text());
+        window.ListenBtn->click();
+        EXPECT_TRUE(window.Core().Listening());
+    }
+    platform::SetMessageBoxHook(nullptr);
+    EXPECT_EQ(boxes.size(), 3u);
+    EXPECT_EQ(platform::ReadWholeFile(kept), damaged);
+    EXPECT_EQ(Stored("LocalPort"), port);
+    EXPECT_EQ(Stored("Aktywne"), "1");
+    EXPECT_EQ(Stored("ReadAccess"), "*");
 }
 
 }  // namespace
