@@ -135,6 +135,9 @@ public:
     TSocketState State() const { return m_state; }
     TSocket Handle() const { return m_hSocket; }
     int ReadCount() const { return m_readCount; }
+    // Bytes the network took from and gave to this socket since it was made.
+    std::int64_t BytesTaken() const { return m_bytesTaken; }
+    std::int64_t BytesWritten() const { return m_bytesWritten; }
     int RcvdCount() { return GetRcvdCount(); }
     // Bytes the kernel holds for reading; -1 when that cannot be told.
     // Unlike RcvdCount it never throws.
@@ -271,6 +274,7 @@ private:
     // Bytes taken from the kernel so far; a receive pass that adds none
     // ends the loop.
     std::int64_t m_bytesTaken = 0;
+    std::int64_t m_bytesWritten = 0;
     // Shutdown of the sending side: Send refuses (10058); while bytes are
     // still queued the kernel's shutdown waits until the last has gone.
     bool m_sendShut = false;

@@ -72,6 +72,7 @@ int TCustomWSocket::WriteDirect(const void* Data, int Len) {
     if (Len == 0 || m_sendQueue.PendingBytes() > 0 || m_inTryToSend || m_sockType == SOCK_DGRAM)
         return 0;
     const int n = winsock::Send(m_hSocket, Data, Len, m_sendFlags);
+    if (n > 0) m_bytesWritten += n;
     if (n >= 0) return n;
     const int code = winsock::WSAGetLastError();
     if (code == WSAEWOULDBLOCK) return 0;
@@ -165,6 +166,7 @@ int TCustomWSocket::RawWrite(const void* Data, int Len) {
     const int n = m_sockType == SOCK_DGRAM
                       ? winsock::SendTo(m_hSocket, Data, Len, m_sendFlags, m_sin)
                       : winsock::Send(m_hSocket, Data, Len, m_sendFlags);
+    if (n > 0) m_bytesWritten += n;
     if (n > 0 && OnSendData) OnSendData(this, n);
     return n;
 }
@@ -173,6 +175,7 @@ int TCustomWSocket::RawWriteV(const iovec* Runs, int Count) {
     if (m_sockType == SOCK_DGRAM || Count == 1)
         return RawWrite(Runs[0].iov_base, static_cast<int>(Runs[0].iov_len));
     const int n = winsock::SendV(m_hSocket, Runs, Count, m_sendFlags);
+    if (n > 0) m_bytesWritten += n;
     if (n > 0 && OnSendData) OnSendData(this, n);
     return n;
 }

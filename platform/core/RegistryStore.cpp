@@ -60,6 +60,11 @@ std::string RegistryStore::Snapshot::ReadString(std::string_view section, std::s
     return TextOf(m_content.FindValue(m_store.SectionPath(section), name)).value_or(fallback);
 }
 
+std::optional<std::string> RegistryStore::Snapshot::ReadText(std::string_view section,
+                                                            std::string_view name) const {
+    return TextOf(m_content.FindValue(m_store.SectionPath(section), name));
+}
+
 bool RegistryStore::Snapshot::ReadBool(std::string_view section, std::string_view name,
                                        bool fallback) const {
     return BoolOf(TextOf(m_content.FindValue(m_store.SectionPath(section), name)), fallback);

@@ -75,6 +75,8 @@ public:
         std::string ReadString(std::string_view section, std::string_view name,
                                const std::string& fallback) const;
         bool ReadBool(std::string_view section, std::string_view name, bool fallback) const;
+        // The value's text, none when it is missing or has none.
+        std::optional<std::string> ReadText(std::string_view section, std::string_view name) const;
 
     private:
         friend class RegistryStore;
@@ -84,6 +86,11 @@ public:
         RegistryContent m_content;
     };
     Snapshot TakeSnapshot() const { return Snapshot(*this, m_hive.Snapshot()); }
+    // The same, reading the file again now; *condition says whether it could
+    // be read (the store's own state stays as it was at its opening).
+    Snapshot TakeSnapshot(HiveCondition* condition) const {
+        return Snapshot(*this, m_hive.Snapshot(condition));
+    }
 
 private:
     std::optional<std::string> ReadText(std::string_view section, std::string_view name) const;

@@ -154,8 +154,8 @@ bool WantsLine(LinePriority priority) {
            static_cast<int>(g_lines ? g_maxPriority : LinePriority::kError);
 }
 
-void WriteLine(LinePriority priority, std::string_view text) {
-    if (!WantsLine(priority)) return;
+void WriteLine(LinePriority priority, std::string_view text, bool always) {
+    if (!always && !WantsLine(priority)) return;
     if (g_lines) {
         g_lines->Add(priority, text);
         return;

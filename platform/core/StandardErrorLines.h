@@ -55,7 +55,8 @@ private:
 // (numerically; kInfo lets all through) go there. Without one, errors are
 // written to standard error directly.
 void SetStandardErrorLines(StandardErrorLines* lines, LinePriority maxPriority);
-void WriteLine(LinePriority priority, std::string_view text);
+// `always`: past the limit too (what a message box would have shown).
+void WriteLine(LinePriority priority, std::string_view text, bool always = false);
 // Whether a line of `priority` would be written (to skip composing it).
 bool WantsLine(LinePriority priority);
 

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include "platform/core/StandardErrorLines.h"
+
 namespace sitowiak::platform {
 namespace {
 
@@ -96,8 +98,15 @@ bool HasDisplay() {
 int MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
     if (Hook()) return Hook()(text, caption, flags);
     if (!HasDisplay() || g_toStandardError) {
-        std::fprintf(stderr, "%s\n%s\n", caption.c_str(), text.c_str());
-        std::fflush(stderr);
+        // One line with the box's priority; the caption only when it says
+        // more than the program's name, which the journal shows anyway.
+        const LinePriority priority = (flags & 0xF0) == MB_ICONERROR     ? LinePriority::kError
+                                      : (flags & 0xF0) == MB_ICONWARNING ? LinePriority::kWarning
+                                                                         : LinePriority::kInfo;
+        const bool named = caption.empty() ||
+                           QString::fromStdString(caption).compare(QCoreApplication::applicationName(),
+                                                                 Qt::CaseInsensitive) == 0;
+        WriteLine(priority, named ? text : caption + ": " + text, true);
         return DefaultButton(flags);
     }
     // Owned by its window: centred over it, kept in front of it, and a dialog,

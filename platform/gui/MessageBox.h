@@ -1,7 +1,9 @@
 // The one message-box function of the program. With a display it shows a
 // QMessageBox; without one (Qt's offscreen platform, or no QApplication) it
-// writes the caption and the text to standard error, one line each, and
-// counts as answered with the default button. Tests install a hook to see
+// writes one line to standard error, its priority from the icon ("<3>" for
+// an error, "<4>" a warning, "<6>" otherwise) and the caption before the
+// text unless it is the program's name, and counts as answered with the
+// default button. Tests install a hook to see
 // what would have been shown.
 #pragma once
 

@@ -57,7 +57,20 @@ QuitSignals::~QuitSignals() {
 
 void QuitSignals::OnSignal() {
     char buf[64];
-    while (::read(g_pipe[0], buf, sizeof buf) > 0) {
+    bool quit = false;
+    bool reload = false;
+    ssize_t n;
+    while ((n = ::read(g_pipe[0], buf, sizeof buf)) > 0) {
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buf[i] == SIGHUP && m_reload)
+                reload = true;
+            else
+                quit = true;
+        }
+    }
+    if (!quit) {
+        if (reload) m_reload();
+        return;
     }
     // Whatever closing still has to say goes to standard error: at logout
     // or under a service manager nobody answers a box, and the process must

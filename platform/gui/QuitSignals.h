@@ -1,10 +1,13 @@
-// SIGINT, SIGTERM and SIGHUP close the main window as if the user had closed
-// it: settings stored, connections closed, exit code 0. The signal handler
+// SIGINT and SIGTERM close the main window as if the user had closed it:
+// settings stored, connections closed, exit code 0. SIGHUP does the same
+// unless a reload handler is set, which it then calls. The signal handler
 // only writes a byte to a pipe; the event loop reads it and closes the window
 // on the GUI thread.
 #pragma once
 
 #include <QObject>
+
+#include <functional>
 
 class QSocketNotifier;
 class QWidget;
@@ -28,11 +31,15 @@ public:
     QuitSignals(QWidget* window, QObject* parent = nullptr);
     ~QuitSignals() override;
 
+    // What SIGHUP does instead of closing the window.
+    void SetReloadHandler(std::function<void()> reload) { m_reload = std::move(reload); }
+
 private:
     void OnSignal();
 
     QWidget* m_window;
     QSocketNotifier* m_notifier = nullptr;
+    std::function<void()> m_reload;
 };
 
 }  // namespace sitowiak::platform

@@ -1,7 +1,18 @@
 #include "ProxyCore.h"
 
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <set>
+
+#include "platform/core/ServiceNotify.h"
+#include "platform/core/StandardErrorLines.h"
 #include "proxy/core/ConnectionColors.h"
 #include "proxy/core/HostPattern.h"
+#include "proxy/core/ServerAddress.h"
 #include "proxy/core/TClient.h"
 
 namespace sitowiak::proxy {
@@ -17,7 +28,102 @@ ProxyCore::~ProxyCore() {
     m_server.reset();
 }
 
-std::string ListenFailureText(const std::string& message, const std::string& programFile) {
+namespace {
+
+using platform::LinePriority;
+using platform::WriteLine;
+
+const char* EncryptionName(const std::string& stored) {
+    switch (EncryptionOf(stored)) {
+        case Encryption::None:
+            return "brak";
+        case Encryption::Tls:
+            return "TLS";
+        case Encryption::StartTls:
+            return "STARTTLS";
+        case Encryption::Unknown:
+            break;
+    }
+    return "nieznane (nic nie idzie jawnie)";
+}
+
+// The socket inodes listening on TCP `port`, from /proc/net/tcp and tcp6.
+std::set<std::string> ListeningInodes(uint16_t port) {
+    std::set<std::string> inodes;
+    char portHex[8];
+    std::snprintf(portHex, sizeof portHex, "%04X", port);
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line);  // the heading
+        while (std::getline(in, line)) {
+            // sl local rem st tx:rx tr:when retrnsmt uid timeout inode
+            std::istringstream fields(line);
+            std::string sl, local, remote, state, queues, timer, retr, uid, timeout, inode;
+            fields >> sl >> local >> remote >> state >> queues >> timer >> retr >> uid >> timeout >>
+                inode;
+            const size_t colon = local.rfind(':');
+            if (state == "0A" && colon != std::string::npos && local.substr(colon + 1) == portHex)
+                inodes.insert(inode);
+        }
+    }
+    return inodes;
+}
+
+}  // namespace
+
+std::string VersionText(uint64_t v) {
+    return std::to_string(v >> 48) + "." + std::to_string((v >> 32) & 0xFFFF) + "." +
+           std::to_string((v >> 16) & 0xFFFF) + "." + std::to_string(v & 0xFFFF);
+}
+
+std::string PortHolder(uint16_t port) {
+    const std::set<std::string> inodes = ListeningInodes(port);
+    if (inodes.empty()) return {};
+    DIR* proc = ::opendir("/proc");
+    if (!proc) return {};
+    std::string found;
+    while (dirent* entry = ::readdir(proc)) {
+        const std::string pid = entry->d_name;
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string fdDir = "/proc/" + pid + "/fd";
+        DIR* fds = ::opendir(fdDir.c_str());
+        if (!fds) continue;  // another user's process
+        while (dirent* fd = ::readdir(fds)) {
+            char target[64];
+            const std::string link = fdDir + "/" + fd->d_name;
+            ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+            if (n <= 0) continue;
+            target[n] = '\0';
+            std::string_view t(target);
+            if (!t.starts_with("socket:[") || !t.ends_with("]")) continue;
+            if (inodes.count(std::string(t.substr(8, t.size() - 9)))) {
+                std::string name;
+                std::ifstream(("/proc/" + pid + "/comm").c_str()) >> name;
+                found = (name.empty() ? std::string("?") : name) + " (PID " + pid + ")";
+                break;
+            }
+        }
+        ::closedir(fds);
+        if (!found.empty()) break;
+    }
+    ::closedir(proc);
+    return found;
+}
+
+std::string ListenFailureText(const std::string& message, const std::string& programFile,
+                              const std::string& port) {
+    if (message.starts_with("Error 10048 ")) {
+        std::string text = message + "\n\nPort " + port + " jest już zajęty";
+        std::optional<int> number = platform::ParseDecimal(port);
+        std::string holder =
+            number && *number > 0 && *number < 65536 ? PortHolder(static_cast<uint16_t>(*number))
+                                                     : std::string();
+        text += holder.empty() ? " przez inny program" : " przez program " + holder;
+        return text +
+               ": zakończ go albo wpisz w polu „Port żądań” inny port (bez okna: „sitowiak "
+               "--set LocalPort=PORT”).";
+    }
     if (!message.starts_with("Error 10013 ")) return message;
     return message +
            "\n\nPorty poniżej 1024 wymagają uprawnienia cap_net_bind_service: nadaj je "
@@ -28,15 +134,101 @@ std::string ListenFailureText(const std::string& message, const std::string& pro
 }
 
 void ProxyCore::LoadSettings(const platform::RegistryStore& store) {
-    m_settings = LoadProxySettings(store);
+    m_present.clear();
+    m_settings = LoadProxySettings(store.TakeSnapshot(), &m_present);
+    m_loaded = m_settings;
     // Settings that exist but could not be read may have kept readers out:
     // the defaults' "listen for everyone" waits until someone has seen them.
     if (store.Unreadable()) m_settings.Aktywne = false;
+    ReportStart();
+}
+
+void ProxyCore::ReportStart() {
+    if (m_started) return;
+    m_started = true;
+    if (!platform::WantsLine(LinePriority::kInfo)) return;
+    const ServerAddress server = ParseServerAddress(m_settings.Address, m_settings.RemotePort);
+    const std::string product = m_identity.ProductName.empty() ? "Sitowiak" : m_identity.ProductName;
+    WriteLine(LinePriority::kInfo, product + " " + VersionText(m_identity.ProductVersion) +
+                                       ": port żądań " + m_settings.LocalPort + ", serwer grup " +
+                                       server.Text() + ", szyfrowanie: " +
+                                       EncryptionName(m_settings.Szyfrowanie) + ".");
 }
 
 bool ProxyCore::StoreSettings(platform::RegistryStore& store) {
-    m_settings.Aktywne = m_listening;
-    return StoreProxySettings(store, m_settings);
+    bool ok = StoreProxySettings(store, m_settings, &m_loaded, &m_present);
+    if (ok) {
+        m_loaded = m_settings;
+        for (const SettingEntry& e : SettingEntries())
+            if (std::find(m_present.begin(), m_present.end(), e.name) == m_present.end())
+                m_present.push_back(e.name);
+    }
+    return ok;
+}
+
+std::string ProxyCore::ReloadSettings(const platform::RegistryStore& store) {
+    platform::HiveCondition condition;
+    std::vector<std::string> present;
+    const ProxySettings file = LoadProxySettings(store.TakeSnapshot(&condition), &present);
+    if (!condition.Readable())
+        return "nie można odczytać pliku " + store.File().string() + " (" + condition.reason + ")";
+    ProxySettings next = m_settings;
+    for (const SettingEntry& e : SettingEntries()) {
+        std::string text = ValueText(file, e);
+        if (text == ValueText(m_loaded, e)) continue;  // not changed in the file
+        std::string problem = SettingProblem(e, text);
+        if (!problem.empty()) return std::string(e.name) + ": " + problem;
+        SetValueText(next, e, text);
+    }
+    const bool portMoved = next.LocalPort != m_settings.LocalPort;
+    const bool choiceChanged = next.Aktywne != m_settings.Aktywne;
+    m_settings = next;
+    m_loaded = file;
+    m_present = std::move(present);
+    m_view.SettingsReloaded();
+    WriteLine(LinePriority::kInfo, "Ustawienia odczytane ponownie z pliku " +
+                                       store.File().string() + ".");
+    if (m_listening && (portMoved || !m_settings.Aktywne)) MoveListening(false);
+    if (!m_listening && m_settings.Aktywne && (portMoved || choiceChanged)) MoveListening(true);
+    NotifyStatus();
+    return {};
+}
+
+void ProxyCore::MoveListening(bool on) {
+    net::TWSocketServer& s = *m_server;
+    if (!on) {
+        m_relistening = true;
+        s.Close();
+        m_relistening = false;
+        m_listening = false;
+        m_view.SetAddressEditsEnabled(true);
+        m_view.SetListenCaption(kCaptionListen);
+        WriteLine(LinePriority::kInfo, "Nasłuchiwanie wyłączone; połączeni czytelnicy zostają.");
+        return;
+    }
+    SetListening(true);
+}
+
+void ProxyCore::ReportReady() {
+    m_ready = true;
+    platform::NotifyServiceManager("READY=1");
+    NotifyStatus();
+}
+
+void ProxyCore::NotifyStatus(int readerCount) {
+    if (!m_ready) return;
+    const std::string readers =
+        std::to_string(readerCount >= 0 ? readerCount : m_server->ClientCount());
+    platform::NotifyServiceManager(
+        m_listening ? "STATUS=Nasłuchuje na porcie " + m_settings.LocalPort +
+                          ", czytelników: " + readers
+                    : "STATUS=Nie nasłuchuje, czytelników: " + readers);
+}
+
+void ProxyCore::NewsServerFailed(TClientNntp& client, const std::string& reason) {
+    WriteLine(LinePriority::kWarning, "Czytelnik " + client.PeerAddr() +
+                                          ": brak połączenia z serwerem grup " +
+                                          client.serverName + ": " + reason);
 }
 
 void ProxyCore::CreateServer() {
@@ -78,7 +270,10 @@ void ProxyCore::SetListening(bool on) {
         s.Listen();
         m_view.SetAddressEditsEnabled(false);
         m_view.SetListenCaption(kCaptionStop);
+        WriteLine(LinePriority::kInfo, "Nasłuchiwanie na porcie " + m_settings.LocalPort + ".");
     } else {
+        if (m_listening || !m_started)
+            WriteLine(LinePriority::kInfo, "Nasłuchiwanie wyłączone.");
         // Closed clients stay in the list until their close is processed, so
         // the indices stay valid through the loop.
         int count = s.ClientCount();
@@ -87,9 +282,11 @@ void ProxyCore::SetListening(bool on) {
         m_view.SetListenCaption(kCaptionListen);
     }
     m_listening = on;
+    NotifyStatus();
 }
 
 void ProxyCore::WSocketServerSessionClosed(net::TCustomWSocket*, uint16_t) {
+    if (m_relistening) return;
     m_view.SetAddressEditsEnabled(true);
     m_view.SetListenCaption(kCaptionListen);
     SetListening(false);
@@ -100,6 +297,8 @@ void ProxyCore::WSocketServerClientConnect(net::TCustomWSocketServer*, net::TWSo
     auto& client = static_cast<TClientNntp&>(*Client);
     client.RequestBuffer->SetLength(0);
     if (!MatchPatternList(client.PeerAddr(), m_settings.ReadAccess)) {
+        WriteLine(LinePriority::kWarning,
+                  "Czytelnik " + client.PeerAddr() + " odrzucony: nie pasuje do listy czytania.");
         client.Close();
         return;
     }
@@ -108,24 +307,46 @@ void ProxyCore::WSocketServerClientConnect(net::TCustomWSocketServer*, net::TWSo
     // listening socket and every other reader stay as they are.
     try {
         m_relay.Start(client);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        WriteLine(LinePriority::kWarning, "Czytelnik " + client.PeerAddr() +
+                                              " odrzucony: " + error.what());
         client.Close();
         return;
     }
+    client.admitted = true;
+    client.admittedAt = std::chrono::steady_clock::now();
+    WriteLine(LinePriority::kInfo, "Czytelnik " + client.PeerAddr() + " przyjęty (czytelników: " +
+                                       std::to_string(m_server->ClientCount()) + ").");
+    NotifyStatus();
     m_view.SetStatusPanel(1, std::to_string(m_server->ClientCount()));
     m_view.SetStatusPanel(3, client.PeerAddr());
     client.LogColor = ConnectionColor(m_server->ClientCount());
 }
 
-void ProxyCore::WSocketServerClientDisconnect(net::TCustomWSocketServer*, net::TWSocketClient*,
-                                              uint16_t) {
+void ProxyCore::WSocketServerClientDisconnect(net::TCustomWSocketServer*,
+                                              net::TWSocketClient* Client, uint16_t) {
     int count = m_server->ClientCount();
+    auto& client = static_cast<TClientNntp&>(*Client);
+    if (client.admitted && platform::WantsLine(LinePriority::kInfo)) {
+        const auto tenths = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - client.admittedAt)
+                                .count() /
+                            100;
+        WriteLine(LinePriority::kInfo,
+                  "Czytelnik " + client.PeerAddr() + " rozłączony po " +
+                      std::to_string(tenths / 10) + "," + std::to_string(tenths % 10) +
+                      " s: od czytelnika " + std::to_string(client.BytesTaken()) +
+                      " B, do czytelnika " + std::to_string(client.BytesWritten()) +
+                      " B (czytelników: " + std::to_string(count - 1) + ").");
+    }
     m_view.SetStatusPanel(1, std::to_string(count - 1));
     m_view.SetStatusPanel(3, count < 2 ? std::string() : m_server->Clients(count - 2)->PeerAddr());
     if (log::LogSink* sink = LogSinkIfLogging(); sink && !m_terminating) {
         sink->SetEntryStyle(WindowColor, "Zamknięcie połączenia");
         sink->AddEntry(std::string());
     }
+    // The server still counts the reader that leaves.
+    if (!m_terminating) NotifyStatus(count - 1);
 }
 
 void ProxyCore::BgException(net::TCustomWSocket*, const std::exception&, bool& CanClose) {

@@ -9,6 +9,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "log/LogSink.h"
 #include "proxy/core/NntpWords.h"
@@ -20,13 +21,24 @@
 
 namespace sitowiak::proxy {
 
+class TClientNntp;
+
 inline constexpr char kCaptionListen[] = "Nasłuchuj";
 inline constexpr char kCaptionStop[] = "Przerwij";
 
 // The text shown when listening fails: the socket layer's message, and for a
 // port below 1024 that the program may not use (error 10013) one sentence on
-// how to get it.
-std::string ListenFailureText(const std::string& message, const std::string& programFile);
+// how to get it; for a port in use (10048) which program holds it, when that
+// can be found, and what to do.
+std::string ListenFailureText(const std::string& message, const std::string& programFile,
+                              const std::string& port = std::string());
+
+// The program that listens on TCP `port` ("name (PID n)"), when a process
+// this user may look at holds it; else empty.
+std::string PortHolder(uint16_t port);
+
+// "5.0.0.48" from the version block's four 16-bit parts.
+std::string VersionText(uint64_t version);
 
 class ProxyCore {
 public:
@@ -34,7 +46,8 @@ public:
     virtual ~ProxyCore();
 
     // Switches listening on or off. Switching on throws the socket layer's
-    // exception when listening fails; then nothing has changed.
+    // exception when listening fails; then nothing has changed. Neither
+    // changes "Aktywne": only the user's own choice does.
     void SetListening(bool on);
     bool Listening() const { return m_listening; }
 
@@ -55,8 +68,21 @@ public:
     // Loads every setting from the store (one read of the hive). From a store
     // whose stored settings could not be read: the defaults, not listening.
     void LoadSettings(const platform::RegistryStore& store);
-    // Stores every setting, "Aktywne" being whether the proxy listens now.
+    // Stores the settings the program changed itself since they were read
+    // (and those the file lacks), so that hand edits made meanwhile stay.
     bool StoreSettings(platform::RegistryStore& store);
+    // Reads the settings file again, after a hand edit or "--set". Values
+    // that fail their checks change nothing (the reason is returned); the
+    // others replace those the file changed since the last read. Listening
+    // moves to a new local port, or starts or stops with "Aktywne", without
+    // closing a reader; a failure to listen is thrown as by SetListening.
+    std::string ReloadSettings(const platform::RegistryStore& store);
+
+    // Tells the service manager that the proxy is ready, and from now on how
+    // many readers it has.
+    void ReportReady();
+    // A relay could not reach the news server: `reason` as the reader got it.
+    void NewsServerFailed(TClientNntp& client, const std::string& reason);
     // The window's own colour, for the entry written when a reader leaves.
     log::Rgb WindowColor = 0xF0F0F0;
     // How long a news server may take for its part of setting up TLS
@@ -76,6 +102,11 @@ public:
 
 private:
     void CreateServer();
+    void ReportStart();
+    // STATUS= for the service manager; -1: the server's count of readers.
+    void NotifyStatus(int readerCount = -1);
+    // Closes or opens the listening socket alone; readers stay connected.
+    void MoveListening(bool on);
 
     ProxyView& m_view;
     const platform::ProductIdentity& m_identity;
@@ -83,6 +114,13 @@ private:
     bool m_listening = false;
     bool m_terminating = false;
     ProxySettings m_settings;
+    // The settings as the file last had them, and the names it held: what
+    // the program has changed since is what it stores.
+    ProxySettings m_loaded;
+    std::vector<std::string> m_present;
+    bool m_started = false;
+    bool m_ready = false;
+    bool m_relistening = false;
     SessionRelay m_relay;
     std::unique_ptr<net::TWSocketServer> m_server;
 };

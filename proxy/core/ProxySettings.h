@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/core/RegistryStore.h"
 
@@ -90,12 +91,40 @@ enum class Encryption : uint8_t {
 // not count.
 Encryption EncryptionOf(std::string_view stored);
 
+// One setting of the table: its value name and where it lives in the
+// value, as text or as a flag.
+struct SettingEntry {
+    const char* name;
+    std::string ProxySettings::*text = nullptr;
+    bool ProxySettings::*flag = nullptr;
+};
+// All thirteen, in the order they are shown.
+const std::vector<SettingEntry>& SettingEntries();
+// The entry whose name is `name` (any letter case), or none.
+const SettingEntry* FindSetting(std::string_view name);
+// The value as stored: text as it is, a flag as "1" or "0".
+std::string ValueText(const ProxySettings& values, const SettingEntry& entry);
+// Sets the value from stored text, which SettingProblem has accepted.
+void SetValueText(ProxySettings& values, const SettingEntry& entry, const std::string& text);
+
+// Why `text` cannot be the value of `entry`, in Polish, or empty when it
+// can. The text may be put in its usual form (a flag's "1" or "0", the
+// encryption's word in capitals, blanks around dropped).
+std::string SettingProblem(const SettingEntry& entry, std::string& text);
+
 // Every value from one read of the hive; a missing or unreadable value gives
 // its default.
 ProxySettings LoadProxySettings(const platform::RegistryStore& store);
+// The same from a snapshot; `present`, when given, learns which names the
+// snapshot holds.
+ProxySettings LoadProxySettings(const platform::RegistryStore::Snapshot& hive,
+                                std::vector<std::string>* present = nullptr);
 
-// Every value but "Logowanie" in the fixed order of storing. Inside a
+// Every value but "Logowanie" in the fixed order of storing; with `base`,
+// only the values that differ from it or are not in `present`. Inside a
 // RegistryStore::Batch they go to the hive in its one write.
-bool StoreProxySettings(platform::RegistryStore& store, const ProxySettings& values);
+bool StoreProxySettings(platform::RegistryStore& store, const ProxySettings& values,
+                        const ProxySettings* base = nullptr,
+                        const std::vector<std::string>* present = nullptr);
 
 }  // namespace sitowiak::proxy

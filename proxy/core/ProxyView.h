@@ -16,6 +16,8 @@ public:
     virtual void SetAddressEditsEnabled(bool enabled) = 0;
     // Status bar panel 1 (connection count) or 3 (a reader's address).
     virtual void SetStatusPanel(int index, const std::string& text) = 0;
+    // The settings were read again from the file: show them.
+    virtual void SettingsReloaded() {}
 };
 
 }  // namespace sitowiak::proxy

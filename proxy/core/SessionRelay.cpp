@@ -323,6 +323,7 @@ void SessionRelay::RemoteSessionConnected(TClientNntp& c, uint16_t Error) {
 void SessionRelay::NewsServerUnreachable(TClientNntp& c, int error) {
     std::string reason = c.connector ? c.connector->FailureText(error) : std::string();
     if (reason.empty()) reason = FailureReason(error);
+    m_core.NewsServerFailed(c, reason);
     std::string line = "400 Brak połączenia z serwerem grup " + c.serverName + ": " + reason +
                        std::string(nntp::kLineEnd);
     std::string detail = c.connector ? c.connector->FailureDetail() : std::string();

@@ -3,6 +3,7 @@
 // the two buffers in which each direction's bytes wait to be passed on.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -158,6 +159,9 @@ public:
 
     // Connection.
     std::string serverName;       // "address:port", for the failure line
+    // When the reader was let in, for the line at its end.
+    std::chrono::steady_clock::time_point admittedAt{};
+    bool admitted = false;
     std::unique_ptr<UpstreamConnector> connector;  // TLS or STARTTLS set-up
     bool greeted = false;         // a byte has come from the news server
     int connectError = 0;         // why the connection to it failed

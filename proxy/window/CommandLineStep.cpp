@@ -3,15 +3,20 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/core/ProductIdentity.h"
+#include "platform/core/RegistryStore.h"
+#include "proxy/core/ProxyCore.h"
+#include "proxy/core/SettingsCommands.h"
 #include "proxy/modes/CommandLineModes.h"
 
 namespace sitowiak::proxy {
 namespace {
 
 constexpr char kHelp[] =
-    "Użycie: sitowiak [-nainternet DRZEWO/ | -nainternet is | -zarejestruj]\n"
+    "Użycie: sitowiak [-nainternet DRZEWO/ | -nainternet is | -zarejestruj |\n"
+    "                 --settings | --set NAZWA=WARTOŚĆ...]\n"
     "\n"
     "Sitowiak to filtrujący pośrednik (proxy) grup dyskusyjnych Usenet (NNTP)\n"
     "działający na komputerze czytelnika. Czytnik łączy się z portem żądań\n"
@@ -29,18 +34,35 @@ constexpr char kHelp[] =
     "                        (~/.config/autostart/Sitowiak.desktop) i uruchamia go\n"
     "  -nainternet DRZEWO/   publikuje pliki programu w drzewie dystrybucyjnym\n"
     "  -nainternet is        zapisuje projekt instalatora sitowiak.iwz\n"
+    "  --settings            wypisuje każde ustawienie z wartością (NAZWA=WARTOŚĆ)\n"
+    "  --set NAZWA=WARTOŚĆ...\n"
+    "                        sprawdza i zapisuje ustawienia; przy złej nazwie albo\n"
+    "                        wartości niczego nie zmienia i kończy się kodem 2.\n"
+    "                        Kodowanie: znany zestaw znaków albo pusta; LocalPort,\n"
+    "                        RemotePort: numer albo nazwa usługi; Szyfrowanie: pusta,\n"
+    "                        TLS albo STARTTLS; OdciskSerwera: 64 cyfry szesnastkowe\n"
+    "                        (dwukropki wolno); Aktywne, Style, Logowanie,\n"
+    "                        IgnorowanieBlednych: 0 albo 1\n"
     "  -h, --help            wypisuje ten opis\n"
     "  --version             wypisuje wersję\n"
     "\n"
     "Ustawienia: ${XDG_CONFIG_HOME:-~/.config}/sitowiak/user.reg, klucz\n"
     "[HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry]. Sitowiak czyta je\n"
-    "przy starcie i zapisuje przy zamknięciu. SIGINT, SIGTERM i SIGHUP zamykają\n"
-    "program tak jak zamknięcie okna.\n";
+    "przy starcie, a przy zamknięciu zapisuje tylko to, co sam zmienił, więc\n"
+    "zmiany wpisane w międzyczasie zostają. SIGHUP każe działającej kopii\n"
+    "odczytać plik ponownie (połączeni czytelnicy zostają); SIGINT i SIGTERM\n"
+    "zamykają program tak jak zamknięcie okna. Na jednym folderze ustawień\n"
+    "działa jedna kopia; druga kończy się kodem 1.\n"
+    "\n"
+    "Bez ekranu każde zdarzenie (start, nasłuchiwanie, czytelnicy, błędy serwera\n"
+    "grup, koniec pracy) to jeden wiersz na standardowym wyjściu błędów,\n"
+    "poprzedzony priorytetem <3>, <4> albo <6>. Gdy nie da się nasłuchiwać,\n"
+    "program kończy się kodem 1.\n";
 
-// The product version's four 16-bit parts: "5.0.0.48".
-std::string VersionText(uint64_t v) {
-    return std::to_string(v >> 48) + "." + std::to_string((v >> 32) & 0xFFFF) + "." +
-           std::to_string((v >> 16) & 0xFFFF) + "." + std::to_string(v & 0xFFFF);
+std::string ProductName() {
+    platform::ProductIdentity identity;
+    platform::ReadVersionInfo(platform::ProgramFile(), identity);
+    return identity.ProductName.empty() ? "Sitowiak" : identity.ProductName;
 }
 
 }  // namespace
@@ -58,6 +80,14 @@ std::optional<int> CommandLineStep(int argc, char** argv) {
                     identity.ProductName.empty() ? "Sitowiak" : identity.ProductName.c_str(),
                     VersionText(identity.ProductVersion).c_str());
         return 0;
+    }
+    if (std::strcmp(first, "--settings") == 0) {
+        platform::RegistryStore store(ProductName());
+        return PrintSettings(store, stdout, stderr);
+    }
+    if (std::strcmp(first, "--set") == 0) {
+        platform::RegistryStore store(ProductName());
+        return SetSettings(store, std::vector<std::string>(argv + 2, argv + argc), stdout, stderr);
     }
     if (std::strcmp(first, kModeDistribution) == 0) return RunDistributionMode(argc, argv);
     if (std::strcmp(first, kModeRegistration) == 0) return RunRegistrationMode(argc, argv);

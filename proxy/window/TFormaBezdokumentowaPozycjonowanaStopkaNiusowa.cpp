@@ -214,7 +214,7 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::FormCreate() {
     try {
         SetListening(m_core->Settings().Aktywne);
     } catch (const std::exception& error) {
-        ShowListenFailure(error);
+        ShowListenFailure(error, m_core->Settings().LocalPort);
     }
     if (SettingsUnreadable()) ShowWhySettingsAreUnreadable();
 }
@@ -328,10 +328,26 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::SetListening(bool on) {
 
 void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ListenBtnClick() {
     UserActed();
+    const bool on = !m_core->Listening();
+    m_core->Settings().Aktywne = on;
     try {
-        SetListening(!m_core->Listening());
+        SetListening(on);
     } catch (const std::exception& error) {
-        ShowListenFailure(error);
+        ShowListenFailure(error, m_core->Settings().LocalPort);
+    }
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ReloadSettings() {
+    try {
+        const std::string problem = m_core->ReloadSettings(RegistryStore());
+        if (!problem.empty())
+            platform::MessageBox("Ustawienia nie zostały odczytane ponownie (" + problem +
+                                     "): zostają dotychczasowe.",
+                                 QApplication::applicationName().toStdString(),
+                                 platform::MB_OK | platform::MB_ICONWARNING);
+    } catch (const std::exception& error) {
+        ShowListenFailure(error, m_core->Settings().LocalPort);
+        if (!platform::HasDisplay()) QCoreApplication::exit(1);
     }
 }
 
@@ -398,8 +414,8 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::closeEvent(QCloseEvent* eve
     QCoreApplication::quit();
 }
 
-void ShowListenFailure(const std::exception& error) {
-    platform::MessageBox(ListenFailureText(error.what(), platform::ProgramFile().string()),
+void ShowListenFailure(const std::exception& error, const std::string& port) {
+    platform::MessageBox(ListenFailureText(error.what(), platform::ProgramFile().string(), port),
                          QApplication::applicationName().toStdString(),
                          platform::MB_OK | platform::MB_ICONERROR);
 }

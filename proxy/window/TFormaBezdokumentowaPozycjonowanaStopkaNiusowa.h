@@ -39,7 +39,15 @@ public:
     // listen button or changes a setting.
     bool SettingsUnreadable() { return RegistryStore().Unreadable(); }
     void SetListening(bool on);
+    // The user's own switch: the only thing that changes "Aktywne".
     void ListenBtnClick();
+    // SIGHUP: the settings file read again. Values that fail their checks
+    // change nothing and are reported; a failure to listen on a new port is
+    // reported as at start, and without a display ends the program with
+    // exit code 1.
+    void ReloadSettings();
+    // True when "Aktywne" asks for listening that could not be started.
+    bool ListeningFailed() const { return m_core->Settings().Aktywne && !m_core->Listening(); }
     void KodowanieCBChange();
     void ZawartoscCBChange();
     void SzyfrowanieCBChange();
@@ -50,6 +58,7 @@ public:
     // Takes effect within kStatusDelayMs: a burst of connections costs one
     // relayout and repaint of the status bar, not one per connection.
     void SetStatusPanel(int index, const std::string& text) override;
+    void SettingsReloaded() override { ShowSettings(); }
     static constexpr int kStatusDelayMs = 100;
 
     QLineEdit* LocalPort_ = nullptr;
@@ -97,7 +106,8 @@ private:
 // Shows an exception the way the application reports errors: a box with the
 // application's title as caption and the error icon.
 void ShowException(const std::exception& error);
-// The same for a failure to start listening, with advice on ports below 1024.
-void ShowListenFailure(const std::exception& error);
+// The same for a failure to start listening on `port`, with advice on ports
+// below 1024 and on a port in use.
+void ShowListenFailure(const std::exception& error, const std::string& port);
 
 }  // namespace sitowiak::proxy

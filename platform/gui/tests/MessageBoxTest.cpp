@@ -16,8 +16,12 @@ TEST(MessageBox, WithoutADisplayTheBoxGoesToStandardErrorAndTakesItsDefault) {
     ASSERT_FALSE(HasDisplay());
     testing::internal::CaptureStderr();
     int answer = MessageBox("Tekst zażółć", "Podpis", MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Podpis\nTekst zażółć\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "<6>Podpis: Tekst zażółć\n");
     EXPECT_EQ(answer, IDNO);
+    testing::internal::CaptureStderr();
+    MessageBox("Błąd\n\nporada", "test", MB_OK | MB_ICONERROR);
+    MessageBox("Uwaga", "", MB_OK | MB_ICONWARNING);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "<3>Błąd  porada\n<4>Uwaga\n");
 }
 
 TEST(MessageBox, DefaultButtonsFollowTheFlags) {
