@@ -134,8 +134,7 @@ std::string ListenFailureText(const std::string& message, const std::string& pro
 }
 
 void ProxyCore::LoadSettings(const platform::RegistryStore& store) {
-    m_present.clear();
-    m_settings = LoadProxySettings(store.TakeSnapshot(), &m_present);
+    m_settings = LoadProxySettings(store.TakeSnapshot());
     m_loaded = m_settings;
     // Settings that exist but could not be read may have kept readers out:
     // the defaults' "listen for everyone" waits until someone has seen them.
@@ -156,20 +155,18 @@ void ProxyCore::ReportStart() {
 }
 
 bool ProxyCore::StoreSettings(platform::RegistryStore& store) {
-    bool ok = StoreProxySettings(store, m_settings, &m_loaded, &m_present);
-    if (ok) {
-        m_loaded = m_settings;
-        for (const SettingEntry& e : SettingEntries())
-            if (std::find(m_present.begin(), m_present.end(), e.name) == m_present.end())
-                m_present.push_back(e.name);
-    }
+    // What the file holds now: a value written meanwhile by hand is not
+    // filled in with the program's default.
+    std::vector<std::string> present;
+    LoadProxySettings(store.TakeSnapshot(), &present);
+    bool ok = StoreProxySettings(store, m_settings, &m_loaded, &present);
+    if (ok) m_loaded = m_settings;
     return ok;
 }
 
 std::string ProxyCore::ReloadSettings(const platform::RegistryStore& store) {
     platform::HiveCondition condition;
-    std::vector<std::string> present;
-    const ProxySettings file = LoadProxySettings(store.TakeSnapshot(&condition), &present);
+    const ProxySettings file = LoadProxySettings(store.TakeSnapshot(&condition));
     if (!condition.Readable())
         return "nie można odczytać pliku " + store.File().string() + " (" + condition.reason + ")";
     ProxySettings next = m_settings;
@@ -184,7 +181,6 @@ std::string ProxyCore::ReloadSettings(const platform::RegistryStore& store) {
     const bool choiceChanged = next.Aktywne != m_settings.Aktywne;
     m_settings = next;
     m_loaded = file;
-    m_present = std::move(present);
     m_view.SettingsReloaded();
     WriteLine(LinePriority::kInfo, "Ustawienia odczytane ponownie z pliku " +
                                        store.File().string() + ".");

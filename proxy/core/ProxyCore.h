@@ -114,10 +114,9 @@ private:
     bool m_listening = false;
     bool m_terminating = false;
     ProxySettings m_settings;
-    // The settings as the file last had them, and the names it held: what
-    // the program has changed since is what it stores.
+    // The settings as the file last had them: what the program has changed
+    // since is what it stores.
     ProxySettings m_loaded;
-    std::vector<std::string> m_present;
     bool m_started = false;
     bool m_ready = false;
     bool m_relistening = false;

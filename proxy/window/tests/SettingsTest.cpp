@@ -113,7 +113,7 @@ TEST_F(SettingsTest, HandEditedValuesAreReadAndARunThatChangesNothingKeepsThem) 
         EXPECT_FALSE(window.StyleCB->isChecked());
         EXPECT_EQ(Text(window.LocalPort_), "1119");
     }
-    EXPECT_EQ(Stored("Aktywne"), "1");
+    EXPECT_EQ(Stored("Aktywne"), "2");
     EXPECT_EQ(Stored("Kodowanie"), "x-mac-ce");
     EXPECT_EQ(Stored("Zawartosc"), "text/html");
     EXPECT_EQ(Stored("Logowanie"), "1");
@@ -223,6 +223,85 @@ TEST_F(SettingsTest, UnreadableSettingsWaitForTheUserBeforeListeningOrStoring) {
     EXPECT_EQ(Stored("LocalPort"), port);
     EXPECT_EQ(Stored("Aktywne"), "1");
     EXPECT_EQ(Stored("ReadAccess"), "*");
+}
+
+// A port another socket holds: the box names the holder (this process) and
+// the window does not listen, but the stored choice stays "on". A value
+// written into the file by hand while the window runs survives its close;
+// the user's own change is stored beside it.
+TEST_F(SettingsTest, AFailedListenKeepsTheChoiceAndHandEditsSurviveTheClose) {
+    int holder = socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(listen(holder, 1), 0);
+    ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string port = std::to_string(ntohs(address.sin6_port));
+    platform::RegistryHive(m_config.UserHive())
+        .WriteValue(kParams, "LocalPort", platform::RegValue::String(port));
+    std::vector<std::string> boxes;
+    platform::SetMessageBoxHook([&](const std::string& text, const std::string&, unsigned flags) {
+        boxes.push_back(text);
+        return platform::DefaultButton(flags);
+    });
+    {
+        MainWindow window;
+        EXPECT_FALSE(window.Core().Listening());
+        EXPECT_TRUE(window.ListeningFailed());
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_NE(boxes[0].find("Error 10048"), std::string::npos) << boxes[0];
+        EXPECT_NE(boxes[0].find("Port " + port + " jest już zajęty przez program "),
+                  std::string::npos)
+            << boxes[0];
+        EXPECT_NE(boxes[0].find("(PID " + std::to_string(getpid()) + ")"), std::string::npos)
+            << boxes[0];
+        platform::RegistryHive(m_config.UserHive())
+            .WriteValue(kParams, "Kodowanie", platform::RegValue::String("iso-8859-2"));
+        window.StyleCB->setChecked(false);
+    }
+    close(holder);
+    platform::SetMessageBoxHook(nullptr);
+    EXPECT_EQ(Stored("Aktywne"), "1");
+    EXPECT_EQ(Stored("Kodowanie"), "iso-8859-2");
+    EXPECT_EQ(Stored("Style"), "0");
+    EXPECT_EQ(Stored("LocalPort"), port);
+}
+
+// Reading the file again: a bad value changes nothing and is reported; good
+// values are shown, and a new local port moves the listening there.
+TEST_F(SettingsTest, ReloadingChecksTheFileAndMovesListeningToANewPort) {
+    const std::string first = std::to_string(FreePort());
+    platform::RegistryHive(m_config.UserHive())
+        .WriteValue(kParams, "LocalPort", platform::RegValue::String(first));
+    std::vector<std::string> boxes;
+    platform::SetMessageBoxHook([&](const std::string& text, const std::string&, unsigned flags) {
+        boxes.push_back(text);
+        return platform::DefaultButton(flags);
+    });
+    MainWindow window;
+    ASSERT_TRUE(window.Core().Listening());
+    const std::string second = std::to_string(FreePort());
+    platform::RegistryHive hive(m_config.UserHive());
+    hive.WriteValue(kParams, "LocalPort", platform::RegValue::String(second));
+    hive.WriteValue(kParams, "Kodowanie", platform::RegValue::String("no-such-charset"));
+    window.ReloadSettings();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("Kodowanie: nieznany zestaw znaków „no-such-charset”"),
+              std::string::npos)
+        << boxes[0];
+    EXPECT_EQ(window.Core().Settings().LocalPort, first);
+    EXPECT_EQ(window.Core().Settings().Kodowanie, "");
+
+    hive.WriteValue(kParams, "Kodowanie", platform::RegValue::String("iso-8859-2"));
+    window.ReloadSettings();
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(window.Core().Settings().Kodowanie, "iso-8859-2");
+    EXPECT_EQ(window.KodowanieCB->currentText().toStdString(), "iso-8859-2");
+    EXPECT_EQ(Text(window.LocalPort_), second);
+    EXPECT_TRUE(window.Core().Listening());
+    EXPECT_EQ(window.Core().WSocketServer().Port(), second);
+    platform::SetMessageBoxHook(nullptr);
 }
 
 }  // namespace
