@@ -132,6 +132,10 @@ value() { sed -n "s/^$1=//p" "$unit"; }
 [ "$(value Environment)" = QT_QPA_PLATFORM=offscreen ] || fail "the service is not headless"
 [ "$(value Restart)" = on-failure ] || fail "Restart is '$(value Restart)'"
 [ "$(value KillSignal)" = SIGTERM ] || fail "KillSignal is '$(value KillSignal)'"
+[ "$(value Type)" = notify ] || fail "Type is '$(value Type)'"
+[ "$(value ExecReload)" = '/bin/kill -HUP $MAINPID' ] || fail "ExecReload is '$(value ExecReload)'"
+[ -z "$(value RestartPreventExitStatus)" ] || fail "exit code 1 does not restart"
+[ -n "$(value StartLimitBurst)" ] || fail "restarts are not bounded"
 # The program is not installed on this machine: verify the unit as shipped,
 # with ExecStart pointing at the unpacked program and man finding the
 # unpacked pages for Documentation=. Any message counts as a failure, since
