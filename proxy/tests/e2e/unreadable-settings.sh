@@ -30,9 +30,10 @@ start() {
 }
 # listens_now PID: whether the process has a listening TCP socket.
 listens_now() { ss -ltnpH | grep -q "pid=$1,"; }
-# The folder's content: names, types and checksums of regular files.
+# The folder's content: names, types and checksums of regular files (the
+# hive's lock file and the running copy's lock file aside).
 folder_state() {
-    (cd "$folder" && for f in $(ls -A | grep -v '^user\.reg\.lock$'); do
+    (cd "$folder" && for f in $(ls -A | grep -Ev '^(user\.reg\.lock|sitowiak\.pid)$'); do
         printf '%s %s %s\n' "$f" "$(stat -c %F "$f")" \
             "$([ -f "$f" ] && [ ! -L "$f" ] && md5sum <"$f" | cut -c1-32)"
     done)
@@ -105,7 +106,7 @@ if listening "$port"; then
     wait "$pid"
     rc=$?
     pid=
-    if [ $rc -eq 0 ] && [ ! -s "$work/err.log" ] && grep -q '^"ReadAccess"="192.168.1.\*"$' "$hive" &&
+    if [ $rc -eq 0 ] && ! grep -qv '^<6>' "$work/err.log" && grep -q '^"ReadAccess"="192.168.1.\*"$' "$hive" &&
         grep -q '^"Aktywne"="1"$' "$hive" && ! ls "$folder" | grep -q damaged; then
         ok "UTF-16 export: read, listened on port $port, stored as UTF-8"
     else
