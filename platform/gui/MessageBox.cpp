@@ -109,6 +109,9 @@ int MessageBox(const std::string& text, const std::string& caption, unsigned fla
         WriteLine(priority, named ? text : caption + ": " + text, true);
         return DefaultButton(flags);
     }
+    // An error is also a line on standard error, for whoever started the
+    // program from a terminal or a session log.
+    if ((flags & 0xF0) == MB_ICONERROR) WriteLine(LinePriority::kError, text);
     // Owned by its window: centred over it, kept in front of it, and a dialog,
     // so no minimise button.
     QMessageBox box(Icon(flags), QString::fromStdString(caption), QString::fromStdString(text),

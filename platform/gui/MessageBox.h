@@ -3,7 +3,8 @@
 // writes one line to standard error, its priority from the icon ("<3>" for
 // an error, "<4>" a warning, "<6>" otherwise) and the caption before the
 // text unless it is the program's name, and counts as answered with the
-// default button. Tests install a hook to see
+// default button. With a display, a box with the error icon is written as
+// such a line too. Tests install a hook to see
 // what would have been shown.
 #pragma once
 

@@ -320,7 +320,7 @@ def main():
     staying = Reader(port)
     staying.line()
     new_port = free_port()
-    r = set_values("kodowanie=iso-8859-2", f"LocalPort={new_port}",
+    r = set_values("kodowanie=iso-8859-2", f"LocalPort={new_port}", "Logowanie=1",
                    "Szyfrowanie=", "OdciskSerwera=" + "AB:" * 31 + "AB")
     if r.returncode != 0 or stored("Kodowanie") != "iso-8859-2" or \
             stored("LocalPort") != str(new_port):
@@ -344,6 +344,8 @@ def main():
         ok("the next reader's overview shows the charset SIGHUP read")
     else:
         fail(f"overview after SIGHUP: {forced!r} (before: {plain!r})")
+    if proxy.wait_line(r"^<6>Dziennik: .*224 overview follows", "traffic log entry"):
+        ok("with Logowanie on, the traffic log's entries are lines too")
 
     # A hand edit while it runs survives its end; nothing it did not change
     # is written back.
