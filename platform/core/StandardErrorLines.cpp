@@ -149,6 +149,10 @@ void SetStandardErrorLines(StandardErrorLines* lines, LinePriority maxPriority) 
     g_maxPriority = maxPriority;
 }
 
+bool HasStandardErrorLines() {
+    return g_lines != nullptr;
+}
+
 bool WantsLine(LinePriority priority) {
     return static_cast<int>(priority) <=
            static_cast<int>(g_lines ? g_maxPriority : LinePriority::kError);

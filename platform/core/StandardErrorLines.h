@@ -57,6 +57,9 @@ private:
 void SetStandardErrorLines(StandardErrorLines* lines, LinePriority maxPriority);
 // `always`: past the limit too (what a message box would have shown).
 void WriteLine(LinePriority priority, std::string_view text, bool always = false);
+// Whether the program's lines are set (the proxy runs), not a mode of the
+// command line.
+bool HasStandardErrorLines();
 // Whether a line of `priority` would be written (to skip composing it).
 bool WantsLine(LinePriority priority);
 

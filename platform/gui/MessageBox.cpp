@@ -97,6 +97,12 @@ bool HasDisplay() {
 
 int MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
     if (Hook()) return Hook()(text, caption, flags);
+    if ((!HasDisplay() || g_toStandardError) && !HasStandardErrorLines()) {
+        // A mode of the command line, read in a terminal: caption and text.
+        std::fprintf(stderr, "%s\n%s\n", caption.c_str(), text.c_str());
+        std::fflush(stderr);
+        return DefaultButton(flags);
+    }
     if (!HasDisplay() || g_toStandardError) {
         // One line with the box's priority; the caption only when it says
         // more than the program's name, which the journal shows anyway.

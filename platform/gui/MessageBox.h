@@ -1,11 +1,12 @@
 // The one message-box function of the program. With a display it shows a
 // QMessageBox; without one (Qt's offscreen platform, or no QApplication) it
-// writes one line to standard error, its priority from the icon ("<3>" for
-// an error, "<4>" a warning, "<6>" otherwise) and the caption before the
-// text unless it is the program's name, and counts as answered with the
-// default button. With a display, a box with the error icon is written as
-// such a line too. Tests install a hook to see
-// what would have been shown.
+// counts as answered with the default button and writes to standard error:
+// while the proxy runs (its StandardErrorLines set), one line with the
+// box's priority ("<3>" for an error, "<4>" a warning, "<6>" otherwise) and
+// the caption before the text unless it is the program's name; in a mode of
+// the command line, the caption and the text, one line each. With a
+// display, a box with the error icon is also written as such a line. Tests
+// install a hook to see what would have been shown.
 #pragma once
 
 #include <functional>

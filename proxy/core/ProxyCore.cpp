@@ -138,7 +138,8 @@ void ProxyCore::LoadSettings(const platform::RegistryStore& store) {
     m_loaded = m_settings;
     // Settings that exist but could not be read may have kept readers out:
     // the defaults' "listen for everyone" waits until someone has seen them.
-    if (store.Unreadable()) m_settings.Aktywne = false;
+    m_unreadable = store.Unreadable();
+    if (m_unreadable) m_settings.Aktywne = false;
     ReportStart();
 }
 
@@ -267,9 +268,12 @@ void ProxyCore::SetListening(bool on) {
         m_view.SetAddressEditsEnabled(false);
         m_view.SetListenCaption(kCaptionStop);
         WriteLine(LinePriority::kInfo, "Nasłuchiwanie na porcie " + m_settings.LocalPort + ".");
+        m_listenReported = true;
     } else {
-        if (m_listening || !m_started)
-            WriteLine(LinePriority::kInfo, "Nasłuchiwanie wyłączone.");
+        if (m_listening || !m_listenReported)
+            WriteLine(LinePriority::kInfo, m_listening     ? "Nasłuchiwanie wyłączone."
+                                           : m_unreadable ? "Nie nasłuchuje."
+                                                          : "Nie nasłuchuje: Aktywne=0.");
         // Closed clients stay in the list until their close is processed, so
         // the indices stay valid through the loop.
         int count = s.ClientCount();
@@ -278,6 +282,7 @@ void ProxyCore::SetListening(bool on) {
         m_view.SetListenCaption(kCaptionListen);
     }
     m_listening = on;
+    m_listenReported = true;
     NotifyStatus();
 }
 

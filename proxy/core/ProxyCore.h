@@ -118,6 +118,8 @@ private:
     // since is what it stores.
     ProxySettings m_loaded;
     bool m_started = false;
+    bool m_listenReported = false;  // a line has said whether it listens
+    bool m_unreadable = false;      // the settings could not be read at start
     bool m_ready = false;
     bool m_relistening = false;
     SessionRelay m_relay;

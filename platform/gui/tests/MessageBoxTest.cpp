@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "platform/core/StandardErrorLines.h"
 #include "platform/gui/Display.h"
 #include "platform/gui/MessageBox.h"
 
@@ -16,12 +17,19 @@ TEST(MessageBox, WithoutADisplayTheBoxGoesToStandardErrorAndTakesItsDefault) {
     ASSERT_FALSE(HasDisplay());
     testing::internal::CaptureStderr();
     int answer = MessageBox("Tekst zażółć", "Podpis", MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "<6>Podpis: Tekst zażółć\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Podpis\nTekst zażółć\n");
     EXPECT_EQ(answer, IDNO);
+
+    // While the proxy runs: one line each, with the priority of the icon.
     testing::internal::CaptureStderr();
+    StandardErrorLines lines(2);
+    SetStandardErrorLines(&lines, LinePriority::kInfo);
+    MessageBox("Tekst", "Podpis", MB_OK);
     MessageBox("Błąd\n\nporada", "test", MB_OK | MB_ICONERROR);
     MessageBox("Uwaga", "", MB_OK | MB_ICONWARNING);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "<3>Błąd  porada\n<4>Uwaga\n");
+    SetStandardErrorLines(nullptr, LinePriority::kError);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "<6>Podpis: Tekst\n<3>Błąd  porada\n<4>Uwaga\n");
 }
 
 TEST(MessageBox, DefaultButtonsFollowTheFlags) {

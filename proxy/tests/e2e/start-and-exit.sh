@@ -71,7 +71,8 @@ stop
 [ $rc -eq 0 ] || fail "normal run: exit code $rc"
 # Only information lines: its start, listening and end, nothing wrong.
 grep -qv '^<6>' "$work/err.log" && fail "normal run reported a problem: $(cat "$work/err.log")"
-grep -q '^<6>Sitowiak kończy pracę (kod wyjścia 0)\.$' "$work/err.log" ||
+grep -q '^<6>Nie nasłuchuje: Aktywne=0\.$' "$work/err.log" &&
+    grep -q '^<6>Sitowiak kończy pracę (kod wyjścia 0)\.$' "$work/err.log" ||
     fail "normal run did not say it ended: $(cat "$work/err.log")"
 n=$(values_stored)
 [ "$n" -eq $all_values ] && ok "normal run stores all $all_values values, quietly" || fail "normal run stored $n values"
