@@ -103,13 +103,21 @@ int main(int argc, char** argv) {
     platform::StandardErrorLines lines(2);
     platform::SetStandardErrorLines(
         &lines, headless ? platform::LinePriority::kInfo : platform::LinePriority::kError);
+    // While lines wait for a reader of standard error that is slow, the
+    // event loop offers them again every 100 ms; idle, it does nothing.
     QTimer linesPump;
-    QObject::connect(&linesPump, &QTimer::timeout, [&lines] { lines.Flush(); });
-    linesPump.start(100);
+    linesPump.setInterval(100);
+    QObject::connect(&linesPump, &QTimer::timeout, [&lines, &linesPump] {
+        if (lines.Flush()) linesPump.stop();
+    });
+    lines.OnWaiting = [&linesPump] {
+        if (!linesPump.isActive()) linesPump.start();
+    };
     auto finish = [&lines](int code) {
         platform::NotifyServiceManager("STOPPING=1");
         platform::WriteLine(platform::LinePriority::kInfo,
                             "Sitowiak kończy pracę (kod wyjścia " + std::to_string(code) + ").");
+        lines.OnWaiting = nullptr;
         lines.Drain(std::chrono::seconds(1));
         platform::SetStandardErrorLines(nullptr, platform::LinePriority::kError);
         return code;

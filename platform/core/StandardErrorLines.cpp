@@ -97,10 +97,11 @@ void StandardErrorLines::Add(LinePriority priority, std::string_view text) {
     Flush();
     if (m_dropped > 0) {
         ++m_dropped;
+        if (OnWaiting) OnWaiting();
         return;
     }
     if (!Append(Framed(priority, text))) ++m_dropped;
-    Flush();
+    if (!Flush() && OnWaiting) OnWaiting();
 }
 
 bool StandardErrorLines::Flush() {

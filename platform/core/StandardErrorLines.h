@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,9 @@ public:
     void Drain(std::chrono::milliseconds limit);
 
     size_t Waiting() const { return m_buffer.size() - m_sent; }
+    // Called when a line is left waiting, so that the owner's event loop
+    // calls Flush until nothing is.
+    std::function<void()> OnWaiting;
     // Lines dropped since the last report of dropped lines.
     uint64_t Dropped() const { return m_dropped; }
 

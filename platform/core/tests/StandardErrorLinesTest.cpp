@@ -55,6 +55,8 @@ TEST(StandardErrorLinesTest, AFullPipeNeverBlocksAndDroppedLinesAreCountedOnce) 
     const int pipeSize = ::fcntl(pipe.fds[1], F_GETPIPE_SZ);
     const size_t capacity = 1000;
     StandardErrorLines lines(pipe.fds[1], capacity);
+    int waitingCalls = 0;
+    lines.OnWaiting = [&] { ++waitingCalls; };
     const std::string text(90, 'x');  // 94 bytes framed
     const auto start = std::chrono::steady_clock::now();
     int added = 0;
@@ -62,6 +64,7 @@ TEST(StandardErrorLinesTest, AFullPipeNeverBlocksAndDroppedLinesAreCountedOnce) 
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_LE(lines.Waiting(), capacity);
     EXPECT_GT(lines.Dropped(), 0u);
+    EXPECT_GT(waitingCalls, 0);
     // The descriptor given stays blocking for everyone else.
     EXPECT_FALSE(::fcntl(pipe.fds[1], F_GETFL) & O_NONBLOCK);
 
