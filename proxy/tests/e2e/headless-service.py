@@ -32,6 +32,7 @@ SECTION = "[HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry]"
 # the forced charset.
 SUBJECT = "=?UTF-8?Q?Za=C5=BC=C3=B3=C5=82=C4=87?="
 failures = []
+started = []  # every program run, ended at the latest when the test ends
 
 
 def fail(message):
@@ -163,6 +164,7 @@ class Proxy:
             e["NOTIFY_SOCKET"] = notify
         self.proc = subprocess.Popen([PROGRAM], env=e, cwd=WORK, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.PIPE)
+        started.append(self.proc)
         self.lines = []
         self.cond = threading.Condition()
         threading.Thread(target=self.read, daemon=True).start()
@@ -415,10 +417,47 @@ def main():
         ok("with the port free the next start listens")
     again.stop()
 
+    # Nobody reads standard error: with the traffic log on, the lines fill
+    # the pipe, and the relay goes on all the same. Once read, the lines
+    # kept come out whole, and the dropped ones are counted once.
+    port = free_port()
+    write_hive({"LocalPort": port, "Address": f"127.0.0.1:{server.port}", "Logowanie": 1})
+    deaf = subprocess.Popen([PROGRAM], env=env(), cwd=WORK, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE)
+    started.append(deaf)
+    if not wait_until(lambda: not refused(port)):
+        fail("the proxy with an unread standard error did not listen")
+    reader = Reader(port)
+    reader.line()
+    replies = 0
+    try:
+        for _ in range(300):
+            if b"\r\n.\r\n" in reader.command("XOVER 1-999999999" + "9" * 1500, multi=True):
+                replies += 1
+    except OSError as e:
+        fail(f"the relay stalled behind standard error: {e}")
+    reader.command("QUIT")
+    reader.rest()
+    deaf.send_signal(signal.SIGTERM)
+    _, err = deaf.communicate(timeout=20)
+    text = err.decode("utf-8", "replace")
+    counts = re.findall(r"^<4>Pominięto wiersze komunikatów \((\d+)\): standardowe wyjście "
+                        r"błędów nie nadążało\.$", text, re.M)
+    broken = [l for l in text.split("\n") if l and not re.match(r"^<[346]>", l)]
+    if replies == 300 and deaf.returncode == 0 and len(counts) == 1 and not broken:
+        ok(f"an unread standard error never holds the relay ({counts[0]} lines dropped)")
+    else:
+        fail(f"unread standard error: {replies} replies, exit {deaf.returncode}, "
+             f"reports {counts}, broken lines {broken[:3]}")
+
 
 try:
     main()
 finally:
+    for proc in started:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
     shutil.rmtree(WORK, ignore_errors=True)
 if failures:
     sys.exit(1)
