@@ -131,11 +131,11 @@ int main(int argc, char** argv) {
     platform::InstanceLock instance(platform::InstanceLockFile());
     if (!instance.Held() && instance.Failure().empty()) {
         const std::optional<long> pid = instance.HolderPid();
-        platform::MessageBox(
-            "Sitowiak już działa" + (pid ? " (PID " + std::to_string(*pid) + ")" : std::string()) +
-                " z ustawieniami z folderu " + platform::ConfigFolder().string() +
-                ". Druga kopia kończy pracę.",
-            "Sitowiak", platform::MB_OK | platform::MB_ICONERROR);
+        platform::MessageBox("Sitowiak już działa" +
+                                 (pid ? " (PID " + std::to_string(*pid) + ")" : std::string()) +
+                                 " z ustawieniami z folderu " + platform::ConfigFolder().string() +
+                                 ". Druga kopia kończy pracę.",
+                             "Sitowiak", platform::MB_OK | platform::MB_ICONERROR);
         return finish(1);
     }
     if (!instance.Held())

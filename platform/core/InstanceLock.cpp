@@ -46,14 +46,18 @@ InstanceLock::InstanceLock(std::filesystem::path file) {
     const std::string pid = std::to_string(::getpid()) + "\n";
     // A failed write leaves the lock held all the same; only the second
     // copy's message then lacks the PID.
-    if (::ftruncate(m_fd, 0) == 0) [[maybe_unused]] ssize_t n = ::pwrite(m_fd, pid.data(), pid.size(), 0);
+    if (::ftruncate(m_fd, 0) == 0) {
+        [[maybe_unused]] ssize_t written = ::pwrite(m_fd, pid.data(), pid.size(), 0);
+    }
 }
 
 // The file stays: removing it would let a third copy lock a new file while
 // a second still waits on the old one.
 InstanceLock::~InstanceLock() {
     if (m_fd < 0) return;
-    if (m_held) [[maybe_unused]] int r = ::ftruncate(m_fd, 0);
+    if (m_held) {
+        [[maybe_unused]] int emptied = ::ftruncate(m_fd, 0);
+    }
     ::close(m_fd);
 }
 

@@ -61,7 +61,7 @@ std::string RegistryStore::Snapshot::ReadString(std::string_view section, std::s
 }
 
 std::optional<std::string> RegistryStore::Snapshot::ReadText(std::string_view section,
-                                                            std::string_view name) const {
+                                                             std::string_view name) const {
     return TextOf(m_content.FindValue(m_store.SectionPath(section), name));
 }
 

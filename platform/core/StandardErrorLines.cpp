@@ -86,10 +86,9 @@ bool StandardErrorLines::Append(std::string_view line) {
 // when it fits together with nothing else pending.
 void StandardErrorLines::ReportDropped() {
     if (m_dropped == 0) return;
-    const std::string report =
-        Framed(LinePriority::kWarning, "Pominięto wiersze komunikatów (" +
-                                           std::to_string(m_dropped) +
-                                           "): standardowe wyjście błędów nie nadążało.");
+    const std::string report = Framed(
+        LinePriority::kWarning, "Pominięto wiersze komunikatów (" + std::to_string(m_dropped) +
+                                    "): standardowe wyjście błędów nie nadążało.");
     if (Append(report)) m_dropped = 0;
 }
 

@@ -47,7 +47,7 @@ private:
     long WriteSome(const char* data, size_t size);
 
     int m_fd;
-    int m_ownFd = -1;     // a non-blocking descriptor of our own for pipes and terminals
+    int m_ownFd = -1;       // a non-blocking descriptor of our own for pipes and terminals
     bool m_socket = false;  // sent with MSG_DONTWAIT instead
     size_t m_capacity;
     std::string m_buffer;

@@ -109,9 +109,9 @@ int MessageBox(const std::string& text, const std::string& caption, unsigned fla
         const LinePriority priority = (flags & 0xF0) == MB_ICONERROR     ? LinePriority::kError
                                       : (flags & 0xF0) == MB_ICONWARNING ? LinePriority::kWarning
                                                                          : LinePriority::kInfo;
-        const bool named = caption.empty() ||
-                           QString::fromStdString(caption).compare(QCoreApplication::applicationName(),
-                                                                 Qt::CaseInsensitive) == 0;
+        const bool named =
+            caption.empty() || QString::fromStdString(caption).compare(
+                                   QCoreApplication::applicationName(), Qt::CaseInsensitive) == 0;
         WriteLine(priority, named ? text : caption + ": " + text, true);
         return DefaultButton(flags);
     }

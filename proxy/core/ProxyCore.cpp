@@ -5,8 +5,8 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <set>
+#include <sstream>
 
 #include "platform/core/ServiceNotify.h"
 #include "platform/core/StandardErrorLines.h"
@@ -116,9 +116,9 @@ std::string ListenFailureText(const std::string& message, const std::string& pro
     if (message.starts_with("Error 10048 ")) {
         std::string text = message + "\n\nPort " + port + " jest już zajęty";
         std::optional<int> number = platform::ParseDecimal(port);
-        std::string holder =
-            number && *number > 0 && *number < 65536 ? PortHolder(static_cast<uint16_t>(*number))
-                                                     : std::string();
+        std::string holder = number && *number > 0 && *number < 65536
+                                 ? PortHolder(static_cast<uint16_t>(*number))
+                                 : std::string();
         text += holder.empty() ? " przez inny program" : " przez program " + holder;
         return text +
                ": zakończ go albo wpisz w polu „Port żądań” inny port (bez okna: „sitowiak "
@@ -148,11 +148,12 @@ void ProxyCore::ReportStart() {
     m_started = true;
     if (!platform::WantsLine(LinePriority::kInfo)) return;
     const ServerAddress server = ParseServerAddress(m_settings.Address, m_settings.RemotePort);
-    const std::string product = m_identity.ProductName.empty() ? "Sitowiak" : m_identity.ProductName;
-    WriteLine(LinePriority::kInfo, product + " " + VersionText(m_identity.ProductVersion) +
-                                       ": port żądań " + m_settings.LocalPort + ", serwer grup " +
-                                       server.Text() + ", szyfrowanie: " +
-                                       EncryptionName(m_settings.Szyfrowanie) + ".");
+    const std::string product =
+        m_identity.ProductName.empty() ? "Sitowiak" : m_identity.ProductName;
+    WriteLine(LinePriority::kInfo,
+              product + " " + VersionText(m_identity.ProductVersion) + ": port żądań " +
+                  m_settings.LocalPort + ", serwer grup " + server.Text() +
+                  ", szyfrowanie: " + EncryptionName(m_settings.Szyfrowanie) + ".");
 }
 
 bool ProxyCore::StoreSettings(platform::RegistryStore& store) {
@@ -183,8 +184,8 @@ std::string ProxyCore::ReloadSettings(const platform::RegistryStore& store) {
     m_settings = next;
     m_loaded = file;
     m_view.SettingsReloaded();
-    WriteLine(LinePriority::kInfo, "Ustawienia odczytane ponownie z pliku " +
-                                       store.File().string() + ".");
+    WriteLine(LinePriority::kInfo,
+              "Ustawienia odczytane ponownie z pliku " + store.File().string() + ".");
     if (m_listening && (portMoved || !m_settings.Aktywne)) MoveListening(false);
     if (!m_listening && m_settings.Aktywne && (portMoved || choiceChanged)) MoveListening(true);
     NotifyStatus();
@@ -216,16 +217,16 @@ void ProxyCore::NotifyStatus(int readerCount) {
     if (!m_ready) return;
     const std::string readers =
         std::to_string(readerCount >= 0 ? readerCount : m_server->ClientCount());
-    platform::NotifyServiceManager(
-        m_listening ? "STATUS=Nasłuchuje na porcie " + m_settings.LocalPort +
-                          ", czytelników: " + readers
-                    : "STATUS=Nie nasłuchuje, czytelników: " + readers);
+    platform::NotifyServiceManager(m_listening
+                                       ? "STATUS=Nasłuchuje na porcie " + m_settings.LocalPort +
+                                             ", czytelników: " + readers
+                                       : "STATUS=Nie nasłuchuje, czytelników: " + readers);
 }
 
 void ProxyCore::NewsServerFailed(TClientNntp& client, const std::string& reason) {
     WriteLine(LinePriority::kWarning, "Czytelnik " + client.PeerAddr() +
-                                          ": brak połączenia z serwerem grup " +
-                                          client.serverName + ": " + reason);
+                                          ": brak połączenia z serwerem grup " + client.serverName +
+                                          ": " + reason);
 }
 
 void ProxyCore::CreateServer() {
@@ -271,7 +272,7 @@ void ProxyCore::SetListening(bool on) {
         m_listenReported = true;
     } else {
         if (m_listening || !m_listenReported)
-            WriteLine(LinePriority::kInfo, m_listening     ? "Nasłuchiwanie wyłączone."
+            WriteLine(LinePriority::kInfo, m_listening    ? "Nasłuchiwanie wyłączone."
                                            : m_unreadable ? "Nie nasłuchuje."
                                                           : "Nie nasłuchuje: Aktywne=0.");
         // Closed clients stay in the list until their close is processed, so
@@ -309,8 +310,8 @@ void ProxyCore::WSocketServerClientConnect(net::TCustomWSocketServer*, net::TWSo
     try {
         m_relay.Start(client);
     } catch (const std::exception& error) {
-        WriteLine(LinePriority::kWarning, "Czytelnik " + client.PeerAddr() +
-                                              " odrzucony: " + error.what());
+        WriteLine(LinePriority::kWarning,
+                  "Czytelnik " + client.PeerAddr() + " odrzucony: " + error.what());
         client.Close();
         return;
     }

@@ -62,9 +62,8 @@ bool IsHexDigit(char c) {
 
 // A port number, or a name the services file knows for TCP.
 bool IsPort(const std::string& text) {
-    if (!text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-            return c >= '0' && c <= '9';
-        })) {
+    if (!text.empty() &&
+        std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         std::optional<int> n = text.size() <= 5 ? platform::ParseDecimal(text) : std::nullopt;
         return n && *n >= 1 && *n <= 65535;
     }

@@ -6,8 +6,8 @@ namespace sitowiak::proxy {
 
 int PrintSettings(const platform::RegistryStore& store, std::FILE* out, std::FILE* err) {
     if (store.Unreadable()) {
-        std::fprintf(err, "Nie można odczytać ustawień z pliku %s (%s).\n",
-                     store.File().c_str(), store.Condition().reason.c_str());
+        std::fprintf(err, "Nie można odczytać ustawień z pliku %s (%s).\n", store.File().c_str(),
+                     store.Condition().reason.c_str());
         return 1;
     }
     const ProxySettings values = LoadProxySettings(store);
@@ -45,7 +45,8 @@ int SetSettings(platform::RegistryStore& store, const std::vector<std::string>& 
     for (const auto& [entry, value] : values)
         store.WriteString(settings::kSection, entry->name, value);
     if (!batch.Commit()) return refuse("nie można zapisać pliku " + store.File().string());
-    for (const auto& [entry, value] : values) std::fprintf(out, "%s=%s\n", entry->name, value.c_str());
+    for (const auto& [entry, value] : values)
+        std::fprintf(out, "%s=%s\n", entry->name, value.c_str());
     return 0;
 }
 

@@ -12,8 +12,8 @@ namespace {
 // flock locks belong to the open file, so a second opening in this process
 // is refused just as another process would be.
 TEST(InstanceLockTest, TheSecondHolderIsRefusedAndLearnsTheFirstOnesPid) {
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("instance-lock-" + std::to_string(::getpid()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("instance-lock-" + std::to_string(::getpid()));
     const auto file = dir / "new" / "sitowiak.pid";
     {
         InstanceLock first(file);
