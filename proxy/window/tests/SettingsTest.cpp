@@ -9,13 +9,16 @@
 #include "platform/core/RegistryHive.h"
 #include "platform/gui/MessageBox.h"
 #include "proxy/window/TFormaBezdokumentowaPozycjonowanaStopkaNiusowa.h"
+#include "proxy/window/tests/WindowTestConfig.h"
 #include "tests/support/TestApp.h"
 
 namespace sitowiak::proxy {
 namespace {
 
 using MainWindow = TFormaBezdokumentowaPozycjonowanaStopkaNiusowa;
-constexpr const char* kParams = "HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry";
+using testing::FreePort;
+using testing::kParams;
+using testing::StoreFreeLocalPort;
 
 class SettingsTest : public ::testing::Test {
 protected:
@@ -30,10 +33,19 @@ protected:
     testing::TempConfig m_config;
 };
 
+// The defaults, the port among them, without binding 888: the window of
+// the first run listens on a port nothing uses, stored before it starts.
+TEST_F(SettingsTest, TheDefaultsAreThoseOfAFirstRun) {
+    const ProxySettings defaults = LoadProxySettings(platform::RegistryStore("Sitowiak"));
+    EXPECT_EQ(defaults.LocalPort, "888");
+    EXPECT_TRUE(defaults.Aktywne);
+}
+
 TEST_F(SettingsTest, AFirstRunUsesTheDefaultsAndStoresItsValues) {
+    const std::string port = StoreFreeLocalPort(m_config);
     {
         MainWindow window;
-        EXPECT_EQ(Text(window.LocalPort_), "888");
+        EXPECT_EQ(Text(window.LocalPort_), port);
         EXPECT_EQ(Text(window.RemotePort), "nntp");
         EXPECT_EQ(Text(window.RemoteAddr), "news.gmane.io");
         EXPECT_TRUE(window.Core().Listening());
@@ -51,7 +63,7 @@ TEST_F(SettingsTest, AFirstRunUsesTheDefaultsAndStoresItsValues) {
         // No control keeps the design-time placeholder.
         for (QLineEdit* e : window.findChildren<QLineEdit*>()) EXPECT_NE(Text(e), "?");
     }
-    EXPECT_EQ(Stored("LocalPort"), "888");
+    EXPECT_EQ(Stored("LocalPort"), port);
     EXPECT_EQ(Stored("RemotePort"), "nntp");
     EXPECT_EQ(Stored("Address"), "news.gmane.io");
     EXPECT_EQ(Stored("Aktywne"), "1");
@@ -95,12 +107,13 @@ TEST_F(SettingsTest, EncryptionIsReadShownAndStoredAsItsWord) {
 
 TEST_F(SettingsTest, HandEditedValuesAreReadAndARunThatChangesNothingKeepsThem) {
     std::filesystem::create_directories(m_config.UserHive().parent_path());
+    const std::string port = std::to_string(FreePort());
     const std::string original =
         "Windows Registry Editor Version 5.00\n\n"
         "[HKEY_CURRENT_USER\\Software\\Another\\Program]\n\"Keep\"=\"me\"\n\n"
         "[HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry]\n"
         "\"Aktywne\"=\"2\"\n\"Kodowanie\"=\"x-mac-ce\"\n\"Zawartosc\"=\"text/html\"\n"
-        "\"Logowanie\"=\"1\"\n\"Style\"=\"0\"\n\"LocalPort\"=\"1119\"\n";
+        "\"Logowanie\"=\"1\"\n\"Style\"=\"0\"\n\"LocalPort\"=\"" + port + "\"\n";
     std::ofstream(m_config.UserHive()) << original;
     {
         MainWindow window;
@@ -111,14 +124,14 @@ TEST_F(SettingsTest, HandEditedValuesAreReadAndARunThatChangesNothingKeepsThem) 
         EXPECT_EQ(window.ZawartoscCB->currentText().toStdString(), "text/html");
         EXPECT_TRUE(window.Core().Settings().Logowanie);
         EXPECT_FALSE(window.StyleCB->isChecked());
-        EXPECT_EQ(Text(window.LocalPort_), "1119");
+        EXPECT_EQ(Text(window.LocalPort_), port);
     }
     EXPECT_EQ(Stored("Aktywne"), "1");
     EXPECT_EQ(Stored("Kodowanie"), "x-mac-ce");
     EXPECT_EQ(Stored("Zawartosc"), "text/html");
     EXPECT_EQ(Stored("Logowanie"), "1");
     EXPECT_EQ(Stored("Style"), "0");
-    EXPECT_EQ(Stored("LocalPort"), "1119");
+    EXPECT_EQ(Stored("LocalPort"), port);
     auto other = platform::RegistryHive(m_config.UserHive())
                      .ReadValue("HKEY_CURRENT_USER\\Software\\Another\\Program", "Keep");
     ASSERT_TRUE(other);
@@ -126,6 +139,7 @@ TEST_F(SettingsTest, HandEditedValuesAreReadAndARunThatChangesNothingKeepsThem) 
 }
 
 TEST_F(SettingsTest, ComboChoicesBecomeTheForcedValues) {
+    StoreFreeLocalPort(m_config);
     {
         MainWindow window;
         window.KodowanieCB->setCurrentIndex(1);
@@ -152,8 +166,8 @@ TEST_F(SettingsTest, ComboChoicesBecomeTheForcedValues) {
 }
 
 TEST_F(SettingsTest, AktywneZeroStartsWithoutListeningAndTheButtonToggles) {
-    platform::RegistryHive(m_config.UserHive())
-        .WriteValue(kParams, "Aktywne", platform::RegValue::String("0"));
+    StoreFreeLocalPort(m_config);
+    testing::StoreSetting(m_config, "Aktywne", "0");
     MainWindow window;
     EXPECT_FALSE(window.Core().Listening());
     EXPECT_EQ(window.ListenBtn->text().toStdString(), "Nasłuchuj");
@@ -161,19 +175,6 @@ TEST_F(SettingsTest, AktywneZeroStartsWithoutListeningAndTheButtonToggles) {
     window.ListenBtn->click();
     EXPECT_TRUE(window.Core().Listening());
     EXPECT_FALSE(window.RemotePort->isEnabled());
-}
-
-// A port nothing listens on now, for both address families.
-int FreePort() {
-    int fd = socket(AF_INET6, SOCK_STREAM, 0);
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    socklen_t length = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        ADD_FAILURE() << "no free port";
-    close(fd);
-    return ntohs(address.sin6_port);
 }
 
 // Stored settings that cannot be read (here a restricted read list that got
