@@ -54,8 +54,7 @@ constexpr size_t kSpareBuffers = 16;
 TLog::TLog(LogLimits limits, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
-      m_limits(limits),
-      m_clock(QLocale()) {
+      m_limits(limits) {
     setObjectName(QStringLiteral("Log"));
     setWindowTitle(QStringLiteral("Log"));
     move(502, 104);
