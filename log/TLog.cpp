@@ -132,7 +132,8 @@ void TLog::AddEntry(const std::string& text) {
         m_spare.pop_back();
     }
     entry.bytes.assign(bytes);
-    if (hidden > 0) entry.tail = QStringLiteral("\n(%1 more bytes not shown)").arg(hidden);
+    if (hidden > 0)
+        entry.tail = QString::fromUtf8("\n(nie pokazano dalszych bajtów: %1)").arg(hidden);
 
     // Entries are separated by one blank line unless the log's last line is
     // already empty; the first entry of an empty log starts on its first

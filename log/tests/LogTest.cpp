@@ -256,7 +256,7 @@ TEST_F(LogWindowTest, OldestEntriesGoPastTheCap) {
     bySize.SetEntryTitle("#big");
     bySize.AddEntry(std::string(80, 'x'));
     EXPECT_EQ(Shown(bySize).mid(1),
-              (QStringList{QString(50, QLatin1Char('x')), U("(30 more bytes not shown)")}));
+              (QStringList{QString(50, QLatin1Char('x')), U("(nie pokazano dalszych bajtów: 30)")}));
     for (int i = 0; i < 10; ++i) bySize.AddEntry(std::string(40, 'y'));
     bySize.Drain();
     EXPECT_LE(bySize.LogWnd->document()->characterCount(), 200 + 1);
