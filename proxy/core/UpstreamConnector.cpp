@@ -207,9 +207,8 @@ std::string UpstreamConnector::FailureText(int code) const {
             return {};
     }
     // A certificate the user may decide to trust: its fingerprint is what
-    // "OdciskSerwera" takes.
-    // The command is for a proxy without a window, whose user reads it in
-    // the log.
+    // "OdciskSerwera" takes, and the command sets it for a proxy without a
+    // window, whose user reads this in the log.
     const std::string& seen = m_socket.PeerFingerprint();
     if (!seen.empty())
         text += "; odcisk SHA-256 certyfikatu: " + seen +
