@@ -105,6 +105,71 @@ TEST_F(SettingsTest, EncryptionIsReadShownAndStoredAsItsWord) {
     EXPECT_EQ(Stored("Szyfrowanie"), "");
 }
 
+// TLS from the first byte moves the default port to 563 and back; a port
+// the user chose stays.
+TEST_F(SettingsTest, TlsTakesPort563OnlyFromTheDefaultPort) {
+    std::filesystem::create_directories(m_config.UserHive().parent_path());
+    std::ofstream(m_config.UserHive()) << "Windows Registry Editor Version 5.00\n\n[" << kParams
+                                       << "]\n\"Aktywne\"=\"0\"\n";
+    {
+        MainWindow window;
+        auto choose = [&](int index, const char* port) {
+            window.SzyfrowanieCB->setCurrentIndex(index);
+            EXPECT_EQ(Text(window.RemotePort), port) << index;
+            EXPECT_EQ(window.Core().Settings().RemotePort, port) << index;
+        };
+        choose(1, "563");
+        choose(2, "nntp");
+        window.RemotePort->setText("119");
+        choose(1, "563");
+        choose(0, "nntp");
+        window.RemotePort->setText("8563");
+        window.Core().Settings().RemotePort = "8563";
+        choose(1, "8563");
+        choose(0, "8563");
+    }
+    EXPECT_EQ(Stored("RemotePort"), "8563");
+}
+
+// A certificate that did not verify is offered once, whoever asks again;
+// "Tak" stores its fingerprint at once, "Nie" changes nothing.
+TEST_F(SettingsTest, ARefusedCertificateIsOfferedOnceAndTrustedOnYes) {
+    std::filesystem::create_directories(m_config.UserHive().parent_path());
+    std::ofstream(m_config.UserHive()) << "Windows Registry Editor Version 5.00\n\n[" << kParams
+                                       << "]\n\"Aktywne\"=\"0\"\n";
+    std::vector<std::string> texts;
+    std::vector<int> answers = {platform::IDNO, platform::IDYES};
+    platform::SetMessageBoxHook([&](const std::string& text, const std::string&, unsigned flags) {
+        texts.push_back(text);
+        EXPECT_EQ(flags, platform::MB_YESNO | platform::MB_ICONWARNING | platform::MB_DEFBUTTON2);
+        int answer = answers.front();
+        answers.erase(answers.begin());
+        return answer;
+    });
+    const std::string first(64, 'a');
+    std::string second;
+    for (int i = 0; i < 32; ++i) second += "0f";
+    MainWindow window;
+    window.CertificateRefused("news.example:563", first);
+    window.CertificateRefused("news.example:563", first);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].find("Serwer grup news.example:563 przedstawił certyfikat"),
+              std::string::npos);
+    std::string grouped;
+    for (int i = 0; i < 16; ++i) grouped += i ? ":AA" : "AA";
+    EXPECT_NE(texts[0].find(grouped + "\n" + grouped + "\n"), std::string::npos) << texts[0];
+    EXPECT_EQ(window.Core().Settings().OdciskSerwera, "");
+
+    window.CertificateRefused("news.example:563", second);
+    window.CertificateRefused("news.example:563", first);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(texts.size(), 2u);
+    EXPECT_EQ(window.Core().Settings().OdciskSerwera, second);
+    EXPECT_EQ(Stored("OdciskSerwera"), second);
+    platform::SetMessageBoxHook(nullptr);
+}
+
 TEST_F(SettingsTest, HandEditedValuesAreReadAndARunThatChangesNothingKeepsThem) {
     std::filesystem::create_directories(m_config.UserHive().parent_path());
     const std::string port = std::to_string(FreePort());
