@@ -10,6 +10,7 @@
 
 #include "BinaryBlocks.h"
 #include "Charsets.h"
+#include "DotStuffing.h"
 #include "platform/charset/CodePage.h"
 #include "platform/core/ProductIdentity.h"
 
@@ -102,6 +103,37 @@ bool Has8Bit(std::string_view text) {
     for (char c : text)
         if (static_cast<unsigned char>(c) >= 0x80) return true;
     return false;
+}
+
+// D5: the body (in wire form) converted from `from` to `to` and put back in
+// wire form; nullopt when a code page cannot convert, or when `to` does not
+// write line ends and dots as ASCII does (UTF-16, EBCDIC): its bytes could
+// not be framed as lines at all, so the body stays as it came.
+std::optional<std::string> ConvertedLines(std::string_view body, uint32_t from, uint32_t to) {
+    std::string probe;
+    if (!platform::AppendConverted(kUsAsciiCodePage, to, ".\r\n", probe) || probe != ".\r\n")
+        return std::nullopt;
+    const std::string text = Unstuffed(body);
+    std::string out;
+    bool atLineStart = true;
+    size_t done = 0;
+    std::string converted;
+    auto convert = [&](std::string_view piece) {
+        converted.clear();
+        if (!platform::AppendConverted(from, to, piece, converted)) return false;
+        AppendStuffed(converted, out, atLineStart);
+        return true;
+    };
+    // yEnc and uuencoded blocks are copied as they are.
+    for (auto [a, b] : FindBinaryBlocks(text, true)) {
+        if (!convert(std::string_view(text).substr(done, a - done))) return std::nullopt;
+        AppendDotsStuffed(std::string_view(text).substr(a, b - a), out, atLineStart);
+        done = b;
+    }
+    if (!convert(std::string_view(text).substr(done))) return std::nullopt;
+    // The terminating line must begin a line of its own.
+    if (!atLineStart) out += "\r\n";
+    return out;
 }
 
 }  // namespace
@@ -387,9 +419,17 @@ bool ArticleRewriter::RecodeBody(size_t hs, size_t bs, const std::string& declar
     if (from == to) {
         // D3, F4: the same code page on both sides keeps the bytes (an
         // identity conversion would still replace whatever is invalid).
+    } else if (encoding == TransferEncoding::kNone &&
+               !(platform::IsAsciiTransparent(from) && platform::IsAsciiTransparent(to))) {
+        // D5: a conversion that may move line ends and dots (UTF-7,
+        // ISO-2022, EBCDIC) works on the text out of its wire form, which
+        // is then made again, so that no line of it can end the reply.
+        std::optional<std::string> stuffed = ConvertedLines(body, from, to);
+        if (!stuffed) return false;
+        m_text.Replace(bs, m_line, *stuffed);
     } else if (encoding == TransferEncoding::kNone) {
-        bool asciiKept = platform::IsAsciiTransparent(from) && platform::IsAsciiTransparent(to);
-        auto blocks = FindBinaryBlocks(body, !asciiKept);
+        // Between ASCII supersets uuencoded lines convert to themselves.
+        auto blocks = FindBinaryBlocks(body, false);
         const platform::ByteMap* map = blocks.empty() ? platform::SingleByteMap(from, to) : nullptr;
         if (map != nullptr) {
             // Single-byte source: the converted length is known, and the

@@ -30,6 +30,12 @@
 //  - D4 multipart parts nest: the part rules apply at every depth up to
 //       kMaxDepth levels, and a multipart part is kept when it holds a kept
 //       part.
+// and this, so that no article can end its reply early:
+//  - D5 a body whose conversion may move line ends and dots (a side that is
+//       not an ASCII superset: UTF-7, ISO-2022, EBCDIC) is converted out of
+//       its dot-stuffed wire form and stuffed again, lone CR and LF becoming
+//       CR LF; a ForcedCharset that cannot write "." CR LF as ASCII does
+//       (UTF-16, EBCDIC) leaves such bodies as they came.
 #pragma once
 
 #include <array>

@@ -27,6 +27,14 @@
 //    one byte string, so a character split between them stays whole
 //    (RFC 2047). Only spaces count: a tab separates overview fields and is
 //    kept;
+//  - an encoded word does not reach over a TAB, which ends an overview
+//    field: a charset with a TAB in it is no charset ("=?" alone is
+//    dropped), and a TAB before the closing "?=" makes the word one
+//    without its close;
+//  - C0 controls in the decoded text of encoded words (CR, LF, TAB, NUL
+//    and the rest below U+0020) become spaces, as servers write them in
+//    overview data: the line stays one line with the fields it came with.
+//    Raw text keeps its bytes;
 //  - the inside of a decoded encoded word never affects clean.
 #pragma once
 
@@ -79,8 +87,10 @@ public:
         }
         return AppendRawConverted(raw, out);
     }
-    bool AppendWords(uint32_t codePage, std::string_view bytes, std::string& out);
-    // The byte table from a single-byte `codePage` into the target, or null.
+    // The decoded bytes of a run of words; `bytes` may be changed.
+    bool AppendWords(uint32_t codePage, std::string& bytes, std::string& out);
+    // The byte table from a single-byte `codePage` into the target, with
+    // controls as spaces, or null.
     const platform::ByteMap* MapFrom(uint32_t codePage);
 
 private:
@@ -92,7 +102,6 @@ private:
     bool m_asciiTransparent;
     uint32_t m_lastSource = 0;  // the code page of the last run of words
     const platform::ByteMap* m_lastMap = nullptr;
-    bool m_lastUsable = false;
 };
 
 // The Q encoding of one encoded word's text: "_" is a space; "=" and two

@@ -84,6 +84,38 @@ size_t Inspect(std::string_view bytes, size_t from, LineHint& hint) {
     return std::string_view::npos;
 }
 
+// What decoding made of the line `L` (from `old` in `out`) must still be
+// one line of the reply. Controls decoded from words are spaces already;
+// two things are left. A raw CR and a raw LF with only a word or an opening
+// "=?" between them that gave nothing would meet as a line end: such a CR
+// stands just before a "=?", so `facts` tell where to look, and the CR
+// becomes a space. And a line that now begins with "." (a word that decodes
+// to one, an opening dropped before one) is dot-stuffed again, so that it
+// is never taken for the terminating line.
+void KeepOneLine(std::string_view L, const LineHint& facts, std::string& out, size_t old) {
+    constexpr std::string_view kCrLf = "\r\n";
+    const size_t first = facts.firstWordStart, last = facts.lastWordStart;
+    const bool crBeforeWord =
+        !facts.startsKnown ||
+        (first != L.npos && ((first > 0 && L[first - 1] == '\r') ||
+                             (last > first && std::memchr(L.data() + first, '\r', last - first))));
+    // Most lines: neither.
+    if (!crBeforeWord && out[old] != '.') return;
+    const bool terminated = L.ends_with(kCrLf);
+    const std::string_view line(out.data() + old, out.size() - old);
+    const size_t body = line.size() - (terminated && line.ends_with(kCrLf) ? kCrLf.size() : 0);
+    if (crBeforeWord) {
+        for (size_t at = FindPair(line, 0, '\r', '\n'); at < body;
+             at = FindPair(line, at + 1, '\r', '\n'))
+            out[old + at] = ' ';
+    }
+    if (line[0] != '.') return;
+    // A line that came stuffed keeps its dot, which the reader drops; it
+    // needs another only when nothing is left after it.
+    const size_t text = L.size() - (terminated ? kCrLf.size() : 0);
+    if (L[0] != '.' || (body == 1 && text > 1)) out.insert(old, 1, '.');
+}
+
 }  // namespace
 
 OverviewLineRewriter::OverviewLineRewriter(const std::string& ForcedCharset, bool IgnoreRaw)
@@ -117,14 +149,30 @@ OverviewLineRewriter::Result OverviewLineRewriter::Rewrite(std::string_view L,
     const size_t old = out.size();
     if (m_direct) {
         if (std::optional<bool> clean = m_direct->Append(L, out, facts)) {
-            if (*clean || !m_ignoreRaw) return Result::kRewritten;
+            if (*clean || !m_ignoreRaw) {
+                if (out.size() > old) KeepOneLine(L, facts, out, old);
+                return Result::kRewritten;
+            }
             out.resize(old);
             return Result::kLeftOut;
         }
     }
     bool clean = DecodeHeaderWords(L, m_wide);
-    if (clean || !m_ignoreRaw) platform::AppendMultiByteFromWide(m_codePage, m_wide, out);
-    return out.size() > old ? Result::kRewritten : Result::kLeftOut;
+    if (clean || !m_ignoreRaw) {
+        // A code page with shifts (ISO-2022-JP, UTF-7) goes back to its
+        // first state at the end of what it converts: the text alone, so
+        // that the line's own CR LF ends it and no shift spills into the
+        // next line, where it would hide even the terminating ".".
+        constexpr std::u16string_view kWideCrLf = u"\r\n";
+        std::u16string_view text = m_wide;
+        const bool terminated = text.ends_with(kWideCrLf);
+        if (terminated) text.remove_suffix(kWideCrLf.size());
+        platform::AppendMultiByteFromWide(m_codePage, text, out);
+        if (terminated) out += "\r\n";
+    }
+    if (out.size() == old) return Result::kLeftOut;
+    KeepOneLine(L, facts, out, old);
+    return Result::kRewritten;
 }
 
 size_t OverviewLineRewriter::RewriteLines(std::string_view bytes, size_t& scanned, bool& ended,

@@ -27,7 +27,10 @@ public:
     // What goes to the reader for the line `L` (its CR LF included, when it
     // has one): kUnchanged when nothing changes it (`L` itself goes, no copy
     // is made), kLeftOut when the line is left out, else kRewritten with the
-    // rewritten bytes appended to `out`. Throws std::bad_alloc when memory
+    // rewritten bytes appended to `out`. A rewritten line is still one line
+    // with the fields it came with, whatever its words decode to (see
+    // HeaderWords.h): no CR LF but its own, as many TABs, and dot-stuffed
+    // again when it now begins with ".". Throws std::bad_alloc when memory
     // runs out.
     Result RewriteInto(std::string_view L, std::string& out);
 

@@ -21,7 +21,12 @@ void AppendLine(std::string& out, std::string_view line, uint16_t offset) {
         out += i == 7 ? '-' : ' ';
     }
     out.append(3 * (kBytesPerLine - line.size()), ' ');
-    for (char c : line) out += static_cast<unsigned char>(c) < 0x20 ? '.' : c;
+    // A byte of a UTF-8 sequence shown as itself would join its neighbours
+    // into one character and shift the columns: only ASCII shows as is.
+    for (char c : line) {
+        const auto byte = static_cast<unsigned char>(c);
+        out += byte < 0x20 || byte >= 0x7F ? '.' : c;
+    }
     out += "\r\n";
 }
 

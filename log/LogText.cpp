@@ -73,15 +73,11 @@ QString BodyText(std::string_view bytes) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-HeaderClock::HeaderClock(const QLocale& locale)
-    : m_locale(locale),
-      m_dateFormat(locale.dateFormat(QLocale::ShortFormat)),
-      m_timeFormat(locale.timeFormat(QLocale::LongFormat)) {
-    // Qt's long time carries a time-zone name ("t"); the header has none.
-    m_timeFormat.remove(QLatin1Char('t'));
-    m_timeFormat = m_timeFormat.trimmed();
-    m_showsMilliseconds = m_timeFormat.contains(QLatin1Char('z'));
-}
+HeaderClock::HeaderClock()
+    : m_locale(QLocale::Polish, QLocale::Poland),
+      m_dateFormat(QStringLiteral("d MMMM yyyy")),
+      m_timeFormat(QStringLiteral("HH:mm:ss")),
+      m_showsMilliseconds(false) {}
 
 // The clock is read without a time zone; only a new second is converted.
 QString HeaderClock::FormatNow() const {

@@ -27,11 +27,12 @@ struct BodyShape {
 };
 BodyShape ShapeOfBody(std::string_view bytes, bool hex);
 
-// The header line's date and time: the locale's short date and its long
-// time without a time-zone name.
+// The header line's date and time in Polish, as the rest of the window
+// speaks, whatever the desktop's locale: "8 grudnia 2026 14:03:05", the
+// month in the genitive as a date is written.
 class HeaderClock {
 public:
-    explicit HeaderClock(const QLocale& locale);
+    HeaderClock();
     QString Format(const QDateTime& when) const;
     QString FormatNow() const;
 

@@ -54,8 +54,7 @@ constexpr size_t kSpareBuffers = 16;
 TLog::TLog(LogLimits limits, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
-      m_limits(limits),
-      m_clock(QLocale()) {
+      m_limits(limits) {
     setObjectName(QStringLiteral("Log"));
     setWindowTitle(QStringLiteral("Log"));
     move(502, 104);
@@ -133,7 +132,8 @@ void TLog::AddEntry(const std::string& text) {
         m_spare.pop_back();
     }
     entry.bytes.assign(bytes);
-    if (hidden > 0) entry.tail = QStringLiteral("\n(%1 more bytes not shown)").arg(hidden);
+    if (hidden > 0)
+        entry.tail = QString::fromUtf8("\n(nie pokazano dalszych bajtów: %1)").arg(hidden);
 
     // Entries are separated by one blank line unless the log's last line is
     // already empty; the first entry of an empty log starts on its first

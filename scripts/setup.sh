@@ -8,7 +8,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ pkg-config
+    cmake ninja-build g++ pkg-config groff
     qt6-base-dev libglib2.0-dev libicu-dev zlib1g-dev libssl-dev libsystemd-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "platform/core/FileUtil.h"
+#include "platform/core/SystemErrorText.h"
 #include "util/Folders.h"
 
 namespace sitowiak::util {
@@ -53,7 +54,7 @@ std::string FolderOf(const std::string& file) {
 std::string FolderFailure(const std::string& folder) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    return ec ? ec.message() : "not a folder";
+    return ec ? platform::SystemErrorText(ec.value()) : "to nie jest folder";
 }
 
 }  // namespace
@@ -94,9 +95,9 @@ bool CreateShortcut(void* owner, int folder, const std::string& target,
     std::string file = WithTrailingSeparator(place) + name + ".desktop";
     std::string reason;
     if (place.empty())
-        reason = "no folder " + std::to_string(folder) + " on this system";
+        reason = "brak folderu nr " + std::to_string(folder) + " w tym systemie";
     else if (!ForceFolders(place))
-        reason = "cannot create the folder: " + FolderFailure(place);
+        reason = "nie można utworzyć folderu: " + FolderFailure(place);
     else if (platform::WriteFileAtomically(file, DesktopEntryText(target, arguments, name),
                                            &reason))
         return true;

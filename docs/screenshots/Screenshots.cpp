@@ -1,15 +1,18 @@
 // sitowiak-screenshots OUTDIR: renders the main window, its two menus
-// opened, the About box and the log window with a few entries to PNG files
-// in OUTDIR, with a fresh settings folder of its own so that no user's
-// settings are read or changed. It runs on Qt's offscreen platform unless a
-// display is given.
+// opened, the About box, the log window with a few entries and, on a real
+// display, the box that offers to trust a news server's certificate to PNG
+// files in OUTDIR, with a fresh settings folder of its own so that no
+// user's settings are read or changed. It runs on Qt's offscreen platform
+// unless a display is given.
 #include <stdlib.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QMenuBar>
 #include <QPainter>
+#include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -17,6 +20,7 @@
 #include "frame/windows/FrameGlyphs.h"
 #include "frame/windows/ShellOpen.h"
 #include "log/TLog.h"
+#include "platform/gui/MessageBox.h"
 #include "platform/core/RegistryHive.h"
 #include "proxy/window/TFormaBezdokumentowaPozycjonowanaStopkaNiusowa.h"
 
@@ -125,6 +129,27 @@ int main(int argc, char** argv) {
                "menu-filtr.png");
     ok &= Save(Framed(WithMenuOpen(window, window.Help1), window.windowTitle()), dir,
                "menu-pomoc.png");
+    // The trust question, as a refused certificate raises it: the box runs
+    // its own loop, in which it is grabbed and answered "Nie".
+    if (platform::HasDisplay()) {
+        bool grabbed = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || !box->isVisible()) return;
+            Settle();
+            grabbed = Save(Framed(box->grab(), box->windowTitle()), dir, "trust-certificate.png");
+            box->done(QMessageBox::No);
+        });
+        poll.start(50);
+        window.CertificateRefused(
+            "news.example.org:563",
+            "5f0c3a9e12d47b8866a1f0e2c4d9b7a31e6f58c02b9d4e7a6c1358f0a2e4d9b7");
+        for (int i = 0; i < 100 && !grabbed; ++i) {
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+        ok &= grabbed;
+    }
     auto about = frame::CreateAboutBox(&window, window.Identity());
     about->show();
     Settle();

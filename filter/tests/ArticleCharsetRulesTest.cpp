@@ -172,3 +172,39 @@ TEST(UnreadableBody, AForcedCharsetTheDatabaseDoesNotKnowForcesNothing) {
 
 }  // namespace
 }  // namespace sitowiak::filter
+
+namespace sitowiak::filter {
+namespace {
+
+using namespace testing;
+using namespace std::string_literals;
+
+// A body in a charset whose conversion moves line ends and dots must not
+// end the reply early: UTF-7 can decode to CR LF "." CR LF, and ISO-2022-JP
+// can hide a line's leading "." behind an escape sequence. The converted body is stuffed again, so the reader
+// sees one line "." as text and the reply ends where the server ended it.
+TEST(FramedBody, ConversionsThatMoveLineEndsOrDotsCannotEndTheReplyEarly) {
+    struct Case {
+        const char* charset;
+        std::string body;      // as the server sends it
+        std::string expected;  // in utf-8, as the reader gets it
+    } cases[] = {
+        {"utf-7", "a+AA0ACgAuAA0ACg-223 x\r\n", "a\r\n..\r\n223 x\r\n"},
+        {"utf-7", "a+AAoALgAK-b\r\nc+AA0-\r\n", "a\r\n..\r\nb\r\nc\r\n\r\n"},
+        {"iso-2022-jp", "a\r\n\x1B(B.\r\n223 x\r\n\x1B$B$\"\x1B(B\r\n",
+         "a\r\n..\r\n223 x\r\n\xE3\x81\x82\r\n"},
+    };
+    for (const Case& k : cases) {
+        const std::string header = "Content-Type: text/plain; charset="s + k.charset + "\r\n\r\n";
+        EXPECT_EQ(FromServer(header + k.body + ".\r\n", Forced("utf-8")),
+                  "Content-Type: text/plain; charset=utf-8\r\n\r\n" + k.expected + ".\r\n")
+            << k.charset;
+    }
+    // A forced charset that cannot write "." CR LF as ASCII does leaves such
+    // a body as it came: its bytes could not be framed as lines at all.
+    const std::string utf7 = "Content-Type: text/plain; charset=utf-7\r\n\r\na+AA0ACgAu-\r\n.\r\n";
+    EXPECT_EQ(FromServer(utf7, Forced("utf-16le")), utf7);
+}
+
+}  // namespace
+}  // namespace sitowiak::filter

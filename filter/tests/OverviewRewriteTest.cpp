@@ -1,5 +1,6 @@
 // RewriteOverview: overview lines decoded and re-encoded, lines with raw 8-bit
-// bytes left out, and the status line left alone.
+// bytes left out, the status line left alone, and every line still one line
+// with its fields whatever its words decode to.
 #include <gtest/gtest.h>
 
 #include "ArticleTestSupport.h"
@@ -194,6 +195,110 @@ TEST(OverviewBWords, ABWordWithoutItsCloseStaysAsItIs) {
               kAsciiLine + ".\r\n");
     EXPECT_EQ(Overview("14\t=?UTF-8?B?\xC4\x85\r\n.\r\n", "windows-1250", false),
               "14\t=?UTF-8?B?\xB9\r\n.\r\n");
+}
+
+// --- What words decode to stays inside its line ------------------------------
+
+// An overview of complete lines ending with ".", rewritten whole and as the
+// relay streams it with the next reply behind it: both must give the same
+// bytes and the stream must end at the real terminating line.
+std::string Rewritten(const std::string& lines, const std::string& forced) {
+    const std::string whole = Overview(lines, forced, false);
+    OverviewLineRewriter rewriter(forced, false);
+    const std::string bytes = lines + "223 0 <next@reply>\r\n";
+    std::string streamed;
+    size_t scanned = 0;
+    bool ended = false;
+    EXPECT_EQ(rewriter.RewriteLines(bytes, scanned, ended,
+                                    [&streamed](std::string_view b) { streamed.append(b); }),
+              lines.size());
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(streamed, whole);
+    return whole;
+}
+
+// The article's own Subject: decoded as it was, its CR LF "." CR LF ended
+// the overview early and "223 fałszywa" was taken for the next reply.
+TEST(OverviewControls, AForgedReplyInASubjectStaysInTheSubject) {
+    const std::string tail = "\ta@b\tMon\t<m1@x>\t\t10\t1\r\n";
+    const std::string q = "1\t=?utf-8?Q?temat=0D=0A.=0D=0A223_fa=C5=82szywa?=" + tail;
+    const std::string b = "2\t=?UTF-8?B?dGVtYXQNCi4NCjIyMyBmYcWCc3p5d2E=?=" + tail;
+    EXPECT_EQ(Rewritten(q + b + kAsciiLine + ".\r\n", "utf-8"),
+              "1\ttemat  .  223 fa\xC5\x82szywa" + tail + "2\ttemat  .  223 fa\xC5\x82szywa" +
+                  tail + kAsciiLine + ".\r\n");
+    EXPECT_EQ(Rewritten(q + ".\r\n", "windows-1250"),
+              "1\ttemat  .  223 fa\xB3szywa" + tail + ".\r\n");
+}
+
+// Every C0 control a word decodes to is a space, for Q and B words, in
+// UTF-8 and in single-byte charsets, on each road into the target: single-
+// byte and UTF-8 ones straight, UTF-7 through UTF-16. Raw text keeps its
+// bytes, a TAB among them too: a word does not reach over one.
+TEST(OverviewControls, ControlsDecodedFromWordsAreSpacesAndTheFieldsStay) {
+    const std::string lines =
+        // CR LF, alone and together
+        "1\t=?iso-8859-2?Q?a=0D=0Ab?=\t=?utf-8?Q?c=0Dd=0Ae?=\r\n"
+        "2\t=?utf-8?B?eA0KLg0K?=\t=?iso-8859-2?b?eA0KLg0K?=\r\n"
+        // TAB
+        "3\t=?utf-8?Q?a=09b?=\t=?utf-8?B?YQli?=\t=?windows-1250?Q?a_=09?=\r\n"
+        // NUL, BEL, ESC, US
+        "4\t=?utf-8?B?AAEbHw==?=\t=?windows-1250?Q?=00=07=1B=1F?=\t=?x?Q?=0?=\r\n"
+        // An XHDR line
+        "5 =?utf-8?Q?x=0D=0A.=0D=0A?=\r\n"
+        // A raw TAB where a word's charset or text would be: no word
+        "6\t=?utf-8?Q?a\tb?=\t=?utf-8?B?YQ\tli?=\t=?ut\tf-8?Q?x?=\r\n"
+        // Raw controls are the server's own
+        "7\ta\0b\x01=?utf-8?Q?c?=\r\n.\r\n"s;
+    const std::string expected =
+        "1\ta  b\tc d e\r\n"
+        "2\tx  .  \tx  .  \r\n"
+        "3\ta b\ta b\ta  \r\n"
+        "4\t    \t    \t \r\n"
+        "5 x  .  \r\n"
+        "6\ta\tb?=\t=?utf-8?B?YQ\tli?=\tut\tf-8?Q?x?=\r\n"
+        "7\ta\0b\x01"
+        "c\r\n.\r\n"s;
+    for (const char* forced : {"utf-8", "windows-1250", "iso-8859-2", "us-ascii"})
+        EXPECT_EQ(Rewritten(lines, forced), expected) << forced;
+    // UTF-7 writes "+", "=" and "?" its own way: the lines without them.
+    const std::string utf7 = "1\t=?iso-8859-2?Q?a=0D=0Ab?=\t=?utf-8?B?eA0KLg0K?=\r\n.\r\n";
+    EXPECT_EQ(Rewritten(utf7, "UTF-7"), "1\ta  b\tx  .  \r\n.\r\n");
+    // ESC stays where a charset needs it: ISO-2022-JP's shifts decode first.
+    EXPECT_EQ(Rewritten("8\t=?iso-2022-jp?B?GyRCJEgbKEI=?=\r\n.\r\n", "utf-8"),
+              "8\t\xE3\x81\xA8\r\n.\r\n");
+}
+
+// Into a code page that shifts, a line is back in ASCII before its own
+// CR LF: the shift back at the end of the conversion would begin the next
+// line, and would hide the terminating ".".
+TEST(OverviewControls, AShiftingCodePageClosesEachLineBeforeItsEnd) {
+    EXPECT_EQ(Rewritten("1\t=?utf-8?Q?=C2=A5?=\r\n.\r\n", "iso-2022-jp"),  // JIS-Roman yen
+              "1\t\x1B(J\\\x1B(B\r\n.\r\n");
+}
+
+// A line that now begins with "." is stuffed again, so that the reader
+// drops the added dot and no line is ever the terminating one.
+TEST(OverviewControls, ALineThatBeginsWithADotAfterDecodingIsStuffed) {
+    const std::string lines =
+        "=?utf-8?Q?.?=\r\n"     // a word that is "." alone
+        "=?utf-8?B?Lg==?=\r\n"  // the same in B
+        "=?utf-8?Q?.x?=\r\n"    // a word that begins with "."
+        "=?.\r\n"               // an opening "=?" dropped before "."
+        ".=?utf-8?Q?"
+        "?=\r\n"                // stuffed, its text vanishes (split: no trigraph)
+        "..x=?utf-8?Q?y?=\r\n"  // stuffed and still so
+        "9\tlast\r\n.\r\n";
+    EXPECT_EQ(Rewritten(lines, "utf-8"), "..\r\n..\r\n..x\r\n..\r\n..\r\n..xy\r\n9\tlast\r\n.\r\n");
+    EXPECT_EQ(Rewritten(".\r\n", "UTF-7"), ".\r\n");  // the terminator itself stays
+}
+
+// Raw CR and LF with a word between them that gives nothing would meet as
+// a line end: the CR becomes a space. A lone raw CR stays.
+TEST(OverviewControls, RawCrAndLfThatDecodingBringsTogetherDoNotEndTheLine) {
+    EXPECT_EQ(Rewritten("1\ta\r=?utf-8?Q?"
+                        "?=\nb\r\n2\tc\r=?\nd\r\n3\te\rf=?utf-8?Q?g?=\r\n.\r\n",
+                        "utf-8"),
+              "1\ta \nb\r\n2\tc \nd\r\n3\te\rfg\r\n.\r\n");
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 
 #include "filter/BinaryBlocks.h"
 #include "filter/Charsets.h"
+#include "filter/DotStuffing.h"
 #include "filter/TBuforDyn.h"
 #include "filter/TransferEncoding.h"
 #include "platform/charset/CodePage.h"
@@ -279,7 +280,30 @@ private:
             from = kUsAsciiCodePage;
         }
         uint32_t to = *target_;
-        if (from != to && te == TransferEncoding::kNone) {
+        if (from != to && te == TransferEncoding::kNone &&
+            !(platform::IsAsciiTransparent(from) && platform::IsAsciiTransparent(to))) {
+            // D5: out of the wire form, converted, stuffed again.
+            std::string probe;
+            if (!platform::AppendConverted(kUsAsciiCodePage, to, ".\r\n", probe) ||
+                probe != ".\r\n")
+                return false;
+            std::string text = Unstuffed(body), out, piece;
+            bool lineStart = true;
+            size_t done = 0;
+            for (auto [a, b] : FindBinaryBlocks(text, true)) {
+                piece.clear();
+                if (!platform::AppendConverted(from, to, text.substr(done, a - done), piece))
+                    return false;
+                AppendStuffed(piece, out, lineStart);
+                AppendDotsStuffed(text.substr(a, b - a), out, lineStart);
+                done = b;
+            }
+            piece.clear();
+            if (!platform::AppendConverted(from, to, text.substr(done), piece)) return false;
+            AppendStuffed(piece, out, lineStart);
+            if (!lineStart) out += "\r\n";
+            Edit(bs, line_, out);
+        } else if (from != to && te == TransferEncoding::kNone) {
             std::string out;
             size_t done = 0;
             bool uu = !platform::IsAsciiTransparent(from) || !platform::IsAsciiTransparent(to);

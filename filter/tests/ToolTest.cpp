@@ -99,6 +99,10 @@ TEST(SitowiakFilterTool, HelpDescribesBothModes) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("sitowiak-filter article"), std::string::npos);
     EXPECT_NE(r.out.find("sitowiak-filter overview"), std::string::npos);
+    // A user reads options, not the names of the functions behind them.
+    for (const char* internal : {"RewriteArticle", "RewriteOverview", "SourceCharset",
+                                 "ForcedCharset", "ForcedContentType", "AddFooter", "AddStyle"})
+        EXPECT_EQ(r.out.find(internal), std::string::npos) << internal;
 }
 
 }  // namespace

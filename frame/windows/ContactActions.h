@@ -9,6 +9,7 @@ namespace sitowiak::frame {
 
 inline constexpr char kMailFailure[] = "Błąd podczas uruchamiania poczty.";
 inline constexpr char kBrowserFailure[] = "Błąd podczas uruchamiania przeglądarki.";
+inline constexpr char kTelephoneFailure[] = "Błąd podczas uruchamiania telefonu.";
 
 // "Zapytanie o <productName>" with every space written as "%20" and nothing
 // else escaped.

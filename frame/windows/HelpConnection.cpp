@@ -3,6 +3,11 @@
 #include "frame/windows/ShellOpen.h"
 
 namespace sitowiak::frame {
+namespace {
+
+constexpr char kProgramLanguage[] = "PLK";
+
+}  // namespace
 
 HelpConnection HelpConnection::Find(const std::filesystem::path& programFile,
                                     const std::string& abbreviation) {
@@ -17,9 +22,27 @@ HelpConnection HelpConnection::Find(const std::filesystem::path& programFile,
         if (std::filesystem::is_regular_file(candidate, ec)) {
             help.m_kind = kind;
             help.m_file = candidate;
-            break;
+            return help;
         }
     }
+    const std::string page = programFile.stem().string() + abbreviation + ".html";
+    for (const std::filesystem::path& candidate :
+         {programFile.parent_path() / page,
+          programFile.parent_path().parent_path() / "share" / "doc" / programFile.stem() / page}) {
+        if (std::filesystem::is_regular_file(candidate, ec)) {
+            help.m_kind = HelpKind::hkPage;
+            help.m_file = candidate;
+            return help;
+        }
+    }
+    return help;
+}
+
+HelpConnection HelpConnection::FindForUser(const std::filesystem::path& programFile,
+                                           const std::string& abbreviation) {
+    HelpConnection help = Find(programFile, abbreviation);
+    if (help.Kind() == HelpKind::hkNone && abbreviation != kProgramLanguage)
+        help = Find(programFile, kProgramLanguage);
     return help;
 }
 
@@ -28,6 +51,7 @@ bool HelpConnection::Command(unsigned command, const std::string& topic) const {
         case HelpKind::hkHtml:
             return HandleHtmlHelp(command, topic);
         case HelpKind::hkWinHelp:
+        case HelpKind::hkPage:
             return WinHelp(command);
         case HelpKind::hkNone:
             return false;
@@ -42,6 +66,7 @@ bool HelpConnection::HandleHtmlHelp(unsigned command, const std::string& topic) 
     return ShellOpen(target);
 }
 
+// WinHelp and a page take no topic: both open at their contents.
 bool HelpConnection::WinHelp(unsigned command) const {
     if (command == HELP_QUIT) return false;
     return ShellOpen(m_file.string());

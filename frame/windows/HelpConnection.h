@@ -1,7 +1,10 @@
 // The window frame's help file: compiled HTML help ("<base><LNG>.chm") when
 // one lies next to the program file, else WinHelp ("<base><LNG>.HLP") when
-// that one does, else none. Opening help means handing the file to the
-// desktop (ShellOpen); the viewer is a program of the desktop's choice.
+// that one does, else an HTML page ("<base><LNG>.html") next to the program
+// file or where an installation puts it (<prefix>/share/doc/<base>/ for the
+// program <prefix>/bin/<base>), else none. Opening help means handing the
+// file to the desktop (ShellOpen); the viewer is a program of the desktop's
+// choice: a browser for the page.
 #pragma once
 
 #include <filesystem>
@@ -14,16 +17,21 @@ inline constexpr unsigned HELP_QUIT = 2;
 inline constexpr unsigned HELP_HELPONHELP = 4;
 inline constexpr unsigned HELP_FINDER = 11;
 
-enum class HelpKind { hkNone, hkHtml, hkWinHelp };
+enum class HelpKind { hkNone, hkHtml, hkWinHelp, hkPage };
 
 class HelpConnection {
 public:
     HelpConnection() = default;
 
     // `programFile`'s folder and name without extension, then `abbreviation`
-    // directly after it; ".chm" is looked for before ".HLP".
+    // directly after it; ".chm" is looked for before ".HLP", and both before
+    // ".html", which may also be in the installed documentation folder.
     static HelpConnection Find(const std::filesystem::path& programFile,
                                const std::string& abbreviation);
+    // The help in the user's language (`abbreviation`), else in the
+    // program's own, Polish, which every window speaks anyway.
+    static HelpConnection FindForUser(const std::filesystem::path& programFile,
+                                      const std::string& abbreviation);
 
     HelpKind Kind() const { return m_kind; }
     // The help file, empty with hkNone.

@@ -129,7 +129,7 @@ void TFormaStandardowa::CreateToolbar() {
 }
 
 void TFormaStandardowa::FindHelpFile() {
-    m_help = HelpConnection::Find(platform::ProgramFile(), LanguageAbbreviation(QLocale()));
+    m_help = HelpConnection::FindForUser(platform::ProgramFile(), LanguageAbbreviation(QLocale()));
     Contents1->setEnabled(m_help.Kind() != HelpKind::hkNone);
 }
 
@@ -176,9 +176,8 @@ void TFormaStandardowa::Temmenu1Click() {
     HelpCommand(HELP_HELPONHELP);
 }
 
-// The telephone action shows nothing when no program takes the call.
 void TFormaStandardowa::Telefon1Click() {
-    ShellOpen(TelephoneTarget());
+    OpenOrReport(TelephoneTarget(), kTelephoneFailure, ProductName());
 }
 
 void TFormaStandardowa::Poczta1Click() {

@@ -1,10 +1,12 @@
 // An overview fed line by line as the relay streams it, cut into pieces of
 // a size the input picks: the bytes emitted must be those RewriteOverview
-// gives for the same complete lines, and the stream must end exactly at the
+// gives for the same complete lines, each of them one line with the fields
+// it came with (OverviewLines.h), and the stream must end exactly at the
 // first line that is "." alone.
 #include <cstdlib>
 
 #include "FuzzInput.h"
+#include "OverviewLines.h"
 #include "filter/OverviewLineRewriter.h"
 #include "filter/TBuforArt.h"
 
@@ -41,5 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     buffer.RewriteOverview(start, forced, ignoreRaw);
     if (std::string_view(buffer.Data(), static_cast<size_t>(buffer.Length())) != streamed)
         std::abort();
+    fuzz::CheckOverviewLines(std::string_view(text).substr(start, used),
+                             std::string_view(streamed).substr(start), forced, ignoreRaw);
     return 0;
 }

@@ -3,7 +3,8 @@
 // the one-edit-at-a-time rewriting (filter/tests/ReferenceRewriter.h), and
 // both must agree, which also shows that no byte outside what the rules
 // change is changed
-// (a part without header end included). Seeds include nested multipart,
+// (a part without header end included), and that no line "." is made
+// that was not there. Seeds include nested multipart,
 // base64 and quoted-printable posts (footer in the encoding) and binaries.
 #include <cstdlib>
 #include <string_view>
@@ -13,6 +14,14 @@
 #include "filter/tests/ReferenceRewriter.h"
 
 using namespace sitowiak;
+
+// Lines that are "." alone after a line end: each one ends a reply or a post.
+static size_t DotLines(std::string_view t) {
+    size_t count = 0;
+    for (size_t at = t.find("\r\n.\r\n"); at != t.npos; at = t.find("\r\n.\r\n", at + 1))
+        ++count;
+    return count;
+}
 
 // The reference re-reads the whole tail for every line: keep it to inputs
 // where that stays fast.
@@ -44,6 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // relay relies on this to pass such articles without holding them.
     if (forced.empty() && source.empty() && type.empty() && !footer && !style &&
         std::string_view(buffer.Data(), static_cast<size_t>(buffer.Length())) != text)
+        std::abort();
+    // No rewriting makes a line that ends the reply early: converted text
+    // (UTF-7, ISO-2022-JP) is stuffed again.
+    if (DotLines(std::string_view(buffer.Data(), static_cast<size_t>(buffer.Length()))) >
+        DotLines(text))
         std::abort();
 
     if (text.size() <= kDifferentialLimit) {

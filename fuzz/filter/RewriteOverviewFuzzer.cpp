@@ -1,9 +1,11 @@
 // RewriteOverview over every combination of its inputs: no access outside
-// the buffer, the status line unchanged, and with nothing forced every line
-// that is kept is kept byte for byte.
+// the buffer, the status line unchanged, with nothing forced every line
+// that is kept is kept byte for byte, and every rewritten line one line
+// with the fields it came with (OverviewLines.h).
 #include <cstdlib>
 
 #include "FuzzInput.h"
+#include "OverviewLines.h"
 #include "filter/TBuforArt.h"
 
 using namespace sitowiak;
@@ -30,5 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (text.size() - tail == 1) expected.remove_suffix(1);
         if (out != expected) std::abort();
     }
+    fuzz::CheckOverviewLines(std::string_view(text).substr(start), out.substr(start), forced,
+                             ignoreRaw);
     return 0;
 }

@@ -47,9 +47,30 @@ TEST(HexDumpTest, FullLineAndShortLastLine) {
     EXPECT_EQ(lines[1], "0010 58 " + std::string(45, ' ') + "X");
     EXPECT_EQ(lines[1].size() + 2, 55u + 1);
     EXPECT_EQ(HexDump(""), "");
-    // Eight bytes: the eighth is followed by "-"; high bytes stay as they are.
+    // Eight bytes: the eighth is followed by "-"; only printable ASCII shows
+    // as itself.
     EXPECT_EQ(HexDump(std::string("\x01\x1f\x20\x7f\x80\xff\tA", 8)),
-              "0000 01 1F 20 7F 80 FF 09 41-" + std::string(24, ' ') + ".. \x7f\x80\xff.A\r\n");
+              "0000 01 1F 20 7F 80 FF 09 41-" + std::string(24, ' ') + ".. ....A\r\n");
+    // "Zażółć" in UTF-8: each byte of a Polish letter is a column of its own,
+    // so the text column stays 16 characters wide.
+    std::vector<std::string> polish = Lines(HexDump("Za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 gesla"));
+    ASSERT_EQ(polish.size(), 1u);
+    EXPECT_EQ(polish[0],
+              "0000 5A 61 C5 BC C3 B3 C5 82-C4 87 20 67 65 73 6C 61 Za........ gesla");
+    EXPECT_EQ(BodyText(HexDump("\xc5\xbc")).size(), BodyText(HexDump("ab")).size());
+}
+
+// The header speaks Polish under any locale, with the month as a date
+// names it.
+TEST(HeaderClockTest, PolishMonthNamesUnderAnyLocale) {
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    HeaderClock clock;
+    EXPECT_EQ(clock.Format(QDateTime(QDate(2026, 12, 8), QTime(14, 3, 5))).toStdString(),
+              "8 grudnia 2026 14:03:05");
+    EXPECT_EQ(clock.Format(QDateTime(QDate(2027, 5, 21), QTime(9, 0, 0))).toStdString(),
+              "21 maja 2027 09:00:00");
+    QLocale::setDefault(saved);
 }
 
 TEST(HexDumpTest, OffsetsWrapAfter65536Bytes) {
@@ -235,7 +256,7 @@ TEST_F(LogWindowTest, OldestEntriesGoPastTheCap) {
     bySize.SetEntryTitle("#big");
     bySize.AddEntry(std::string(80, 'x'));
     EXPECT_EQ(Shown(bySize).mid(1),
-              (QStringList{QString(50, QLatin1Char('x')), U("(30 more bytes not shown)")}));
+              (QStringList{QString(50, QLatin1Char('x')), U("(nie pokazano dalszych bajtów: 30)")}));
     for (int i = 0; i < 10; ++i) bySize.AddEntry(std::string(40, 'y'));
     bySize.Drain();
     EXPECT_LE(bySize.LogWnd->document()->characterCount(), 200 + 1);

@@ -1,5 +1,7 @@
 #include "FileUtil.h"
 
+#include "platform/core/SystemErrorText.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -14,8 +16,10 @@
 namespace sitowiak::platform {
 namespace {
 
+// What failed, in the words of a user, and why: "nie można otworzyć
+// pliku: brak uprawnień".
 std::string ErrnoText(const char* what) {
-    return std::string(what) + ": " + std::strerror(errno);
+    return std::string("nie można ") + what + ": " + SystemErrorText(errno);
 }
 
 bool WriteAll(int fd, std::string_view data) {
@@ -127,22 +131,22 @@ bool WriteFileAtomically(const std::filesystem::path& file, std::string_view con
     tmp += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
     int fd = CreateReplacementFor(file, tmp, newFileMode);
     if (fd < 0) {
-        if (error) *error = ErrnoText("open");
+        if (error) *error = ErrnoText("utworzyć pliku");
         return false;
     }
     bool ok = WriteAll(fd, content);
-    if (!ok && error) *error = ErrnoText("write");
+    if (!ok && error) *error = ErrnoText("zapisać pliku");
     if (ok && ::fsync(fd) != 0) {
         ok = false;
-        if (error) *error = ErrnoText("fsync");
+        if (error) *error = ErrnoText("zapisać pliku na dysk");
     }
     if (::close(fd) != 0 && ok) {
         ok = false;
-        if (error) *error = ErrnoText("close");
+        if (error) *error = ErrnoText("zamknąć pliku");
     }
     if (ok && ::rename(tmp.c_str(), file.c_str()) != 0) {
         ok = false;
-        if (error) *error = ErrnoText("rename");
+        if (error) *error = ErrnoText("zastąpić pliku");
     }
     if (!ok) {
         ::unlink(tmp.c_str());

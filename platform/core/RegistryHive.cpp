@@ -22,6 +22,7 @@
 #include <unordered_map>
 
 #include "FileUtil.h"
+#include "SystemErrorText.h"
 
 namespace sitowiak::platform {
 namespace {
@@ -333,18 +334,18 @@ bool RegNamesEqual(std::string_view a, std::string_view b) {
 
 std::optional<RegistryContent> RegistryContent::Parse(std::string_view text, std::string* error) {
     auto fail = [&](size_t line, const char* what) {
-        if (error) *error = "line " + std::to_string(line + 1) + ": " + what;
+        if (error) *error = "wiersz " + std::to_string(line + 1) + ": " + what;
         return std::nullopt;
     };
     // Exports of the Windows registry editor are UTF-16 with a byte-order mark.
     std::string decoded;
     if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
         std::optional<std::string> utf8 = Utf16ToUtf8(text.substr(2), text.front() == '\xFE');
-        if (!utf8) return fail(0, "the file is not UTF-16 text");
+        if (!utf8) return fail(0, "plik nie jest tekstem UTF-16");
         decoded = std::move(*utf8);
         text = decoded;
     }
-    if (!IsValidUtf8(text)) return fail(0, "the file is not UTF-8 text");
+    if (!IsValidUtf8(text)) return fail(0, "plik nie jest tekstem UTF-8");
     if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     RegistryContent content;
     RegKey* current = nullptr;
@@ -359,13 +360,13 @@ std::optional<RegistryContent> RegistryContent::Parse(std::string_view text, std
         std::string_view line = TrimRight(lines[n]);
         if (line.empty() || line.front() == ';' || line.front() == '#') continue;
         if (!sawHeader) {
-            if (line != kHeader && line != kOldHeader) return fail(n, "missing header line");
+            if (line != kHeader && line != kOldHeader) return fail(n, "brak wiersza nagłówka");
             sawHeader = true;
             continue;
         }
         if (line.front() == '[') {
             if (line.back() != ']' || line.size() < 3 || line[1] == '-')
-                return fail(n, "malformed key line");
+                return fail(n, "błędny wiersz klucza");
             std::string_view path = line.substr(1, line.size() - 2);
             auto [at, added] = keyIndex.try_emplace(FoldedName(path), content.m_keys.size());
             if (added) {
@@ -376,30 +377,30 @@ std::optional<RegistryContent> RegistryContent::Parse(std::string_view text, std
             currentValues = &valueIndex[at->second];
             continue;
         }
-        if (!current) return fail(n, "value outside any key");
+        if (!current) return fail(n, "wartość poza kluczem");
         std::string name;
         size_t afterName;
         if (line.front() == '@') {
             afterName = 1;
         } else if (line.front() == '"') {
             afterName = ParseQuoted(line, 0, name);
-            if (afterName == std::string_view::npos) return fail(n, "broken value name");
+            if (afterName == std::string_view::npos) return fail(n, "błędna nazwa wartości");
         } else {
-            return fail(n, "unknown line");
+            return fail(n, "nieznany wiersz");
         }
         if (afterName >= line.size() || line[afterName] != '=') return fail(n, "missing '='");
         std::string data(line.substr(afterName + 1));
         // Hex lists continue on the next line after a trailing backslash.
         while (!data.empty() && data.back() == '\\' && !data.starts_with("\"")) {
             data.pop_back();
-            if (++n == lines.size()) return fail(n - 1, "hex list cut short");
+            if (++n == lines.size()) return fail(n - 1, "urwana lista szesnastkowa");
             std::string_view more = TrimRight(lines[n]);
             while (!more.empty() && (more.front() == ' ' || more.front() == '\t'))
                 more.remove_prefix(1);
             data += more;
         }
         RegValue value;
-        if (!ParseValueData(data, value)) return fail(n, "malformed value data");
+        if (!ParseValueData(data, value)) return fail(n, "błędne dane wartości");
         // A name given twice: the later line wins, as on import.
         auto [at, added] = currentValues->try_emplace(FoldedName(name), current->values.size());
         if (added)
@@ -407,7 +408,7 @@ std::optional<RegistryContent> RegistryContent::Parse(std::string_view text, std
         else
             current->values[at->second].value = std::move(value);
     }
-    if (!text.empty() && !sawHeader) return fail(0, "missing header line");
+    if (!text.empty() && !sawHeader) return fail(0, "brak wiersza nagłówka");
     return content;
 }
 
@@ -570,7 +571,7 @@ RegistryContent RegistryHive::LoadUnlocked(HiveCondition* condition) const {
                      "plik jest większy niż " + std::to_string(kMaxHiveBytes >> 20) + " MiB"};
             break;
         case FileReadOutcome::kFailed:
-            found = {HiveState::kRefused, std::strerror(file.error)};
+            found = {HiveState::kRefused, SystemErrorText(file.error)};
             break;
     }
     if (condition) *condition = std::move(found);

@@ -3,7 +3,7 @@
 // to the owner's handlers, all on the GUI thread's event loop:
 //   - readiness of one file descriptor (readable / writable), reported to
 //     the readiness handler (all descriptors of the thread share one epoll
-//     descriptor under one QSocketNotifier: see ReadinessReactor);
+//     descriptor, which the event loop waits in: see ReadinessReactor);
 //   - messages the owner posts to itself (Post), handled after the current
 //     handler has returned, in the order posted;
 //   - messages posted from other threads through a ChannelMailbox (name

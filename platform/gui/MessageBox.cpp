@@ -1,10 +1,12 @@
 #include "MessageBox.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
 
 #include <cstdio>
+#include <utility>
 
 #include "platform/core/StandardErrorLines.h"
 
@@ -127,6 +129,11 @@ int MessageBox(const std::string& text, const std::string& caption, unsigned fla
     QMessageBox::StandardButtons buttons;
     for (int id : Buttons(flags)) buttons |= ToQt(id);
     box.setStandardButtons(buttons);
+    // Qt's own captions are English; the boxes speak Polish like the rest.
+    const std::pair<QMessageBox::StandardButton, const char*> captions[] = {
+        {QMessageBox::Yes, "&Tak"}, {QMessageBox::No, "&Nie"}, {QMessageBox::Cancel, "Anuluj"}};
+    for (const auto& [button, label] : captions)
+        if (QAbstractButton* shown = box.button(button)) shown->setText(QString::fromUtf8(label));
     box.setDefaultButton(ToQt(DefaultButton(flags)));
     return FromQt(box.exec());
 }
@@ -141,6 +148,10 @@ void SetMessageBoxOwner(QWidget* window) {
 
 void SetMessageBoxHook(MessageBoxHook hook) {
     Hook() = std::move(hook);
+}
+
+bool MessageBoxHooked() {
+    return static_cast<bool>(Hook());
 }
 
 }  // namespace sitowiak::platform

@@ -52,5 +52,8 @@ using MessageBoxHook =
     std::function<int(const std::string& text, const std::string& caption, unsigned flags)>;
 // Replaces every box until reset with nullptr.
 void SetMessageBoxHook(MessageBoxHook hook);
+// Whether a hook answers the boxes (then a question may be asked even
+// without a display).
+bool MessageBoxHooked();
 
 }  // namespace sitowiak::platform

@@ -328,6 +328,9 @@ void SessionRelay::NewsServerUnreachable(TClientNntp& c, int error) {
                        std::string(nntp::kLineEnd);
     std::string detail = c.connector ? c.connector->FailureDetail() : std::string();
     Log(c, "Błąd połączenia z serwerem", detail.empty() ? line : line + detail);
+    if (std::string seen = c.connector ? c.connector->UntrustedFingerprint(error) : "";
+        !seen.empty())
+        m_core.View().CertificateRefused(c.serverName, seen);
     c.Replies.clear();
     if (c.State() == net::wsConnected) SendBytes(c, line);
     CloseWhenSent(c);

@@ -62,7 +62,7 @@ enum class Verb : uint8_t {
     Article,       // ARTICLE: a 220 is held and rewritten
     Body,          // BODY asked as ARTICLE (something is forced): rewritten, cut to the body
     Head,          // HEAD asked as ARTICLE (something is forced): rewritten, cut to the header
-    Overview,      // XOVER and OVER: a 224 is held and rewritten
+    Overview,      // XOVER and OVER: a 224 is rewritten line by line as it comes
     HeaderValues,  // XHDR and HDR of an overview field: rewritten as overview lines
     Capabilities,  // a 101 is held and loses what the proxy cannot carry
     ModeReader,    // MODE READER: 200 becomes 201 outside the write list

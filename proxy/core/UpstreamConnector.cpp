@@ -207,10 +207,26 @@ std::string UpstreamConnector::FailureText(int code) const {
             return {};
     }
     // A certificate the user may decide to trust: its fingerprint is what
-    // "OdciskSerwera" takes.
+    // "OdciskSerwera" takes, and the command sets it for a proxy without a
+    // window, whose user reads this in the log.
     const std::string& seen = m_socket.PeerFingerprint();
-    if (!seen.empty()) text += "; odcisk SHA-256 certyfikatu: " + seen;
+    if (!seen.empty())
+        text += "; odcisk SHA-256 certyfikatu: " + seen +
+                "; aby mu zaufać: sitowiak --set OdciskSerwera=" + seen;
     return text;
+}
+
+std::string UpstreamConnector::UntrustedFingerprint(int code) const {
+    switch (code) {
+        case Tls::kTlsUnknownIssuer:
+        case Tls::kTlsNameMismatch:
+        case Tls::kTlsExpired:
+        case Tls::kTlsNotYetValid:
+        case Tls::kTlsCertRejected:
+            return m_socket.TlsFingerprint().empty() ? m_socket.PeerFingerprint() : std::string();
+        default:
+            return {};
+    }
 }
 
 std::string UpstreamConnector::FailureDetail() const {

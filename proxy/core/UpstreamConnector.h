@@ -60,6 +60,12 @@ public:
     std::string FailureText(int code) const;
     // What the log adds to that: OpenSSL's own words, the STARTTLS answer.
     std::string FailureDetail() const;
+    // The fingerprint of a certificate that failed only for want of trust
+    // (unknown issuer, another name, out of its dates, refused by the chain)
+    // while "OdciskSerwera" is empty: one the user may decide to trust.
+    // Empty for any other failure, also for a certificate other than the
+    // one "OdciskSerwera" names.
+    std::string UntrustedFingerprint(int code) const;
 
 private:
     enum class Stage : uint8_t { Greeting, Reply, Handshake, Done };

@@ -16,8 +16,9 @@ int RunDistributionMode(int argc, char** argv) {
 
 int RunRegistrationMode(int argc, char** argv) {
     ModeApplication application(argc, argv);
-    RegistrationMode(util::ModulePath(nullptr)).Run();
-    return 0;
+    RegistrationMode mode(util::ModulePath(nullptr));
+    const bool started = mode.Run() >= 0;
+    return mode.Registered() && started ? 0 : 1;
 }
 
 }  // namespace sitowiak::proxy

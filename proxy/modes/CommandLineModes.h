@@ -6,9 +6,11 @@
 
 namespace sitowiak::proxy {
 
-// 1 when any file failed, so that a release script can tell; 0 otherwise.
+// 1 when any file failed or no tree was given, so that a release script
+// can tell; 0 otherwise.
 int RunDistributionMode(int argc, char** argv);
-// 0: the outcome is told in message boxes only.
+// 1 when the program could not be registered or its copy not started, so
+// that an install script can tell; the boxes say why. 0 otherwise.
 int RunRegistrationMode(int argc, char** argv);
 
 }  // namespace sitowiak::proxy

@@ -1,5 +1,7 @@
 #include "DistributionMode.h"
 
+#include <cstdlib>
+
 #include "package/PackageBuilder.h"
 #include "package/PackagePaths.h"
 #include "platform/gui/MessageBox.h"
@@ -8,6 +10,16 @@
 namespace sitowiak::proxy {
 
 bool RunDistribution(const package::PackageContext& context) {
+    // The tree is a plain prefix: an empty one would fill the current
+    // folder with a folder named "~", the code of paths outside the known
+    // folders.
+    if (context.argument.empty()) {
+        platform::MessageBox(
+            "Nie podano folderu drzewa dystrybucji. Użycie: -nainternet FOLDER/ albo "
+            "-nainternet is",
+            "Błąd transferu", platform::MB_OK | platform::MB_ICONERROR);
+        return false;
+    }
     package::PackageBuilder builder(context);
     bool sent = builder.BuildPackage(context.programFile) && builder.BuildModulePackages();
     if (!sent)
@@ -19,7 +31,13 @@ bool RunDistribution(const package::PackageContext& context) {
 
 package::PackageContext DistributionContext(int argc, char** argv) {
     std::string program = util::ModulePath(nullptr);
-    return {program, argc > 2 && argv[2] ? argv[2] : "", package::FolderPart(program)};
+    std::string tree = argc > 2 && argv[2] ? argv[2] : "";
+    // A quoted "~/tree/" reaches us as written: it means the home folder, as
+    // the shell would have read it unquoted.
+    const char* home = std::getenv("HOME");
+    if ((tree == "~" || tree.starts_with("~/")) && home && *home)
+        tree = std::string(home) + (tree == "~" ? "/" : tree.substr(1));
+    return {program, tree, package::FolderPart(program)};
 }
 
 }  // namespace sitowiak::proxy

@@ -34,6 +34,7 @@ pid_t RegistrationMode::Run() {
     bool success = m_platformId == kPlatformWindowsNt ? CreateAutostartEntry(&entryError)
                                                       : WriteRunServicesValue();
     ReportOutcome(success, entryError);
+    m_registered = success;
     return StartSecondCopy();
 }
 

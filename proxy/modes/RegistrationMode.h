@@ -24,6 +24,9 @@ public:
     // Registers, shows the outcome, then starts the second copy whatever the
     // outcome. Returns the copy's pid, or -1 when it could not be started.
     pid_t Run();
+    // After Run: whether the program was registered. The registration
+    // mode's exit code is 1 when it was not, or when no copy started.
+    bool Registered() const { return m_registered; }
 
     std::string ProgramFolder() const;
     std::string ProgramFileName() const;
@@ -37,6 +40,7 @@ private:
 
     std::string m_programFile;
     int m_platformId;
+    bool m_registered = false;
 };
 
 }  // namespace sitowiak::proxy

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 
+#include <cctype>
 #include <limits>
 
 #include "filter/Charsets.h"
@@ -377,11 +378,66 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ZawartoscCBChange() {
 }
 
 // A choice applies to the next reader. A stored value the items do not
-// name stays stored until the user picks one.
+// name stays stored until the user picks one. TLS from the first byte has
+// a port of its own: the default port follows the choice, a port the user
+// chose stays.
 void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::SzyfrowanieCBChange() {
     int index = SzyfrowanieCB->currentIndex();
-    if (index >= 0 && index < static_cast<int>(std::size(kEncryptionItems)))
-        m_core->Settings().Szyfrowanie = kEncryptionItems[static_cast<size_t>(index)].stored;
+    if (index < 0 || index >= static_cast<int>(std::size(kEncryptionItems))) return;
+    std::string& stored = m_core->Settings().Szyfrowanie;
+    stored = kEncryptionItems[static_cast<size_t>(index)].stored;
+    const bool tls = EncryptionOf(stored) == Encryption::Tls;
+    const QString port = RemotePort->text().trimmed();
+    QString fitting;
+    if (tls && (port.compare(QLatin1String("nntp"), Qt::CaseInsensitive) == 0 ||
+                port == QLatin1String("119")))
+        fitting = QStringLiteral("563");
+    else if (!tls && port == QLatin1String("563"))
+        fitting = QStringLiteral("nntp");
+    if (fitting.isEmpty()) return;
+    RemotePort->setText(fitting);
+    m_core->Settings().RemotePort = S(fitting);
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CertificateRefused(
+    const std::string& server, const std::string& fingerprint) {
+    // Without a display nobody could answer: the reader's 400 line and the
+    // log carry the command that trusts the certificate.
+    if (!platform::HasDisplay() && !platform::MessageBoxHooked()) return;
+    if (!m_offeredCertificates.insert(fingerprint).second) return;
+    // Not within the relay's socket event: the box runs an event loop of
+    // its own, and the relay that reported it is closing.
+    QTimer::singleShot(0, this,
+                       [this, server, fingerprint] { OfferToTrust(server, fingerprint); });
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::OfferToTrust(
+    const std::string& server, const std::string& fingerprint) {
+    // As "openssl x509 -fingerprint -sha256" shows it: upper case, pairs
+    // with colons, in two lines of sixteen pairs.
+    std::string shown;
+    for (size_t i = 0; i < fingerprint.size(); i += 2) {
+        if (i > 0) shown += i % 32 == 0 ? '\n' : ':';
+        for (char c : fingerprint.substr(i, 2))
+            shown += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    const std::string text =
+        "Serwer grup " + server +
+        " przedstawił certyfikat, którego nie można sprawdzić, więc czytelnik nie został z nim "
+        "połączony.\n\nOdcisk SHA-256 certyfikatu:\n" +
+        shown +
+        "\n\nCzy ufać temu certyfikatowi? Porównaj najpierw odcisk z tym, który podaje "
+        "administrator serwera. Zaufany certyfikat zostanie zapisany w ustawieniu "
+        "OdciskSerwera i przyjęty przy następnych połączeniach; każdy inny będzie odrzucany.";
+    if (platform::MessageBox(text, QApplication::applicationName().toStdString(),
+                             platform::MB_YESNO | platform::MB_ICONWARNING |
+                                 platform::MB_DEFBUTTON2) != platform::IDYES)
+        return;
+    UserActed();
+    m_core->Settings().OdciskSerwera = fingerprint;
+    if (!SettingsUnreadable())
+        RegistryStore().WriteString(settings::kSection, settings::kOdciskSerwera.name,
+                                    fingerprint);
 }
 
 void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::SetListenCaption(const std::string& caption) {

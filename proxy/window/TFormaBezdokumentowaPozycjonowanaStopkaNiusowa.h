@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <array>
+#include <set>
 #include <memory>
 
 #include "frame/windows/TBevel.h"
@@ -60,6 +61,9 @@ public:
     void SetStatusPanel(int index, const std::string& text) override;
     void SettingsReloaded() override { ShowSettings(); }
     static constexpr int kStatusDelayMs = 100;
+    // Asks once per certificate, after the event that reported it, whether
+    // to trust it; "Tak" stores its fingerprint as OdciskSerwera.
+    void CertificateRefused(const std::string& server, const std::string& fingerprint) override;
 
     QLineEdit* LocalPort_ = nullptr;
     QLineEdit* RemotePort = nullptr;
@@ -94,11 +98,13 @@ private:
     void StoreAll(bool withPlacement);
 
     void ShowStatusPanels();
+    void OfferToTrust(const std::string& server, const std::string& fingerprint);
 
     // Before the core, which may still report while it is destroyed.
     std::array<QString, 4> m_statusTexts;  // shown when m_statusTimer fires
     QTimer m_statusTimer;
     std::unique_ptr<ProxyCore> m_core;
+    std::set<std::string> m_offeredCertificates;
     bool m_stored = false;
     bool m_storeFailed = false;
 };

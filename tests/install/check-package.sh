@@ -4,8 +4,8 @@
 # every installed file is in it with the right owner and mode, the control
 # fields and postinst, the programs as shipped (stripped) still work and
 # report VERSION, lintian reports no error, the manual pages render without
-# warnings and describe every option the programs' --help names, and
-# systemd-analyze accepts the user service.
+# warnings and describe every option the programs' --help names, the help
+# page is the manual, and systemd-analyze accepts the user service.
 set -uo pipefail
 build=$(cd "$1" && pwd)
 version=$2
@@ -57,6 +57,7 @@ expected=(
     "-rw-r--r-- ./usr/lib/systemd/user/sitowiak.service"
     "-rw-r--r-- ./usr/share/doc/sitowiak/copyright"
     "-rw-r--r-- ./usr/share/doc/sitowiak/changelog.gz"
+    "-rw-r--r-- ./usr/share/doc/sitowiak/sitowiakPLK.html"
 )
 for size in 16 24 32 48 64 128 256; do
     expected+=("-rw-r--r-- ./usr/share/icons/hicolor/${size}x${size}/apps/sitowiak.png")
@@ -124,6 +125,19 @@ for page in sitowiak sitowiak-filter compress; do
             || fail "$page(1) does not describe $option"
     done
 done
+
+# The window's help: the manual as an HTML page where the help lookup
+# looks beside an installed /usr/bin/sitowiak, made from the same source.
+page=$root/usr/share/doc/sitowiak/sitowiakPLK.html
+grep -q '<title>SITOWIAK</title>' "$page" || fail "the help page is not the manual"
+for word in OdciskSerwera Szyfrowanie Kodowanie -zarejestruj; do
+    grep -q -- "$word" "$page" || fail "the help page lacks $word"
+done
+grep -q 'Pl&#261;skun' "$page" || fail "the help page lost the Polish letters"
+grep -q 'CreationDate' "$page" && fail "the help page carries its build time"
+# An ASCII terminal shows Polish letters as their plain forms.
+LC_ALL=C MANWIDTH=80 man -l "$man1/sitowiak.1.gz" 2>/dev/null | grep -q 'SOFTWARE.Plaskun.Sitowiak' \
+    || fail "LC_ALL=C man sitowiak does not show Plaskun"
 
 echo "== systemd user service"
 unit=$root/usr/lib/systemd/user/sitowiak.service

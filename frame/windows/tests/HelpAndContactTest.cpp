@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 
 #include "frame/windows/AboutBox.h"
 #include "frame/windows/ContactActions.h"
@@ -89,6 +93,61 @@ TEST_F(HelpAndContactTest, WinHelpFileOrNone) {
     EXPECT_TRUE(m_opened.empty());
 }
 
+// The manual page as an installation lays it out, opened by the desktop's
+// opener: a stand-in xdg-open on PATH records what it was given, and fails
+// for tel: as a desktop without a telephone program does.
+TEST_F(HelpAndContactTest, TheInstalledPageOpensThroughTheDesktopsOpener) {
+    SetShellOpener(nullptr);
+    const fs::path prefix = m_dir.parent_path() / "usr";
+    const fs::path docs = prefix / "share" / "doc" / "sitowiak";
+    fs::create_directories(docs);
+    fs::create_directories(prefix / "bin");
+    fs::copy_file(SITOWIAK_HELP_PAGE, docs / "sitowiakPLK.html");
+    const fs::path tools = m_dir.parent_path() / "tools";
+    const fs::path log = m_dir.parent_path() / "opened";
+    fs::create_directories(tools);
+    std::ofstream(tools / "xdg-open") << "#!/bin/sh\necho \"$1\" >> '" << log.string()
+                                      << "'\ncase \"$1\" in tel:*) exit 3;; esac\n";
+    fs::permissions(tools / "xdg-open", fs::perms::owner_all);
+    const std::string savedPath = getenv("PATH");
+    setenv("PATH", (tools.string() + ":" + savedPath).c_str(), 1);
+
+    // Found for the Polish user and, the windows being Polish, for others.
+    HelpConnection help = HelpConnection::FindForUser(prefix / "bin" / "sitowiak", "ENU");
+    EXPECT_EQ(help.Kind(), HelpKind::hkPage);
+    EXPECT_EQ(help.File(), docs / "sitowiakPLK.html");
+    EXPECT_EQ(HelpConnection::Find(prefix / "bin" / "sitowiak", "ENU").Kind(), HelpKind::hkNone);
+    EXPECT_TRUE(help.Command(HELP_FINDER, "topic"));
+    EXPECT_FALSE(help.Command(HELP_QUIT, ""));
+    EXPECT_TRUE(help.Command(HELP_HELPONHELP, ""));
+    TFormaStandardowa window;
+    window.Telefon1Click();
+
+    auto lines = [&] {
+        std::ifstream in(log);
+        std::vector<std::string> got;
+        for (std::string line; std::getline(in, line);) got.push_back(line);
+        return got;
+    };
+    QElapsedTimer waited;
+    waited.start();
+    while ((lines().size() < 3 || m_boxes.empty()) && waited.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    setenv("PATH", savedPath.c_str(), 1);
+    const std::string page = "file://" + (docs / "sitowiakPLK.html").string();
+    std::vector<std::string> opened = lines();
+    std::sort(opened.begin(), opened.end());  // the openers run side by side
+    EXPECT_EQ(opened, (std::vector<std::string>{page, page, "tel:+48-22-000-00-00"}));
+    EXPECT_EQ(m_boxes, (std::vector<std::string>{
+                           "Sitowiak - Błąd\nBłąd podczas uruchamiania telefonu. Możliwe, że "
+                           "brak odpowiedniego programu.\n0"}));
+    // The page is the manual: the settings the window shows are in it.
+    std::ifstream in(docs / "sitowiakPLK.html");
+    const std::string html{std::istreambuf_iterator<char>(in), {}};
+    for (const char* word : {"<html", "Szyfrowanie", "OdciskSerwera", "Kodowanie"})
+        EXPECT_NE(html.find(word), std::string::npos) << word;
+}
+
 TEST_F(HelpAndContactTest, MailSubjectEscapesSpacesOnly) {
     EXPECT_EQ(MailSubject("Mój Program  2.0"), "Zapytanie%20o%20Mój%20Program%20%202.0");
     TFormaStandardowa window;
@@ -98,7 +157,7 @@ TEST_F(HelpAndContactTest, MailSubjectEscapesSpacesOnly) {
     EXPECT_TRUE(m_boxes.empty());
 }
 
-TEST_F(HelpAndContactTest, FailedOpeningsShowTheirBoxesExceptTheTelephone) {
+TEST_F(HelpAndContactTest, FailedOpeningsShowTheirBoxes) {
     m_openSucceeds = false;
     TFormaStandardowa window;
     window.Telefon1Click();
@@ -113,6 +172,8 @@ TEST_F(HelpAndContactTest, FailedOpeningsShowTheirBoxesExceptTheTelephone) {
         "Sitowiak - Błąd\nBłąd podczas uruchamiania przeglądarki. Możliwe, że brak "
         "odpowiedniego programu.\n0";
     EXPECT_EQ(m_boxes, (std::vector<std::string>{
+                           "Sitowiak - Błąd\nBłąd podczas uruchamiania telefonu. Możliwe, że "
+                           "brak odpowiedniego programu.\n0",
                            "Sitowiak - Błąd\nBłąd podczas uruchamiania poczty. Możliwe, że brak "
                            "odpowiedniego programu.\n0",
                            browser, browser}));

@@ -6,6 +6,7 @@
 
 #include "platform/core/FileUtil.h"
 #include "platform/core/RegistryHive.h"
+#include "platform/core/SystemErrorText.h"
 
 namespace sitowiak::platform {
 namespace {
@@ -37,6 +38,24 @@ protected:
 
     fs::path m_dir;
 };
+
+// The reasons reach boxes and the log as the program's own words, in
+// Polish like the rest of them.
+TEST_F(FileUtilTest, FailuresAreToldInPolish) {
+    std::string error;
+    EXPECT_FALSE(WriteFileAtomically(m_dir / "missing" / "file", "x", &error));
+    EXPECT_EQ(error, "nie można utworzyć pliku: nie ma takiego pliku ani folderu");
+    fs::create_directories(m_dir / "folder" / "inside");
+    EXPECT_FALSE(WriteFileAtomically(m_dir / "folder", "x", &error));
+    EXPECT_EQ(error, "nie można zastąpić pliku: to jest folder");
+    EXPECT_EQ(SystemErrorText(EACCES), "brak uprawnień");
+    EXPECT_TRUE(SystemErrorText(4000).starts_with("błąd systemu nr 4000 (")) << SystemErrorText(4000);
+
+    ASSERT_TRUE(WriteFileAtomically(m_dir / "user.reg",
+                                    "Windows Registry Editor Version 5.00\n\xff\n", nullptr));
+    EXPECT_EQ(RegistryHive(m_dir / "user.reg").Condition().reason,
+              "wiersz 1: plik nie jest tekstem UTF-8");
+}
 
 // New files get what any program's new file gets, so a tree written for a
 // web server is readable by it; the settings hive stays the owner's alone.

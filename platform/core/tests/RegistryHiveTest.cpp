@@ -179,7 +179,7 @@ TEST_F(HiveTest, DamagedFilesStayUntilAWriteKeepsThemAside) {
         EXPECT_FALSE(hive.ReadValue("K", "A").has_value());
         HiveCondition condition = hive.Condition();
         EXPECT_EQ(condition.state, HiveState::kDamaged);
-        EXPECT_TRUE(condition.reason.starts_with("line ")) << condition.reason;
+        EXPECT_TRUE(condition.reason.starts_with("wiersz ")) << condition.reason;
         EXPECT_EQ(ReadRaw(), original);
         EXPECT_TRUE(m_reports.empty());
         ASSERT_TRUE(hive.WriteValue("K", "A", RegValue::String("new")));

@@ -26,6 +26,10 @@ public:
     void SetListenCaption(const std::string& c) override { caption = c; }
     void SetAddressEditsEnabled(bool e) override { editsEnabled = e; }
     void SetStatusPanel(int i, const std::string& t) override { panels[i] = t; }
+    std::vector<std::string> refusedCertificates;  // "server fingerprint"
+    void CertificateRefused(const std::string& server, const std::string& fp) override {
+        refusedCertificates.push_back(server + " " + fp);
+    }
 };
 
 struct LoggedEntry {

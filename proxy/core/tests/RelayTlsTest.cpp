@@ -322,25 +322,27 @@ TEST_F(RelayTlsTest, ImplicitTlsRefusesWhatDoesNotVerifyAndTakesANamedFingerprin
             if (ch != ':') s += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
         return s;
     };
+    // The reason names the fingerprint and the command that trusts it.
+    auto seen = [&](const Identity& id) {
+        return "; odcisk SHA-256 certyfikatu: " + hex(id) +
+               "; aby mu zaufać: sitowiak --set OdciskSerwera=" + hex(id);
+    };
     struct Case {
         const Identity& cert;
         std::string fingerprint;
         std::string expected;  // the reason, or "" for the greeting
+        bool offered;          // the view is offered the certificate to trust
     } cases[] = {
-        {good, "", ""},
-        {selfSigned, "",
-         "certyfikat serwera wystawił nieznany wystawca; odcisk SHA-256 certyfikatu: " +
-             hex(selfSigned)},
-        {selfSigned, selfSigned.Fingerprint(), ""},
+        {good, "", "", false},
+        {selfSigned, "", "certyfikat serwera wystawił nieznany wystawca" + seen(selfSigned), true},
+        {selfSigned, selfSigned.Fingerprint(), "", false},
+        // Another certificate than the one trusted is never offered.
         {good, selfSigned.Fingerprint(),
-         "certyfikat serwera ma inny odcisk niż OdciskSerwera; odcisk SHA-256 certyfikatu: " +
-             hex(good)},
+         "certyfikat serwera ma inny odcisk niż OdciskSerwera" + seen(good), false},
         {otherName, "",
-         "certyfikat serwera jest wystawiony na inną nazwę niż 127.0.0.1; odcisk SHA-256 "
-         "certyfikatu: " +
-             hex(otherName)},
-        {expired, "", "certyfikat serwera wygasł; odcisk SHA-256 certyfikatu: " + hex(expired)},
-        {good, "12:34", "OdciskSerwera nie jest odciskiem SHA-256 (64 cyfry szesnastkowe)"},
+         "certyfikat serwera jest wystawiony na inną nazwę niż 127.0.0.1" + seen(otherName), true},
+        {expired, "", "certyfikat serwera wygasł" + seen(expired), true},
+        {good, "12:34", "OdciskSerwera nie jest odciskiem SHA-256 (64 cyfry szesnastkowe)", false},
     };
     for (const Case& k : cases) {
         ServerCtx ctx(k.cert);
@@ -365,6 +367,13 @@ TEST_F(RelayTlsTest, ImplicitTlsRefusesWhatDoesNotVerifyAndTakesANamedFingerprin
             EXPECT_EQ(line, FailureLine(upstream.Port(), k.expected));
             EXPECT_TRUE(closed);
         }
+        EXPECT_EQ(m_view.refusedCertificates,
+                  k.offered ? std::vector<std::string>{"127.0.0.1:" +
+                                                       std::to_string(upstream.Port()) + " " +
+                                                       hex(k.cert)}
+                            : std::vector<std::string>{})
+            << k.expected;
+        m_view.refusedCertificates.clear();
         m_core->SetListening(false);
         Pump(100);
     }

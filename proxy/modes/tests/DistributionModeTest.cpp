@@ -40,9 +40,11 @@ protected:
     // Runs the driver through the shell under `umask`, expects `exitCode`
     // and returns its standard error.
     std::string Run(const std::string& arguments, int exitCode = 0,
-                    const std::string& umask = "022") {
+                    const std::string& umask = "022", const std::string& folder = "") {
         std::string err = m_home.Path("stderr");
-        std::string command = "umask " + umask + "; \"$0\" " + arguments + " 2>\"$1\"";
+        std::string command = "umask " + umask + "; " +
+                              (folder.empty() ? "" : "cd '" + folder + "' && ") + "\"$0\" " +
+                              arguments + " 2>\"$1\"";
         pid_t pid = util::StartProgram("/bin/sh", {"-c", command, m_driver, err});
         EXPECT_EQ(util::WaitForProgram(pid), exitCode) << arguments;
         return ReadFile(err);
@@ -113,6 +115,26 @@ TEST_F(ModesDriverTest, RegistrationReportsOnStandardErrorAndStartsTheProxy) {
     // The second copy runs on its own: wait until its line is written whole.
     for (int i = 0; i < 500 && !ReadFile(log).ends_with("\n"); ++i) ::usleep(10000);
     EXPECT_EQ(ReadFile(log), "normal|-d" + m_home.Path("Program Dir/") + "\n");
+}
+
+// A failed registration and a missing tree end with exit code 1, and no
+// folder "~" appears where the program was started; a quoted "~/" is the
+// home folder.
+TEST_F(ModesDriverTest, FailuresExitWith1AndTheTreeIsNeverTheCurrentFolder) {
+    util::testing::WriteFile(m_home.Path("XDG_CONFIG_HOME/autostart"), "in the way");
+    std::string err = Run("-zarejestruj", 1);
+    EXPECT_NE(err.find("Rejestracja wstrzymana !"), std::string::npos) << err;
+
+    const std::string work = m_home.Path("work");
+    std::filesystem::create_directories(work);
+    err = Run("-nainternet", 1, "022", work);
+    EXPECT_NE(err.find("Nie podano folderu drzewa dystrybucji"), std::string::npos) << err;
+    EXPECT_TRUE(std::filesystem::is_empty(work));
+
+    m_home.SetEnv("HOME", m_home.Path("home"));
+    Run("-nainternet '~/tree/'", 0, "022", work);
+    EXPECT_TRUE(std::filesystem::is_empty(work));
+    EXPECT_EQ(ReadFile(m_home.Path("home/tree/start.start")), "~" + m_driver + ",Sitowiak\r\n");
 }
 
 }  // namespace

@@ -54,11 +54,11 @@ TEST_F(RegistrationModeTest, AnEntryThatCannotBeWrittenIsReportedAndTheCopyStill
     std::string entry = folder + "/Sitowiak.desktop";
     const std::vector<std::pair<std::function<void()>, std::string>> obstacles = {
         {[&] { util::testing::WriteFile(folder, "in the way"); },
-         entry + ": cannot create the folder: Not a directory"},
+         entry + ": nie można utworzyć folderu: to nie jest folder"},
         {[&] { std::filesystem::create_directories(entry + "/in the way"); },
-         entry + ": rename: Is a directory"},
+         entry + ": nie można zastąpić pliku: to jest folder"},
         {[&] { m_home.SetEnv("XDG_CONFIG_HOME", ""), m_home.SetEnv("HOME", ""); },
-         "Sitowiak.desktop: no folder 7 on this system"},
+         "Sitowiak.desktop: brak folderu nr 7 w tym systemie"},
     };
     for (const auto& [obstacle, reason] : obstacles) {
         std::filesystem::remove_all(folder);

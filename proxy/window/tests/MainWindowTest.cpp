@@ -5,6 +5,7 @@
 
 #include "platform/core/RegistryHive.h"
 #include "proxy/window/TFormaBezdokumentowaPozycjonowanaStopkaNiusowa.h"
+#include "proxy/window/tests/WindowTestConfig.h"
 #include "tests/support/TestApp.h"
 
 namespace sitowiak::proxy {
@@ -14,12 +15,11 @@ using MainWindow = TFormaBezdokumentowaPozycjonowanaStopkaNiusowa;
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override { testing::TestApp(); }
-    void StoreAktywne(const char* value) {
-        platform::RegistryHive(m_config.UserHive())
-            .WriteValue("HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry", "Aktywne",
-                        platform::RegValue::String(value));
+    void SetUp() override {
+        testing::TestApp();
+        testing::StoreFreeLocalPort(m_config);
     }
+    void StoreAktywne(const char* value) { testing::StoreSetting(m_config, "Aktywne", value); }
     testing::TempConfig m_config;
 };
 

@@ -9,13 +9,16 @@
 #include "platform/core/RegistryHive.h"
 #include "platform/gui/MessageBox.h"
 #include "proxy/window/TFormaBezdokumentowaPozycjonowanaStopkaNiusowa.h"
+#include "proxy/window/tests/WindowTestConfig.h"
 #include "tests/support/TestApp.h"
 
 namespace sitowiak::proxy {
 namespace {
 
 using MainWindow = TFormaBezdokumentowaPozycjonowanaStopkaNiusowa;
-constexpr const char* kParams = "HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry";
+using testing::FreePort;
+using testing::kParams;
+using testing::StoreFreeLocalPort;
 
 class SettingsTest : public ::testing::Test {
 protected:
@@ -30,10 +33,19 @@ protected:
     testing::TempConfig m_config;
 };
 
+// The defaults, the port among them, without binding 888: the window of
+// the first run listens on a port nothing uses, stored before it starts.
+TEST_F(SettingsTest, TheDefaultsAreThoseOfAFirstRun) {
+    const ProxySettings defaults = LoadProxySettings(platform::RegistryStore("Sitowiak"));
+    EXPECT_EQ(defaults.LocalPort, "888");
+    EXPECT_TRUE(defaults.Aktywne);
+}
+
 TEST_F(SettingsTest, AFirstRunUsesTheDefaultsAndStoresItsValues) {
+    const std::string port = StoreFreeLocalPort(m_config);
     {
         MainWindow window;
-        EXPECT_EQ(Text(window.LocalPort_), "888");
+        EXPECT_EQ(Text(window.LocalPort_), port);
         EXPECT_EQ(Text(window.RemotePort), "nntp");
         EXPECT_EQ(Text(window.RemoteAddr), "news.gmane.io");
         EXPECT_TRUE(window.Core().Listening());
@@ -51,7 +63,7 @@ TEST_F(SettingsTest, AFirstRunUsesTheDefaultsAndStoresItsValues) {
         // No control keeps the design-time placeholder.
         for (QLineEdit* e : window.findChildren<QLineEdit*>()) EXPECT_NE(Text(e), "?");
     }
-    EXPECT_EQ(Stored("LocalPort"), "888");
+    EXPECT_EQ(Stored("LocalPort"), port);
     EXPECT_EQ(Stored("RemotePort"), "nntp");
     EXPECT_EQ(Stored("Address"), "news.gmane.io");
     EXPECT_EQ(Stored("Aktywne"), "1");
@@ -93,14 +105,80 @@ TEST_F(SettingsTest, EncryptionIsReadShownAndStoredAsItsWord) {
     EXPECT_EQ(Stored("Szyfrowanie"), "");
 }
 
+// TLS from the first byte moves the default port to 563 and back; a port
+// the user chose stays.
+TEST_F(SettingsTest, TlsTakesPort563OnlyFromTheDefaultPort) {
+    std::filesystem::create_directories(m_config.UserHive().parent_path());
+    std::ofstream(m_config.UserHive()) << "Windows Registry Editor Version 5.00\n\n[" << kParams
+                                       << "]\n\"Aktywne\"=\"0\"\n";
+    {
+        MainWindow window;
+        auto choose = [&](int index, const char* port) {
+            window.SzyfrowanieCB->setCurrentIndex(index);
+            EXPECT_EQ(Text(window.RemotePort), port) << index;
+            EXPECT_EQ(window.Core().Settings().RemotePort, port) << index;
+        };
+        choose(1, "563");
+        choose(2, "nntp");
+        window.RemotePort->setText("119");
+        choose(1, "563");
+        choose(0, "nntp");
+        window.RemotePort->setText("8563");
+        window.Core().Settings().RemotePort = "8563";
+        choose(1, "8563");
+        choose(0, "8563");
+    }
+    EXPECT_EQ(Stored("RemotePort"), "8563");
+}
+
+// A certificate that did not verify is offered once, whoever asks again;
+// "Tak" stores its fingerprint at once, "Nie" changes nothing.
+TEST_F(SettingsTest, ARefusedCertificateIsOfferedOnceAndTrustedOnYes) {
+    std::filesystem::create_directories(m_config.UserHive().parent_path());
+    std::ofstream(m_config.UserHive()) << "Windows Registry Editor Version 5.00\n\n[" << kParams
+                                       << "]\n\"Aktywne\"=\"0\"\n";
+    std::vector<std::string> texts;
+    std::vector<int> answers = {platform::IDNO, platform::IDYES};
+    platform::SetMessageBoxHook([&](const std::string& text, const std::string&, unsigned flags) {
+        texts.push_back(text);
+        EXPECT_EQ(flags, platform::MB_YESNO | platform::MB_ICONWARNING | platform::MB_DEFBUTTON2);
+        int answer = answers.front();
+        answers.erase(answers.begin());
+        return answer;
+    });
+    const std::string first(64, 'a');
+    std::string second;
+    for (int i = 0; i < 32; ++i) second += "0f";
+    MainWindow window;
+    window.CertificateRefused("news.example:563", first);
+    window.CertificateRefused("news.example:563", first);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].find("Serwer grup news.example:563 przedstawił certyfikat"),
+              std::string::npos);
+    std::string grouped;
+    for (int i = 0; i < 16; ++i) grouped += i ? ":AA" : "AA";
+    EXPECT_NE(texts[0].find(grouped + "\n" + grouped + "\n"), std::string::npos) << texts[0];
+    EXPECT_EQ(window.Core().Settings().OdciskSerwera, "");
+
+    window.CertificateRefused("news.example:563", second);
+    window.CertificateRefused("news.example:563", first);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(texts.size(), 2u);
+    EXPECT_EQ(window.Core().Settings().OdciskSerwera, second);
+    EXPECT_EQ(Stored("OdciskSerwera"), second);
+    platform::SetMessageBoxHook(nullptr);
+}
+
 TEST_F(SettingsTest, HandEditedValuesAreReadAndARunThatChangesNothingKeepsThem) {
     std::filesystem::create_directories(m_config.UserHive().parent_path());
+    const std::string port = std::to_string(FreePort());
     const std::string original =
         "Windows Registry Editor Version 5.00\n\n"
         "[HKEY_CURRENT_USER\\Software\\Another\\Program]\n\"Keep\"=\"me\"\n\n"
         "[HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry]\n"
         "\"Aktywne\"=\"2\"\n\"Kodowanie\"=\"x-mac-ce\"\n\"Zawartosc\"=\"text/html\"\n"
-        "\"Logowanie\"=\"1\"\n\"Style\"=\"0\"\n\"LocalPort\"=\"1119\"\n";
+        "\"Logowanie\"=\"1\"\n\"Style\"=\"0\"\n\"LocalPort\"=\"" + port + "\"\n";
     std::ofstream(m_config.UserHive()) << original;
     {
         MainWindow window;
@@ -111,14 +189,14 @@ TEST_F(SettingsTest, HandEditedValuesAreReadAndARunThatChangesNothingKeepsThem) 
         EXPECT_EQ(window.ZawartoscCB->currentText().toStdString(), "text/html");
         EXPECT_TRUE(window.Core().Settings().Logowanie);
         EXPECT_FALSE(window.StyleCB->isChecked());
-        EXPECT_EQ(Text(window.LocalPort_), "1119");
+        EXPECT_EQ(Text(window.LocalPort_), port);
     }
     EXPECT_EQ(Stored("Aktywne"), "2");
     EXPECT_EQ(Stored("Kodowanie"), "x-mac-ce");
     EXPECT_EQ(Stored("Zawartosc"), "text/html");
     EXPECT_EQ(Stored("Logowanie"), "1");
     EXPECT_EQ(Stored("Style"), "0");
-    EXPECT_EQ(Stored("LocalPort"), "1119");
+    EXPECT_EQ(Stored("LocalPort"), port);
     auto other = platform::RegistryHive(m_config.UserHive())
                      .ReadValue("HKEY_CURRENT_USER\\Software\\Another\\Program", "Keep");
     ASSERT_TRUE(other);
@@ -126,6 +204,7 @@ TEST_F(SettingsTest, HandEditedValuesAreReadAndARunThatChangesNothingKeepsThem) 
 }
 
 TEST_F(SettingsTest, ComboChoicesBecomeTheForcedValues) {
+    StoreFreeLocalPort(m_config);
     {
         MainWindow window;
         window.KodowanieCB->setCurrentIndex(1);
@@ -152,8 +231,8 @@ TEST_F(SettingsTest, ComboChoicesBecomeTheForcedValues) {
 }
 
 TEST_F(SettingsTest, AktywneZeroStartsWithoutListeningAndTheButtonToggles) {
-    platform::RegistryHive(m_config.UserHive())
-        .WriteValue(kParams, "Aktywne", platform::RegValue::String("0"));
+    StoreFreeLocalPort(m_config);
+    testing::StoreSetting(m_config, "Aktywne", "0");
     MainWindow window;
     EXPECT_FALSE(window.Core().Listening());
     EXPECT_EQ(window.ListenBtn->text().toStdString(), "Nasłuchuj");
@@ -161,19 +240,6 @@ TEST_F(SettingsTest, AktywneZeroStartsWithoutListeningAndTheButtonToggles) {
     window.ListenBtn->click();
     EXPECT_TRUE(window.Core().Listening());
     EXPECT_FALSE(window.RemotePort->isEnabled());
-}
-
-// A port nothing listens on now, for both address families.
-int FreePort() {
-    int fd = socket(AF_INET6, SOCK_STREAM, 0);
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    socklen_t length = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        ADD_FAILURE() << "no free port";
-    close(fd);
-    return ntohs(address.sin6_port);
 }
 
 // Stored settings that cannot be read (here a restricted read list that got
