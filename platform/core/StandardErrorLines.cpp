@@ -93,6 +93,7 @@ void StandardErrorLines::ReportDropped() {
 }
 
 void StandardErrorLines::Add(LinePriority priority, std::string_view text) {
+    if (m_closed) return;
     Flush();
     if (m_dropped > 0) {
         ++m_dropped;
@@ -111,8 +112,16 @@ bool StandardErrorLines::Flush() {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        // Full (EAGAIN), or nobody reads any more (EPIPE): try again later;
-        // what does not fit meanwhile is counted.
+        // Nobody will ever read them (the reader is gone, or there is no
+        // standard error): from now on lines are thrown away at once.
+        if (n < 0 && (errno == EPIPE || errno == EBADF)) {
+            m_closed = true;
+            m_buffer.clear();
+            m_sent = 0;
+            m_dropped = 0;
+            return true;
+        }
+        // Full: try again later; what does not fit meanwhile is counted.
         break;
     }
     if (m_sent == m_buffer.size()) {

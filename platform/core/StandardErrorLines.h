@@ -53,6 +53,7 @@ private:
     std::string m_buffer;
     size_t m_sent = 0;  // bytes of m_buffer already written
     uint64_t m_dropped = 0;
+    bool m_closed = false;  // nobody reads any more
 };
 
 // The program's lines: while `lines` is set, lines up to `maxPriority`

@@ -95,6 +95,22 @@ TEST(StandardErrorLinesTest, AFullPipeNeverBlocksAndDroppedLinesAreCountedOnce) 
     EXPECT_EQ(pipe.ReadAll(), "<4>dalej\n");
 }
 
+// A reader that has gone away ends neither the program (SIGPIPE) nor the
+// writing: lines are thrown away and nothing waits for a retry.
+TEST(StandardErrorLinesTest, AReaderThatIsGoneCostsNothing) {
+    Pipe pipe;
+    StandardErrorLines lines(pipe.fds[1]);
+    ::close(pipe.fds[0]);
+    pipe.fds[0] = -1;
+    int waitingCalls = 0;
+    lines.OnWaiting = [&] { ++waitingCalls; };
+    lines.Add(LinePriority::kError, "nikt nie czyta");
+    lines.Add(LinePriority::kInfo, "dalej");
+    EXPECT_EQ(lines.Waiting(), 0u);
+    EXPECT_TRUE(lines.Flush());
+    EXPECT_EQ(waitingCalls, 0);
+}
+
 TEST(StandardErrorLinesTest, TheProgramWideLinesKeepTheirPriorityLimit) {
     Pipe pipe;
     StandardErrorLines lines(pipe.fds[1]);
