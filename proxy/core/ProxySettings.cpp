@@ -24,6 +24,10 @@ ProxySettings LoadProxySettings(const platform::RegistryStore& store) {
     v.IgnorowanieBlednych = flag(kIgnorowanieBlednych);
     v.Szyfrowanie = text(kSzyfrowanie);
     v.OdciskSerwera = text(kOdciskSerwera);
+    v.SocksSerwer = text(kSocksSerwer);
+    v.SocksPoziom = text(kSocksPoziom);
+    v.SocksUzytkownik = text(kSocksUzytkownik);
+    v.SocksHaslo = text(kSocksHaslo);
     return v;
 }
 
@@ -44,7 +48,11 @@ Encryption EncryptionOf(std::string_view stored) {
 }
 
 bool StoreProxySettings(platform::RegistryStore& store, const ProxySettings& v) {
-    bool ok = store.WriteString(kSection, kOdciskSerwera.name, v.OdciskSerwera);
+    bool ok = store.WriteString(kSection, kSocksHaslo.name, v.SocksHaslo);
+    ok = store.WriteString(kSection, kSocksUzytkownik.name, v.SocksUzytkownik) && ok;
+    ok = store.WriteString(kSection, kSocksPoziom.name, v.SocksPoziom) && ok;
+    ok = store.WriteString(kSection, kSocksSerwer.name, v.SocksSerwer) && ok;
+    ok = store.WriteString(kSection, kOdciskSerwera.name, v.OdciskSerwera) && ok;
     ok = store.WriteString(kSection, kSzyfrowanie.name, v.Szyfrowanie) && ok;
     ok = store.WriteBool(kSection, kIgnorowanieBlednych.name, v.IgnorowanieBlednych) && ok;
     ok = store.WriteString(kSection, kWriteAccess.name, v.WriteAccess) && ok;
