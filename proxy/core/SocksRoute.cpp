@@ -112,7 +112,8 @@ std::string SocksRoute::FailureText(int code, bool before) const {
         case 20016:
             return who + " odrzucił żądanie albo nie połączył się z serwerem grup";
         case 20017:
-            return "nieznana nazwa serwera grup (SOCKS 4 wymaga adresu ustalonego na tym komputerze)";
+            return "nieznana nazwa serwera grup (SOCKS 4 wymaga adresu ustalonego na tym "
+                   "komputerze)";
         case net::TCustomSocksWSocket::kSocks4NoIPv6:
             return "SOCKS 4 nie przenosi adresów IPv6 (SocksPoziom=5)";
         default:

@@ -272,7 +272,8 @@ std::string UpstreamConnector::UntrustedFingerprint(int code) const {
 }
 
 std::string UpstreamConnector::FailureDetail() const {
-    std::string detail = m_socksError.empty() ? m_socket.TlsErrorDetail() : "SOCKS: " + m_socksError;
+    std::string detail =
+        m_socksError.empty() ? m_socket.TlsErrorDetail() : "SOCKS: " + m_socksError;
     if (!m_answer.empty())
         detail += (detail.empty() ? "" : "; ") + std::string("STARTTLS: ") + m_answer;
     return detail;

@@ -110,7 +110,8 @@ constexpr const char* kSocksLevels[] = {"5", "4A", "4"};
 int SocksLevelIndex(std::string stored) {
     std::string word;
     for (char c : stored)
-        if (c != ' ' && c != '\t') word += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (c != ' ' && c != '\t')
+            word += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     for (int i = 0; i < static_cast<int>(std::size(kSocksLevels)); ++i)
         if (word == kSocksLevels[i]) return i;
     return 0;

@@ -16,7 +16,6 @@
 #include <sstream>
 #include <string>
 
-
 namespace sitowiak::testing {
 
 // A loopback port the kernel had free a moment ago; nothing listens on it.
@@ -44,8 +43,8 @@ public:
                ("sitowiak-relay-danted-" + flavour + "-" + std::to_string(::getpid())))
                   .string();
         // With the requests in its log, as they came.
-        up = Run("DANTED_DEBUG=1 " + std::string(SITOWIAK_TEST_SERVERS) + "/danted-up " + std::to_string(port) +
-                 " " + dir + " " + flavour);
+        up = Run("DANTED_DEBUG=1 " + std::string(SITOWIAK_TEST_SERVERS) + "/danted-up " +
+                 std::to_string(port) + " " + dir + " " + flavour);
     }
     ~DantedServer() {
         if (up) Run(std::string(SITOWIAK_TEST_SERVERS) + "/danted-down " + dir);

@@ -54,8 +54,9 @@ protected:
                std::to_string(port) + ": " + reason + "\r\n<closed>";
     }
     bool Logged(const std::string& part) {
-        return std::any_of(m_log.entries.begin(), m_log.entries.end(),
-                           [&](const LoggedEntry& e) { return e.text.find(part) != std::string::npos; });
+        return std::any_of(m_log.entries.begin(), m_log.entries.end(), [&](const LoggedEntry& e) {
+            return e.text.find(part) != std::string::npos;
+        });
     }
     void StopListening() {
         m_core->SetListening(false);
@@ -134,9 +135,9 @@ TEST_F(RelaySocksTest, UserAndPasswordAreCheckedAndTheirFailureIsTold) {
     EXPECT_TRUE(Logged(socks + ": uwierzytelnienie nie powiodło się"));
     s.SocksUzytkownik.clear();
     s.SocksHaslo.clear();
-    EXPECT_EQ(AllUntilClosed(),
-              FailureLine(news.Port(),
-                          socks + " wymaga uwierzytelnienia (SocksUzytkownik, SocksHaslo)"));
+    EXPECT_EQ(
+        AllUntilClosed(),
+        FailureLine(news.Port(), socks + " wymaga uwierzytelnienia (SocksUzytkownik, SocksHaslo)"));
     StopListening();
     EXPECT_EQ(news.Connections(), 1);
 }
@@ -167,9 +168,8 @@ TEST_F(RelaySocksTest, RefusalsAndAnUnreachableOrSilentSocksServerAreTold) {
     const int dead = FreeLoopbackPort();
     s.SocksSerwer = "127.0.0.1:" + std::to_string(dead);
     Listen(119);
-    EXPECT_EQ(AllUntilClosed(),
-              FailureLine(119, "serwer SOCKS 127.0.0.1:" + std::to_string(dead) +
-                                   " jest nieosiągalny (odmowa połączenia)"));
+    EXPECT_EQ(AllUntilClosed(), FailureLine(119, "serwer SOCKS 127.0.0.1:" + std::to_string(dead) +
+                                                     " jest nieosiągalny (odmowa połączenia)"));
     StopListening();
 
     std::atomic<bool> released{false};
@@ -190,8 +190,9 @@ TEST_F(RelaySocksTest, RefusalsAndAnUnreachableOrSilentSocksServerAreTold) {
     s.SocksPoziom = "6";
     Listen(119);
     EXPECT_EQ(AllUntilClosed(),
-              FailureLine(119, "nieznany poziom SOCKS w ustawieniu SocksPoziom (dozwolone 5, 4A "
-                               "albo 4)"));
+              FailureLine(119,
+                          "nieznany poziom SOCKS w ustawieniu SocksPoziom (dozwolone 5, 4A "
+                          "albo 4)"));
     StopListening();
 }
 
