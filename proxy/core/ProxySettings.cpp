@@ -25,6 +25,10 @@ const std::vector<SettingEntry>& SettingEntries() {
         {kIgnorowanieBlednych.name, nullptr, &ProxySettings::IgnorowanieBlednych},
         {kSzyfrowanie.name, &ProxySettings::Szyfrowanie},
         {kOdciskSerwera.name, &ProxySettings::OdciskSerwera},
+        {kSocksSerwer.name, &ProxySettings::SocksSerwer},
+        {kSocksPoziom.name, &ProxySettings::SocksPoziom},
+        {kSocksUzytkownik.name, &ProxySettings::SocksUzytkownik},
+        {kSocksHaslo.name, &ProxySettings::SocksHaslo},
     };
     return entries;
 }
@@ -123,6 +127,18 @@ std::string SettingProblem(const SettingEntry& e, std::string& text) {
         }
         if (!text.empty() && digits != 64)
             return "odcisk SHA-256 ma 64 cyfry szesnastkowe, a podano " + std::to_string(digits);
+        return {};
+    }
+    if (e.text == &ProxySettings::SocksPoziom) {
+        text = Trimmed(text);
+        for (char& c : text)
+            if (c == 'a') c = 'A';
+        if (!text.empty() && text != "5" && text != "4A" && text != "4")
+            return "„" + text + "” nie jest poziomem SOCKS: 5, 4A albo 4";
+        return {};
+    }
+    if (e.text == &ProxySettings::SocksSerwer) {
+        text = Trimmed(text);
         return {};
     }
     return {};

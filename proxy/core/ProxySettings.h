@@ -1,4 +1,4 @@
-// The proxy's thirteen settings: one typed value owned by the proxy core, the
+// The proxy's settings: one typed value owned by the proxy core, the
 // value names in the section "Parametry" of the product's registry key, and
 // their defaults. The window shows the value and writes every change into it
 // at once; the listener and the relay read it at the moment they need it.
@@ -53,6 +53,17 @@ inline constexpr TextSetting kSzyfrowanie{"Szyfrowanie", ""};
 // allowed. Empty: the certificate is verified normally. No control.
 inline constexpr TextSetting kOdciskSerwera{"OdciskSerwera", ""};
 
+// The way to the news server through a SOCKS server: "SocksSerwer" is its
+// name or address with an optional ":port" (1080 when none); empty, the
+// default, connects directly. "SocksPoziom" is "5", "4A" or "4" ("5" when
+// empty); with "5" and "4A" the SOCKS server looks the news server's name
+// up. User name and password go to a SOCKS 5 server only, empty for none.
+inline constexpr TextSetting kSocksSerwer{"SocksSerwer", ""};
+inline constexpr TextSetting kSocksPoziom{"SocksPoziom", ""};
+inline constexpr TextSetting kSocksUzytkownik{"SocksUzytkownik", ""};
+inline constexpr TextSetting kSocksHaslo{"SocksHaslo", ""};
+inline constexpr char kSocksDefaultPort[] = "1080";
+
 // The first item of both combo boxes, standing for "no forced value".
 inline constexpr char kNieWymuszaj[] = "<nie wymuszaj>";
 
@@ -76,6 +87,10 @@ struct ProxySettings {
     bool IgnorowanieBlednych = settings::kIgnorowanieBlednych.fallback;
     std::string Szyfrowanie = settings::kSzyfrowanie.fallback;
     std::string OdciskSerwera = settings::kOdciskSerwera.fallback;
+    std::string SocksSerwer = settings::kSocksSerwer.fallback;
+    std::string SocksPoziom = settings::kSocksPoziom.fallback;
+    std::string SocksUzytkownik = settings::kSocksUzytkownik.fallback;
+    std::string SocksHaslo = settings::kSocksHaslo.fallback;
 
     bool operator==(const ProxySettings&) const = default;
 };

@@ -282,6 +282,11 @@ void SessionRelay::Start(TClientNntp& c) {
         NewsServerUnreachable(c, error);
         return;
     }
+    // Through SOCKS 5 or 4A the SOCKS server looks the name up.
+    if (c.connector->ConnectsByName()) {
+        if (int error = c.connector->ConnectByName()) NewsServerUnreachable(c, error);
+        return;
+    }
     remote.DnsLookup(server.Host);
 }
 
@@ -302,6 +307,8 @@ void SessionRelay::RemoteDnsLookupDone(TClientNntp& c, uint16_t Error) {
             remote.SetAddr(remote.DnsResult());
         else
             remote.SetAddrList(remote.DnsResultList());
+        if (std::string note = c.connector ? c.connector->TakeLookup() : ""; !note.empty())
+            Log(c, "Nawiązywanie połączenia", note);
         remote.Connect();
     } catch (const std::exception&) {
         NewsServerUnreachable(c, -1);

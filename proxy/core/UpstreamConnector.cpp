@@ -36,17 +36,30 @@ int Code(std::string_view line) {
 UpstreamConnector::UpstreamConnector(net::TWSocket& socket, const ProxySettings& settings,
                                      std::string host)
     : m_socket(socket),
+      m_socks(settings),
       m_mode(EncryptionOf(settings.Szyfrowanie)),
       m_host(std::move(host)),
       m_fingerprint(settings.OdciskSerwera) {}
 
 UpstreamConnector::~UpstreamConnector() {
     m_socket.OnTlsDone = nullptr;
+    m_socket.OnSocksError = nullptr;
     if (Busy() && m_relayDataAvailable) m_socket.OnDataAvailable = std::move(m_relayDataAvailable);
 }
 
 int UpstreamConnector::Prepare() {
     if (m_mode == Encryption::Unknown) return kUnknownEncryption;
+    if (m_socks.Used()) {
+        if (int error = m_socks.Apply(m_socket)) return error;
+        m_socket.OnSocksError = [this](net::TCustomWSocket*, int, const std::string& msg) {
+            m_socksError = msg;
+        };
+        // A SOCKS server that takes the connection and says nothing would
+        // keep the reader waiting: the set-up's time limit starts here.
+        m_socket.ArmTlsDeadline();
+    } else {
+        m_pathOpen = true;
+    }
     if (m_mode == Encryption::None) return 0;
     try {
         m_socket.SetTlsFingerprint(m_fingerprint);
@@ -107,8 +120,28 @@ void UpstreamConnector::DataAvailable() {
     if (m_read.size() > nntp::kMaxStatusLine) Fail(kStartTlsRefused);
 }
 
+int UpstreamConnector::ConnectByName() {
+    try {
+        m_socket.SetAddr(m_host);
+        m_socket.Connect();
+    } catch (const std::exception& e) {
+        m_socksError = e.what();
+        return SocksRoute::kConnectFailed;
+    }
+    return 0;
+}
+
+std::string UpstreamConnector::TakeLookup() {
+    if (!m_socks.Used() || m_socks.NameGoesThrough()) return {};
+    return m_socks.TakeLookup(m_socket, m_host);
+}
+
 void UpstreamConnector::Connected() {
-    if (m_stage == Stage::Greeting) m_socket.ArmTlsDeadline();
+    m_pathOpen = true;
+    if (m_stage == Stage::Greeting)
+        m_socket.ArmTlsDeadline();
+    else if (m_mode == Encryption::None)
+        m_socket.DisarmTlsDeadline();
 }
 
 bool UpstreamConnector::TakeLine(std::string& line) {
@@ -143,6 +176,15 @@ void UpstreamConnector::Handover() {
 }
 
 std::string UpstreamConnector::FailureText(int code) const {
+    if (m_socks.Used()) {
+        // With TLS from the first byte the relay hears of the connection
+        // only after the handshake: a time-out before the handshake began
+        // is still the SOCKS server's.
+        const bool before =
+            !m_pathOpen && !(code == Tls::kTlsHandshakeTimeout && m_socket.TlsErrorDetail() ==
+                                                                      "handshake timed out");
+        if (std::string text = m_socks.FailureText(code, before); !text.empty()) return text;
+    }
     std::string text;
     switch (code) {
         case Tls::kTlsHandshakeFailed:
@@ -230,7 +272,8 @@ std::string UpstreamConnector::UntrustedFingerprint(int code) const {
 }
 
 std::string UpstreamConnector::FailureDetail() const {
-    std::string detail = m_socket.TlsErrorDetail();
+    std::string detail =
+        m_socksError.empty() ? m_socket.TlsErrorDetail() : "SOCKS: " + m_socksError;
     if (!m_answer.empty())
         detail += (detail.empty() ? "" : "; ") + std::string("STARTTLS: ") + m_answer;
     return detail;

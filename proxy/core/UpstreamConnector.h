@@ -9,6 +9,11 @@
 // would without TLS. A server that greets with anything but 200 or 201, or
 // refuses STARTTLS, is refused in turn: nothing goes on in the clear.
 //
+// Through a SOCKS server (SocksRoute) the connector sets the socket's SOCKS
+// fields and puts the SOCKS exchange under the same time limit as the TLS
+// set-up; TLS then runs through the opened path and checks the news
+// server's name as it would directly.
+//
 // Failures end as a close of the socket; the relay then asks FailureText
 // for the reason it tells the reader.
 #pragma once
@@ -19,6 +24,7 @@
 
 #include "net/TWSocket.h"
 #include "proxy/core/ProxySettings.h"
+#include "proxy/core/SocksRoute.h"
 
 namespace sitowiak::proxy {
 
@@ -48,6 +54,15 @@ public:
     // Sets the socket up before it connects. Returns 0, or the failure code
     // when the settings cannot be used (nothing is to connect then).
     int Prepare();
+    // Whether the news server's name goes to a SOCKS server unresolved:
+    // then ConnectByName takes the place of the lookup and the connect.
+    bool ConnectsByName() const { return m_socks.Used() && m_socks.NameGoesThrough(); }
+    // Connects through the SOCKS server to the host by its name. Returns 0,
+    // or the failure code when the connection could not even start.
+    int ConnectByName();
+    // After the local lookup of the host, before the connect: the log's
+    // note on it when the SOCKS server cannot take names (else empty).
+    std::string TakeLookup();
     // The connection stands: for STARTTLS the time limit of the exchange
     // before the handshake starts, so a silent server cannot keep the
     // reader waiting.
@@ -78,6 +93,9 @@ private:
     void Handover();
 
     net::TWSocket& m_socket;
+    SocksRoute m_socks;
+    bool m_pathOpen = false;   // the SOCKS server has opened the way (or none is used)
+    std::string m_socksError;  // the socket library's words on a SOCKS failure
     Encryption m_mode;
     std::string m_host;
     std::string m_fingerprint;

@@ -22,7 +22,7 @@ std::string S(const QString& s) {
 
 // The right and bottom edges of the controls plus the 16-pixel margin they
 // keep on the left and top.
-constexpr QSize kClientMinimum(168 + 169 + 16, 344 + 17 + 16);
+constexpr QSize kClientMinimum(352 + 121 + 16, 344 + 17 + 16);
 
 // The positions are in pixels for a sans-serif font 11 pixels high with
 // Arial's widths; the controls use such a font whatever the desktop's
@@ -103,6 +103,20 @@ constexpr EncryptionItem kEncryptionItems[] = {
     {"STARTTLS", settings::kSzyfrowanieStartTls},
 };
 
+// The items of SocksPoziomCB, each the stored word it stands for; an empty
+// value is the first.
+constexpr const char* kSocksLevels[] = {"5", "4A", "4"};
+
+int SocksLevelIndex(std::string stored) {
+    std::string word;
+    for (char c : stored)
+        if (c != ' ' && c != '\t')
+            word += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (int i = 0; i < static_cast<int>(std::size(kSocksLevels)); ++i)
+        if (word == kSocksLevels[i]) return i;
+    return 0;
+}
+
 int EncryptionIndex(const std::string& stored) {
     switch (EncryptionOf(stored)) {
         case Encryption::Tls:
@@ -178,12 +192,14 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateControls() {
     AddLabel(client, "Adres celu", {168, 40}, RemoteAddr);
     AddLabel(client, "Port", {168, 88}, RemotePort);
     AddLabel(client, "Szyfrowanie", {168, 200}, SzyfrowanieCB);
+    CreateSocksControls(client);
 
     client->setMinimumSize(kClientMinimum);
     QWidget* order[] = {LocalPort_,  ListenBtn,    RemotePort,
                         RemoteAddr,  ReadAccessEd, WriteAccessEd,
                         ZawartoscCB, KodowanieCB,  IgnorowanieBlednychCB,
-                        StyleCB,     SzyfrowanieCB};
+                        StyleCB,     SzyfrowanieCB, SocksSerwerEd,
+                        SocksPoziomCB, SocksUzytkownikEd, SocksHasloEd};
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     connect(ListenBtn, &QPushButton::clicked, this, [this] { ListenBtnClick(); });
@@ -202,6 +218,54 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateStatusPanels() {
     }
     m_statusTimer.setSingleShot(true);
     connect(&m_statusTimer, &QTimer::timeout, this, [this] { ShowStatusPanels(); });
+}
+
+// The SOCKS server, its level, user name and password, in a third column
+// beside the news server's: empty is a direct connection.
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateSocksControls(QWidget* client) {
+    SocksSerwerEd = AddEdit(client, "SocksSerwerEd", {352, 56, 121, 21});
+    SocksSerwerEd->setToolTip(QString::fromUtf8(
+        "Serwer SOCKS z portem (domyślnie 1080), np. 127.0.0.1:9050 dla Tora; "
+        "pusty: połączenie bezpośrednie"));
+    SocksPoziomCB = new QComboBox(client);
+    SocksPoziomCB->setObjectName(QStringLiteral("SocksPoziomCB"));
+    for (const char* level : kSocksLevels) SocksPoziomCB->addItem(QString::fromUtf8(level));
+    SocksPoziomCB->setGeometry(352, 104, 57, 21);
+    SocksUzytkownikEd = AddEdit(client, "SocksUzytkownikEd", {352, 160, 121, 21});
+    SocksHasloEd = AddEdit(client, "SocksHasloEd", {352, 216, 121, 21});
+    SocksHasloEd->setEchoMode(QLineEdit::Password);
+    AddLabel(client, "Serwer SOCKS", {352, 40}, SocksSerwerEd);
+    AddLabel(client, "Poziom SOCKS", {352, 88}, SocksPoziomCB);
+    AddLabel(client, "Użytkownik SOCKS", {352, 144}, SocksUzytkownikEd);
+    AddLabel(client, "Hasło SOCKS", {352, 200}, SocksHasloEd);
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ShowSocksSettings() {
+    const ProxySettings& v = m_core->Settings();
+    SocksSerwerEd->setText(Q(v.SocksSerwer));
+    SocksUzytkownikEd->setText(Q(v.SocksUzytkownik));
+    SocksHasloEd->setText(Q(v.SocksHaslo));
+    QSignalBlocker block(SocksPoziomCB);
+    SocksPoziomCB->setCurrentIndex(SocksLevelIndex(v.SocksPoziom));
+    for (QLineEdit* edit : {SocksSerwerEd, SocksUzytkownikEd, SocksHasloEd})
+        edit->setCursorPosition(0);
+}
+
+void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ConnectSocksWriteThrough() {
+    auto bindEdit = [this](QLineEdit* edit, std::string ProxySettings::*field) {
+        connect(edit, &QLineEdit::textEdited, this, [this, field](const QString& text) {
+            UserActed();
+            m_core->Settings().*field = S(text);
+        });
+    };
+    bindEdit(SocksSerwerEd, &ProxySettings::SocksSerwer);
+    bindEdit(SocksUzytkownikEd, &ProxySettings::SocksUzytkownik);
+    bindEdit(SocksHasloEd, &ProxySettings::SocksHaslo);
+    connect(SocksPoziomCB, &QComboBox::currentIndexChanged, this, [this](int index) {
+        UserActed();
+        if (index >= 0 && index < static_cast<int>(std::size(kSocksLevels)))
+            m_core->Settings().SocksPoziom = kSocksLevels[index];
+    });
 }
 
 // Loads the settings, shows them and starts listening when "Aktywne" says
@@ -264,6 +328,7 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ShowSettings() {
     IgnorowanieBlednychCB->setChecked(v.IgnorowanieBlednych);
     QSignalBlocker block(SzyfrowanieCB);
     SzyfrowanieCB->setCurrentIndex(EncryptionIndex(v.Szyfrowanie));
+    ShowSocksSettings();
 }
 
 // Every change the user makes goes into the core's settings at once, so the
@@ -301,6 +366,7 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ConnectWriteThrough() {
         UserActed();
         SzyfrowanieCBChange();
     });
+    ConnectSocksWriteThrough();
 }
 
 // Stores the settings unless closing the window already has.

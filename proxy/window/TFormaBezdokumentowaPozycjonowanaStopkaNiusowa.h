@@ -76,6 +76,11 @@ public:
     QComboBox* SzyfrowanieCB = nullptr;
     QCheckBox* StyleCB = nullptr;
     QCheckBox* IgnorowanieBlednychCB = nullptr;
+    // The SOCKS server on the way to the news server, in a column of their own.
+    QLineEdit* SocksSerwerEd = nullptr;
+    QComboBox* SocksPoziomCB = nullptr;
+    QLineEdit* SocksUzytkownikEd = nullptr;
+    QLineEdit* SocksHasloEd = nullptr;
     frame::TBevel* Bevel1 = nullptr;
     std::array<QLabel*, 4> StatusPanels{};
 
@@ -84,6 +89,9 @@ protected:
 
 private:
     void CreateControls();
+    void CreateSocksControls(QWidget* client);
+    void ShowSocksSettings();
+    void ConnectSocksWriteThrough();
     void CreateStatusPanels();
     void FormCreate();
     void FormDestroy();

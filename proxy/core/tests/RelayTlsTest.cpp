@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "net/tests/TestPki.h"
+#include "proxy/core/tests/DantedServer.h"
 #include "proxy/core/tests/RelayHarness.h"
 
 namespace sitowiak::testing {
@@ -461,6 +462,70 @@ TEST_F(RelayTlsTest, TlsAgainstACleartextPortSaysSo) {
     EXPECT_EQ(FirstLine(), FailureLine(upstream.Port(),
                                        "serwer odpowiedział bez szyfrowania (ten port wymaga "
                                        "szyfrowania STARTTLS albo <brak>)"));
+}
+
+
+// TLS and STARTTLS through a SOCKS server (danted): the certificate is
+// checked against the news server's name, never the SOCKS server's address.
+// One made out for "localhost" only is taken; one for 127.0.0.1, the SOCKS
+// server's address, is refused for the name.
+TEST_F(RelayTlsTest, TlsThroughSocksChecksTheNewsServersName) {
+    DantedServer danted("none");
+    ASSERT_TRUE(danted.up) << "danted did not start:\n" << danted.output;
+    Identity byName, byAddress;
+    MakeIdentity(byName, "news", "DNS:localhost", &Ca());
+    MakeIdentity(byAddress, "news", "IP:127.0.0.1", &Ca());
+    ServerCtx nameCtx(byName), addressCtx(byAddress);
+    std::atomic<SSL_CTX*> ctx{nameCtx.ctx};
+    std::atomic<bool> startTls{false};
+    std::string seen, end;
+    RawServer upstream([&](int fd) {
+        if (startTls) {
+            SendPlain(fd, kGreeting);
+            if (ReadPlainLine(fd) != "STARTTLS\r\n") return;
+            SendPlain(fd, "382 Begin TLS negotiation now\r\n");
+        }
+        SSL* ssl = SSL_new(ctx.load());
+        SSL_set_fd(ssl, fd);
+        if (SSL_accept(ssl) == 1) {
+            if (!startTls) SSL_write(ssl, kGreeting, static_cast<int>(std::strlen(kGreeting)));
+            seen.clear();
+            ServeCommands(ssl, &seen, &end);
+        }
+        SSL_free(ssl);
+    });
+    proxy::ProxySettings& s = m_core->Settings();
+    s.Address = "localhost";
+    s.SocksSerwer = danted.Address();
+    Listen(upstream.Port());
+    auto conversation = [&] {
+        return Reader(
+            [](PeerConnection& r) {
+                std::string bytes = r.ReadLine(15000);
+                if (!bytes.starts_with("200")) return bytes;
+                r.Send("DATE\r\n");
+                return bytes + r.ReadLine(10000);
+            },
+            20000);
+    };
+    for (const char* way : {"TLS", "STARTTLS"}) {
+        s.Szyfrowanie = way;
+        startTls = std::string(way) == "STARTTLS";
+        EXPECT_EQ(conversation(), std::string(kGreeting) + "211 DATE\r\n") << way;
+    }
+    ctx = addressCtx.ctx;
+    for (const char* way : {"TLS", "STARTTLS"}) {
+        s.Szyfrowanie = way;
+        startTls = std::string(way) == "STARTTLS";
+        EXPECT_TRUE(conversation().starts_with(
+            "400 Brak połączenia z serwerem grup localhost:" + std::to_string(upstream.Port()) +
+            ": certyfikat serwera jest wystawiony na inną nazwę niż localhost; odcisk"))
+            << way;
+    }
+    m_core->SetListening(false);
+    Pump(100);
+    EXPECT_NE(danted.Log().find("ATYP: 3 address: localhost." + std::to_string(upstream.Port())),
+              std::string::npos);
 }
 
 }  // namespace

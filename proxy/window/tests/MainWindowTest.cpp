@@ -45,6 +45,8 @@ TEST_F(MainWindowTest, TabVisitsTheControlsInTheirOrder) {
                                  window.WriteAccessEd, window.ZawartoscCB,
                                  window.KodowanieCB,   window.IgnorowanieBlednychCB,
                                  window.StyleCB,       window.SzyfrowanieCB,
+                                 window.SocksSerwerEd, window.SocksPoziomCB,
+                                 window.SocksUzytkownikEd, window.SocksHasloEd,
                                  window.LocalPort_};
     for (const QWidget* next : expected) {
         at = NextByTab(at);

@@ -76,6 +76,10 @@ TEST_F(SettingsTest, AFirstRunUsesTheDefaultsAndStoresItsValues) {
     EXPECT_FALSE(Stored("Logowanie"));
     EXPECT_EQ(Stored("Szyfrowanie"), "");
     EXPECT_EQ(Stored("OdciskSerwera"), "");
+    EXPECT_EQ(Stored("SocksSerwer"), "");
+    EXPECT_EQ(Stored("SocksPoziom"), "");
+    EXPECT_EQ(Stored("SocksUzytkownik"), "");
+    EXPECT_EQ(Stored("SocksHaslo"), "");
 }
 
 // The way to the news server: a hand-written value in any case is shown as
@@ -103,6 +107,44 @@ TEST_F(SettingsTest, EncryptionIsReadShownAndStoredAsItsWord) {
         window.SzyfrowanieCB->setCurrentIndex(0);
     }
     EXPECT_EQ(Stored("Szyfrowanie"), "");
+}
+
+// The SOCKS server: stored values are shown (the password as dots, a level
+// in any case as its item), the user's edits and choice go into the core at
+// once and are stored at the end; empty values are stored as empty.
+TEST_F(SettingsTest, SocksSettingsAreShownTakenAndStored) {
+    std::filesystem::create_directories(m_config.UserHive().parent_path());
+    std::ofstream(m_config.UserHive())
+        << "Windows Registry Editor Version 5.00\n\n[" << kParams
+        << "]\n\"Aktywne\"=\"0\"\n\"SocksSerwer\"=\"127.0.0.1:9050\"\n"
+           "\"SocksPoziom\"=\"4a\"\n\"SocksUzytkownik\"=\"ja\"\n\"SocksHaslo\"=\"tajne\"\n";
+    {
+        MainWindow window;
+        EXPECT_EQ(Text(window.SocksSerwerEd), "127.0.0.1:9050");
+        EXPECT_EQ(window.SocksPoziomCB->currentText().toStdString(), "4A");
+        EXPECT_EQ(window.Core().Settings().SocksPoziom, "4a");
+        EXPECT_EQ(Text(window.SocksUzytkownikEd), "ja");
+        EXPECT_EQ(Text(window.SocksHasloEd), "tajne");
+        EXPECT_EQ(window.SocksHasloEd->echoMode(), QLineEdit::Password);
+        window.SocksSerwerEd->setText("");
+        window.SocksSerwerEd->textEdited("socks.example");
+        window.SocksPoziomCB->setCurrentIndex(2);
+        window.SocksHasloEd->textEdited("inne");
+        EXPECT_EQ(window.Core().Settings().SocksSerwer, "socks.example");
+        EXPECT_EQ(window.Core().Settings().SocksPoziom, "4");
+        EXPECT_EQ(window.Core().Settings().SocksHaslo, "inne");
+    }
+    EXPECT_EQ(Stored("SocksSerwer"), "socks.example");
+    EXPECT_EQ(Stored("SocksPoziom"), "4");
+    EXPECT_EQ(Stored("SocksUzytkownik"), "ja");
+    EXPECT_EQ(Stored("SocksHaslo"), "inne");
+    {
+        MainWindow window;
+        window.SocksPoziomCB->setCurrentIndex(0);
+        window.SocksSerwerEd->textEdited("");
+    }
+    EXPECT_EQ(Stored("SocksSerwer"), "");
+    EXPECT_EQ(Stored("SocksPoziom"), "5");
 }
 
 // TLS from the first byte moves the default port to 563 and back; a port
