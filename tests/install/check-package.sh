@@ -4,8 +4,9 @@
 # every installed file is in it with the right owner and mode, the control
 # fields and postinst, the programs as shipped (stripped) still work and
 # report VERSION, lintian reports no error, the manual pages render without
-# warnings and describe every option the programs' --help names, the help
-# page is the manual, and systemd-analyze accepts the user service.
+# warnings and describe every option the programs' --help names, man finds
+# the Polish sitowiak(1) for Polish, the help page is that Polish manual,
+# and systemd-analyze accepts the user service.
 set -uo pipefail
 build=$(cd "$1" && pwd)
 version=$2
@@ -54,6 +55,7 @@ expected=(
     "-rw-r--r-- ./usr/share/man/man1/sitowiak.1.gz"
     "-rw-r--r-- ./usr/share/man/man1/sitowiak-filter.1.gz"
     "-rw-r--r-- ./usr/share/man/man1/compress.1.gz"
+    "-rw-r--r-- ./usr/share/man/pl/man1/sitowiak.1.gz"
     "-rw-r--r-- ./usr/lib/systemd/user/sitowiak.service"
     "-rw-r--r-- ./usr/share/doc/sitowiak/copyright"
     "-rw-r--r-- ./usr/share/doc/sitowiak/changelog.gz"
@@ -102,42 +104,59 @@ for size in 16 24 32 48 64 128 256; do
 done
 
 echo "== manual pages"
-man1=$root/usr/share/man/man1
-for page in sitowiak sitowiak-filter compress; do
+mandir=$root/usr/share/man
+man1=$mandir/man1
+for file in man1/sitowiak man1/sitowiak-filter man1/compress pl/man1/sitowiak; do
+    gz=$mandir/$file.1.gz page=$(basename "$file")
+    [ -f "$gz" ] || continue  # reported with the contents
     for locale in C.UTF-8 C; do
-        if ! LC_ALL=$locale MANWIDTH=80 man --warnings -l "$man1/$page.1.gz" \
+        if ! LC_ALL=$locale MANWIDTH=80 man --warnings -l "$gz" \
             >/dev/null 2>"$work/man.err" || [ -s "$work/man.err" ]; then
-            cat "$work/man.err"; fail "man --warnings -l $page.1.gz (LC_ALL=$locale)"
+            cat "$work/man.err"; fail "man --warnings -l $file.1.gz (LC_ALL=$locale)"
         fi
     done
-    zcat "$man1/$page.1.gz" | grep -q "^\.TH .*\"Sitowiak $version\"" \
-        || fail "$page(1) does not name version $version"
+    zcat "$gz" | grep -q "^\.TH .*\"Sitowiak $version\"" \
+        || fail "$file(1) does not name version $version"
     # Every option that --help names has an item of its own in the page,
     # the tag line after a .TP (compress takes none).
     [ "$page" = compress ] && continue
-    tags=$(zcat "$man1/$page.1.gz" | awk 'tag { print; tag = 0 } /^\.TP/ { tag = 1 }' \
+    tags=$(zcat "$gz" | awk 'tag { print; tag = 0 } /^\.TP/ { tag = 1 }' \
            | sed 's/\\-/-/g')
     options=$("$root/usr/bin/$page" --help | grep -oE '(^|[[:space:],|[])--?[a-z][a-z-]*' \
               | sed 's/^[^-]*//' | sort -u)
     [ -n "$options" ] || fail "$page --help names no options"
     for option in $options; do
         grep -qE -- "(^|[^a-z-])$option([^a-z-]|$)" <<<"$tags" \
-            || fail "$page(1) does not describe $option"
+            || fail "$file(1) does not describe $option"
     done
 done
+# man picks the page by language: Polish for -L pl, English otherwise.
+found=$(MANPATH=$mandir man -L pl -w sitowiak 2>&1)
+[ "$found" = "$mandir/pl/man1/sitowiak.1.gz" ] || fail "man -L pl -w sitowiak finds '$found'"
+found=$(LC_ALL=C.UTF-8 MANPATH=$mandir man -w sitowiak 2>&1)
+[ "$found" = "$man1/sitowiak.1.gz" ] || fail "man -w sitowiak finds '$found'"
 
-# The window's help: the manual as an HTML page where the help lookup
-# looks beside an installed /usr/bin/sitowiak, made from the same source.
+# The window's help: the Polish manual as an HTML page where the help
+# lookup looks beside an installed /usr/bin/sitowiak, made from its source.
 page=$root/usr/share/doc/sitowiak/sitowiakPLK.html
 grep -q '<title>SITOWIAK</title>' "$page" || fail "the help page is not the manual"
+for heading in NAZWA OPIS OPCJE USTAWIENIA; do
+    grep -q "^<h2>$heading\$" "$page" || fail "the help page has no heading $heading"
+done
+grep -q '^<h2>DESCRIPTION$' "$page" && fail "the help page is the English manual"
 for word in OdciskSerwera Szyfrowanie Kodowanie -zarejestruj; do
     grep -q -- "$word" "$page" || fail "the help page lacks $word"
 done
-grep -q 'Pl&#261;skun' "$page" || fail "the help page lost the Polish letters"
+grep -qF '[HKEY_CURRENT_USER\SOFTWARE\Pl&#261;skun\Sitowiak\Parametry]' "$page" \
+    || fail "the help page lost the registry key or its Polish letters"
 grep -q 'CreationDate' "$page" && fail "the help page carries its build time"
 # An ASCII terminal shows Polish letters as their plain forms.
 LC_ALL=C MANWIDTH=80 man -l "$man1/sitowiak.1.gz" 2>/dev/null | grep -q 'SOFTWARE.Plaskun.Sitowiak' \
     || fail "LC_ALL=C man sitowiak does not show Plaskun"
+LC_ALL=C MANWIDTH=80 man -l "$mandir/pl/man1/sitowiak.1.gz" >"$work/pl.txt" 2>/dev/null
+for text in 'SOFTWARE.Plaskun.Sitowiak' '^SKLADNIA$' '^ZOBACZ TEZ$' 'Blad transferu'; do
+    grep -q "$text" "$work/pl.txt" || fail "LC_ALL=C man of the Polish page does not show $text"
+done
 
 echo "== systemd user service"
 unit=$root/usr/lib/systemd/user/sitowiak.service
