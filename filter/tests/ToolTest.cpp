@@ -44,7 +44,7 @@ TEST(SitowiakFilterTool, RewritesAnArticleAfterItsStatusLineWithTheProgramsIdent
              "220 1 <a@b>\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\n\xB1\r\n.\r\n");
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out,
-              "220 1 <a@b>\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n\xC4\x85\r\n"
+              "220 1 <a@b>\r\nContent-Type: text/plain; charset=\"utf-8\"\r\n\r\n\xC4\x85\r\n"
               "-- \r\nPrzefiltrowane przez Sitowiak "
               "5.00.00.48\r\nhttps://sitowiak.plaskun.example/\r\n.\r\n");
 }
@@ -55,7 +55,8 @@ TEST(SitowiakFilterTool, WithoutStatusTheArticleStartsAtTheFirstByte) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(
         r.out,
-        "Subject: s\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n\r\n\xC4\x85\r\n.\r\n");
+        "Subject: s\r\nMIME-Version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n"
+        "\r\n\xC4\x85\r\n.\r\n");
 }
 
 TEST(SitowiakFilterTool, RemovesPartsAndInsertsTheStyleLink) {
