@@ -80,6 +80,31 @@ std::string ParameterValue(std::string_view field, std::string_view name) {
     return p && p->closed ? std::move(p->value) : std::string();
 }
 
+// platform::TranslatedLength, also telling whether a byte 0x80-0x9F came
+// by: looked at only where a byte is not ASCII, so it costs no pass.
+size_t TranslatedLengthNotingC1(const platform::ByteMap& map, std::string_view src, bool& c1) {
+    const char* p = src.data();
+    const size_t n = src.size();
+    size_t length = 0, i = 0;
+    unsigned seen = 0;
+    while (i < n) {
+        if (map.asciiIdentity && i + 8 <= n) {
+            uint64_t word;
+            std::memcpy(&word, p + i, 8);
+            if ((word & 0x8080808080808080ull) == 0) {
+                length += 8;
+                i += 8;
+                continue;
+            }
+        }
+        const auto b = static_cast<unsigned char>(p[i++]);
+        length += map.entry[b].length;
+        seen |= (b & 0xE0u) == 0x80u;
+    }
+    c1 = seen != 0;
+    return length;
+}
+
 bool Has8Bit(std::string_view text) {
     for (char c : text)
         if (static_cast<unsigned char>(c) >= 0x80) return true;
@@ -417,10 +442,33 @@ bool ArticleRewriter::RecodeBody(size_t hs, size_t bs, const std::string& declar
             text = outside;
         }
     }
-    std::optional<uint32_t> source = SourceCodePage(declared, encoding, body, text);
+    // A plain body between single-byte code pages is converted through a
+    // byte map whose length pass also looks for C1 bytes.
+    const bool plain = encoding == TransferEncoding::kNone && blocks.empty();
+    std::optional<uint32_t> source = SourceCodePage(declared, encoding, body, text, !plain);
     if (!source) return false;
     uint32_t from = *source;
     uint32_t to = *m_target;
+    if (plain) {
+        const platform::ByteMap* map = from != to ? platform::SingleByteMap(from, to) : nullptr;
+        if (map != nullptr) {
+            bool c1 = false;
+            size_t converted = TranslatedLengthNotingC1(*map, body, c1);
+            std::optional<uint32_t> windows = c1 ? WindowsCodePageFor(from) : std::nullopt;
+            if (!windows) {
+                // Converted in place from the end of the body, without a
+                // copy beside it.
+                size_t length = m_line - bs;
+                char* at = m_text.Resize(bs, m_line, converted);
+                platform::TranslateBackward(*map, at, length, at + converted);
+                RelabelContentType(hs, bs, m_in.ForcedCharset);
+                return true;
+            }
+            from = *windows;  // D6: text never holds C1 controls
+        } else {
+            from = ReadingCodePage(from, text);
+        }
+    }
     if (from == to) {
         // D3, F4: the same code page on both sides keeps the bytes (an
         // identity conversion would still replace whatever is invalid).
@@ -436,8 +484,6 @@ bool ArticleRewriter::RecodeBody(size_t hs, size_t bs, const std::string& declar
         // Between ASCII supersets uuencoded lines convert to themselves.
         const platform::ByteMap* map = blocks.empty() ? platform::SingleByteMap(from, to) : nullptr;
         if (map != nullptr) {
-            // Single-byte source: the converted length is known, and the
-            // body is converted in place from its end, without a copy beside it.
             size_t length = m_line - bs;
             size_t converted = platform::TranslatedLength(*map, body);
             char* at = m_text.Resize(bs, m_line, converted);
@@ -475,7 +521,8 @@ bool ArticleRewriter::RecodeBody(size_t hs, size_t bs, const std::string& declar
 std::optional<uint32_t> ArticleRewriter::SourceCodePage(const std::string& declared,
                                                         TransferEncoding encoding,
                                                         std::string_view body,
-                                                        std::string_view text) const {
+                                                        std::string_view text,
+                                                        bool lookForC1) const {
     std::optional<uint32_t> known = KnownCodePageOf(declared);
     bool ascii = known == kUsAsciiCodePage;
     std::optional<uint32_t> undeclared;
@@ -485,11 +532,11 @@ std::optional<uint32_t> ArticleRewriter::SourceCodePage(const std::string& decla
         // unlabelled text, or left as it came.
         if (platform::IsWellFormedUtf8(text)) return known;
         if (!undeclared) return std::nullopt;
-        return ReadingCodePage(*undeclared, text);
+        return ReadingCodePage(*undeclared, text, lookForC1);
     }
-    if (known && !ascii) return ReadingCodePage(*known, text);
-    if (undeclared) return ReadingCodePage(*undeclared, text);
-    if (!declared.empty() && !known) return ReadingCodePage(kFallbackCodePage, text);
+    if (known && !ascii) return ReadingCodePage(*known, text, lookForC1);
+    if (undeclared) return ReadingCodePage(*undeclared, text, lookForC1);
+    if (!declared.empty() && !known) return ReadingCodePage(kFallbackCodePage, text, lookForC1);
     // Undeclared or "us-ascii": only text that is 7-bit really is.
     if (Has8Bit(text)) return std::nullopt;
     if (encoding == TransferEncoding::kNone && !FindBinaryBlocks(body).empty())

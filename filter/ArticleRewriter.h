@@ -111,7 +111,8 @@ private:
 
     bool RecodeBody(size_t hs, size_t bs, const std::string& declared);
     std::optional<uint32_t> SourceCodePage(const std::string& declared, TransferEncoding encoding,
-                                           std::string_view body, std::string_view text) const;
+                                           std::string_view body, std::string_view text,
+                                           bool lookForC1) const;
     void RelabelContentType(size_t hs, size_t bs, const std::string& target);
     void InsertStyleLink(size_t hs, size_t bs);
     void AppendFooter(size_t hs, size_t bs, const std::string& charset);

@@ -84,9 +84,16 @@ std::optional<uint32_t> WindowsCodePageFor(uint32_t iso) {
     }
 }
 
-uint32_t ReadingCodePage(uint32_t labelled, std::string_view text) {
-    if (platform::SingleByteMap(labelled, platform::kCodePageUtf8) == nullptr) return labelled;
-    if (!platform::IsAscii(text) && platform::IsWellFormedUtf8(text)) return platform::kCodePageUtf8;
+uint32_t ReadingCodePage(uint32_t labelled, std::string_view text, bool lookForC1) {
+    if (!platform::ConvertsPieceByPiece(labelled) || labelled == platform::kCodePageUtf8)
+        return labelled;
+    // Text in a single-byte code page is seldom valid UTF-8 for long: this
+    // test ends early, the one for 8-bit bytes runs only when it holds.
+    if (platform::IsWellFormedUtf8(text)) {
+        if (!platform::IsAscii(text)) return platform::kCodePageUtf8;
+        return labelled;
+    }
+    if (!lookForC1) return labelled;
     if (std::optional<uint32_t> windows = WindowsCodePageFor(labelled); windows && HasC1Bytes(text))
         return *windows;
     return labelled;

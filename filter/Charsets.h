@@ -39,8 +39,10 @@ constexpr uint32_t kUsAsciiCodePage = 20127;
 // UTF-8 and holds a multi-byte sequence is UTF-8, and an ISO-8859-n text
 // with bytes 0x80-0x9F (C1 controls, which text never holds) is in the
 // matching Windows code page. Otherwise `labelled`. `text` is what would be
-// converted (transfer encoding undone, binary blocks left out).
-uint32_t ReadingCodePage(uint32_t labelled, std::string_view text);
+// converted (transfer encoding undone, binary blocks left out). Without
+// `lookForC1` the caller looks for C1 bytes itself (in a pass it makes
+// anyway).
+uint32_t ReadingCodePage(uint32_t labelled, std::string_view text, bool lookForC1 = true);
 // True when a byte of `text` is 0x80-0x9F.
 bool HasC1Bytes(std::string_view text);
 // The Windows code page that extends ISO-8859 code page `iso` over bytes
