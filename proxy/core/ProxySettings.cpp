@@ -24,6 +24,7 @@ ProxySettings LoadProxySettings(const platform::RegistryStore& store) {
     v.IgnorowanieBlednych = flag(kIgnorowanieBlednych);
     v.Szyfrowanie = text(kSzyfrowanie);
     v.OdciskSerwera = text(kOdciskSerwera);
+    v.KodowanieNieoznaczonych = text(kKodowanieNieoznaczonych);
     return v;
 }
 
@@ -44,7 +45,9 @@ Encryption EncryptionOf(std::string_view stored) {
 }
 
 bool StoreProxySettings(platform::RegistryStore& store, const ProxySettings& v) {
-    bool ok = store.WriteString(kSection, kOdciskSerwera.name, v.OdciskSerwera);
+    bool ok =
+        store.WriteString(kSection, kKodowanieNieoznaczonych.name, v.KodowanieNieoznaczonych);
+    ok = store.WriteString(kSection, kOdciskSerwera.name, v.OdciskSerwera) && ok;
     ok = store.WriteString(kSection, kSzyfrowanie.name, v.Szyfrowanie) && ok;
     ok = store.WriteBool(kSection, kIgnorowanieBlednych.name, v.IgnorowanieBlednych) && ok;
     ok = store.WriteString(kSection, kWriteAccess.name, v.WriteAccess) && ok;

@@ -1,4 +1,4 @@
-// The proxy's thirteen settings: one typed value owned by the proxy core, the
+// The proxy's fourteen settings: one typed value owned by the proxy core, the
 // value names in the section "Parametry" of the product's registry key, and
 // their defaults. The window shows the value and writes every change into it
 // at once; the listener and the relay read it at the moment they need it.
@@ -51,6 +51,10 @@ inline constexpr TextSetting kSzyfrowanie{"Szyfrowanie", ""};
 // one the trust store vouches for (a self-signed server): hex, colons
 // allowed. Empty: the certificate is verified normally. No control.
 inline constexpr TextSetting kOdciskSerwera{"OdciskSerwera", ""};
+// The charset of text that names none (the undeclared charset): unlabelled
+// 8-bit bodies and raw overview bytes that are not UTF-8 are read in it
+// when they are re-encoded. Empty: such text is left as it came.
+inline constexpr TextSetting kKodowanieNieoznaczonych{"KodowanieNieoznaczonych", ""};
 
 // The first item of both combo boxes, standing for "no forced value".
 inline constexpr char kNieWymuszaj[] = "<nie wymuszaj>";
@@ -75,6 +79,7 @@ struct ProxySettings {
     bool IgnorowanieBlednych = settings::kIgnorowanieBlednych.fallback;
     std::string Szyfrowanie = settings::kSzyfrowanie.fallback;
     std::string OdciskSerwera = settings::kOdciskSerwera.fallback;
+    std::string KodowanieNieoznaczonych = settings::kKodowanieNieoznaczonych.fallback;
 
     bool operator==(const ProxySettings&) const = default;
 };
