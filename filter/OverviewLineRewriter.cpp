@@ -124,7 +124,12 @@ OverviewLineRewriter::OverviewLineRewriter(const std::string& ForcedCharset, boo
     const std::optional<uint32_t> known = KnownCodePageOf(ForcedCharset);
     m_forced = known.has_value();
     m_codePage = known.value_or(0);
-    if (!UndeclaredCharset.empty()) m_undeclared = KnownCodePageOf(UndeclaredCharset).value_or(0);
+    // Only a charset that writes ASCII as ASCII may read raw text: in UTF-7
+    // or UTF-16, 7-bit bytes could stand for a CR LF or a TAB, and the line
+    // would no longer be one line with its fields.
+    if (std::optional<uint32_t> undeclared = KnownCodePageOf(UndeclaredCharset);
+        !UndeclaredCharset.empty() && undeclared && platform::IsAsciiTransparent(*undeclared))
+        m_undeclared = *undeclared;
     m_transparent = m_forced && platform::IsAsciiTransparent(m_codePage);
     if (m_forced && platform::ConvertsPieceByPiece(m_codePage))
         m_direct.emplace(m_codePage, m_undeclared);

@@ -24,7 +24,8 @@ public:
     // words; with a ForcedCharset only those that cannot be read (neither
     // UTF-8 nor, when UndeclaredCharset names a charset the database
     // knows, readable in it). UndeclaredCharset: what raw bytes that are
-    // not UTF-8 are read in when lines are re-encoded; empty for none.
+    // not UTF-8 are read in when lines are re-encoded; empty for none, and
+    // so is one that does not write ASCII as ASCII (UTF-7, UTF-16).
     OverviewLineRewriter(const std::string& ForcedCharset, bool IgnoreRaw,
                          const std::string& UndeclaredCharset = std::string());
 
