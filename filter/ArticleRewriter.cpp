@@ -7,10 +7,13 @@
 
 #include <cstring>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "BinaryBlocks.h"
 #include "Charsets.h"
 #include "DotStuffing.h"
+#include "MimeFields.h"
 #include "platform/charset/CodePage.h"
 #include "platform/core/ProductIdentity.h"
 
@@ -22,9 +25,7 @@ namespace sitowiak::filter {
 namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
-constexpr std::string_view kContentTypeLine = "Content-Type: ";
-constexpr std::string_view kCharsetParameter = "charset=";
-constexpr std::string_view kBoundaryParameter = "boundary=";
+constexpr std::string_view kContentType = "Content-Type";
 constexpr std::string_view kStyleElement = "<STYLE></STYLE>";
 constexpr std::string_view kFooterIntro = "-- \r\nPrzefiltrowane przez ";
 // The maker's web server, which serves the style sheet: the host of the
@@ -65,38 +66,43 @@ size_t NextFieldIn(std::string_view t, size_t p) {
     }
 }
 
-bool EndsToken(char c) {
-    return c == ';' || c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
-}
-
-// F1, F3: an unquoted parameter value runs to ";", white space or the line end.
-size_t TokenEnd(std::string_view t, size_t i) {
-    while (i < t.size() && !EndsToken(t[i])) ++i;
-    return i;
-}
-
-// The value of the parameter `name` (e.g. "charset=") in `field`, searched
-// exactly from `from` (F2: only inside the field): the text between double
-// quotes when it is quoted (nullopt without the closing quote), else a token.
-std::optional<std::string_view> ParameterIn(std::string_view field, size_t from,
-                                            std::string_view name) {
-    size_t at = field.find(name, from);
-    if (at == field.npos) return std::nullopt;
-    size_t i = at + name.size();
-    if (i < field.size() && field[i] == '"') {
-        size_t close = field.find('"', i + 1);
-        if (close == field.npos) return std::nullopt;
-        return field.substr(i + 1, close - i - 1);
-    }
-    return field.substr(i, TokenEnd(field, i) - i);
-}
-
 bool ParameterEqual(std::string_view a, std::string_view b) {
     auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
         if (lower(a[i]) != lower(b[i])) return false;
     return true;
+}
+
+// The value of a parameter of a Content-Type field, empty when it has none.
+std::string ParameterValue(std::string_view field, std::string_view name) {
+    std::optional<MimeParameter> p = FindMimeParameter(field, name);
+    return p && p->closed ? std::move(p->value) : std::string();
+}
+
+// platform::TranslatedLength, also telling whether a byte 0x80-0x9F came
+// by: looked at only where a byte is not ASCII, so it costs no pass.
+size_t TranslatedLengthNotingC1(const platform::ByteMap& map, std::string_view src, bool& c1) {
+    const char* p = src.data();
+    const size_t n = src.size();
+    size_t length = 0, i = 0;
+    unsigned seen = 0;
+    while (i < n) {
+        if (map.asciiIdentity && i + 8 <= n) {
+            uint64_t word;
+            std::memcpy(&word, p + i, 8);
+            if ((word & 0x8080808080808080ull) == 0) {
+                length += 8;
+                i += 8;
+                continue;
+            }
+        }
+        const auto b = static_cast<unsigned char>(p[i++]);
+        length += map.entry[b].length;
+        seen |= (b & 0xE0u) == 0x80u;
+    }
+    c1 = seen != 0;
+    return length;
 }
 
 bool Has8Bit(std::string_view text) {
@@ -210,14 +216,13 @@ void ArticleRewriter::HeaderLine() {
         }
         return;
     }
-    if (!m_text.BeginsWith(m_line, kContentTypeLine)) return;
-    m_contentType = m_line + kContentTypeLine.size();
+    if (!IsFieldNamed(m_text.View(m_line, m_lineEnd), kContentType)) return;
     std::string_view field = m_text.View(m_line, FieldEndAhead());
-    size_t from = kContentTypeLine.size();
-    m_charset = std::string(ParameterIn(field, from, kCharsetParameter).value_or(""));
+    m_contentType = m_line + FieldValueStart(field);
+    m_charset = ParameterValue(field, "charset");
     if (m_text.BeginsWith(m_contentType, "multipart/")) {
-        if (auto boundary = ParameterIn(field, from, kBoundaryParameter))
-            m_boundary = std::string(*boundary);
+        if (auto boundary = FindMimeParameter(field, "boundary"); boundary && boundary->closed)
+            m_boundary = std::move(boundary->value);
     }
 }
 
@@ -328,7 +333,9 @@ bool ArticleRewriter::RestIsPadding(size_t p) const {
 void ArticleRewriter::PartLine() {
     Level& level = Current();
     if (!level.inPartHeader) {
-        if (PartIsPlain()) QuoteIndent();
+        // The quoting is how an article is shown; a post (the one call
+        // with a footer) reaches the server with its lines as written.
+        if (!m_in.AddFooter && PartIsPlain()) QuoteIndent();
         return;
     }
     if (m_lineEnd == m_line) {
@@ -340,16 +347,15 @@ void ArticleRewriter::PartLine() {
             else if (!IsEnclosingBoundary(level.partBoundary))
                 PushLevel(level.partBoundary);
         }
-    } else if (m_text.BeginsWith(m_line, kContentTypeLine)) {
-        level.partContentType = m_line + kContentTypeLine.size();
-        m_partPlainEdits = static_cast<unsigned long>(-1);
+    } else if (IsFieldNamed(m_text.View(m_line, m_lineEnd), kContentType)) {
         std::string_view field = m_text.View(m_line, FieldEndAhead());
-        level.partCharset = std::string(
-            ParameterIn(field, kContentTypeLine.size(), kCharsetParameter).value_or(""));
+        level.partContentType = m_line + FieldValueStart(field);
+        m_partPlainEdits = static_cast<unsigned long>(-1);
+        level.partCharset = ParameterValue(field, "charset");
         level.partBoundary.clear();
         if (m_text.BeginsWith(level.partContentType, "multipart/")) {
-            if (auto boundary = ParameterIn(field, kContentTypeLine.size(), kBoundaryParameter))
-                level.partBoundary = std::string(*boundary);
+            if (auto boundary = FindMimeParameter(field, "boundary"); boundary && boundary->closed)
+                level.partBoundary = std::move(boundary->value);
         }
     }
 }
@@ -411,11 +417,58 @@ void ArticleRewriter::ClosePart() {
 // false when the body is left as it came. The body is [bs, current line).
 bool ArticleRewriter::RecodeBody(size_t hs, size_t bs, const std::string& declared) {
     TransferEncoding encoding = TransferEncodingOf(hs, bs);
-    std::optional<uint32_t> source = SourceCodePage(declared, encoding, bs);
+    std::string_view body = m_text.View(bs, m_line);
+    // What would be converted: the transfer encoding undone; yEnc blocks,
+    // which are never converted, left out (uuencoded lines are ASCII).
+    std::string decoded;
+    std::vector<std::pair<size_t, size_t>> blocks;
+    std::string_view text = body;
+    std::string outside;
+    if (encoding == TransferEncoding::kQuotedPrintable) {
+        decoded = DecodeQuotedPrintable(body);
+        text = decoded;
+    } else if (encoding == TransferEncoding::kBase64) {
+        decoded = DecodeBase64(body);
+        text = decoded;
+    } else {
+        blocks = FindBinaryBlocks(body, false);
+        if (!blocks.empty()) {
+            size_t done = 0;
+            for (auto [a, b] : blocks) {
+                outside.append(body.substr(done, a - done));
+                done = b;
+            }
+            outside.append(body.substr(done));
+            text = outside;
+        }
+    }
+    // A plain body between single-byte code pages is converted through a
+    // byte map whose length pass also looks for C1 bytes.
+    const bool plain = encoding == TransferEncoding::kNone && blocks.empty();
+    std::optional<uint32_t> source = SourceCodePage(declared, encoding, body, text, !plain);
     if (!source) return false;
     uint32_t from = *source;
     uint32_t to = *m_target;
-    std::string_view body = m_text.View(bs, m_line);
+    if (plain) {
+        const platform::ByteMap* map = from != to ? platform::SingleByteMap(from, to) : nullptr;
+        if (map != nullptr) {
+            bool c1 = false;
+            size_t converted = TranslatedLengthNotingC1(*map, body, c1);
+            std::optional<uint32_t> windows = c1 ? WindowsCodePageFor(from) : std::nullopt;
+            if (!windows) {
+                // Converted in place from the end of the body, without a
+                // copy beside it.
+                size_t length = m_line - bs;
+                char* at = m_text.Resize(bs, m_line, converted);
+                platform::TranslateBackward(*map, at, length, at + converted);
+                RelabelContentType(hs, bs, m_in.ForcedCharset);
+                return true;
+            }
+            from = *windows;  // D6: text never holds C1 controls
+        } else {
+            from = ReadingCodePage(from, text);
+        }
+    }
     if (from == to) {
         // D3, F4: the same code page on both sides keeps the bytes (an
         // identity conversion would still replace whatever is invalid).
@@ -429,11 +482,8 @@ bool ArticleRewriter::RecodeBody(size_t hs, size_t bs, const std::string& declar
         m_text.Replace(bs, m_line, *stuffed);
     } else if (encoding == TransferEncoding::kNone) {
         // Between ASCII supersets uuencoded lines convert to themselves.
-        auto blocks = FindBinaryBlocks(body, false);
         const platform::ByteMap* map = blocks.empty() ? platform::SingleByteMap(from, to) : nullptr;
         if (map != nullptr) {
-            // Single-byte source: the converted length is known, and the
-            // body is converted in place from its end, without a copy beside it.
             size_t length = m_line - bs;
             size_t converted = platform::TranslatedLength(*map, body);
             char* at = m_text.Resize(bs, m_line, converted);
@@ -458,73 +508,78 @@ bool ArticleRewriter::RecodeBody(size_t hs, size_t bs, const std::string& declar
     } else {
         // F4: decode the transfer encoding, convert, encode again.
         bool qp = encoding == TransferEncoding::kQuotedPrintable;
-        std::string text = qp ? DecodeQuotedPrintable(body) : DecodeBase64(body);
         std::string converted;
-        if (!platform::AppendConverted(from, to, text, converted)) return false;
+        if (!platform::AppendConverted(from, to, decoded, converted)) return false;
         m_text.Replace(bs, m_line, qp ? EncodeQuotedPrintable(converted) : EncodeBase64(converted));
     }
     RelabelContentType(hs, bs, m_in.ForcedCharset);
     return true;
 }
 
-// D1, D3: the code page a body is read in, or nullopt when it is to be
-// left as it came.
+// D1, D3, D6: the code page a body is read in, or nullopt when it is to be
+// left as it came. `text` is the body as it would be converted.
 std::optional<uint32_t> ArticleRewriter::SourceCodePage(const std::string& declared,
                                                         TransferEncoding encoding,
-                                                        size_t bs) const {
+                                                        std::string_view body,
+                                                        std::string_view text,
+                                                        bool lookForC1) const {
     std::optional<uint32_t> known = KnownCodePageOf(declared);
     bool ascii = known == kUsAsciiCodePage;
-    if (known && !ascii) return known;
-    if (!m_in.SourceCharset.empty()) return CodePageOf(m_in.SourceCharset);
-    if (!declared.empty() && !known) return kFallbackCodePage;
-    // Undeclared or "us-ascii": only text that is 7-bit really is.
-    std::string_view body = m_text.View(bs, m_line);
-    if (encoding == TransferEncoding::kNone) {
-        if (Has8Bit(body) || !FindBinaryBlocks(body).empty()) return std::nullopt;
-    } else {
-        bool qp = encoding == TransferEncoding::kQuotedPrintable;
-        if (Has8Bit(qp ? DecodeQuotedPrintable(body) : DecodeBase64(body))) return std::nullopt;
+    std::optional<uint32_t> undeclared;
+    if (!m_in.SourceCharset.empty()) undeclared = CodePageOf(m_in.SourceCharset);
+    if (known == platform::kCodePageUtf8) {
+        // D6: UTF-8 that is not UTF-8 is read in the charset for
+        // unlabelled text, or left as it came.
+        if (platform::IsWellFormedUtf8(text)) return known;
+        if (!undeclared) return std::nullopt;
+        return ReadingCodePage(*undeclared, text, lookForC1);
     }
+    if (known && !ascii) return ReadingCodePage(*known, text, lookForC1);
+    if (undeclared) return ReadingCodePage(*undeclared, text, lookForC1);
+    if (!declared.empty() && !known) return ReadingCodePage(kFallbackCodePage, text, lookForC1);
+    // Undeclared or "us-ascii": only text that is 7-bit really is.
+    if (Has8Bit(text)) return std::nullopt;
+    if (encoding == TransferEncoding::kNone && !FindBinaryBlocks(body).empty())
+        return std::nullopt;
     return kUsAsciiCodePage;
 }
 
-// Relabelling: the Content-Type field of the header [hs, bs) names `target`.
+// Relabelling: the Content-Type field of the header [hs, bs) names
+// `target`, written charset="..." in place of the charset parameter in
+// whatever form it had. A Content-Type added to the article's own header
+// comes with MIME-Version, without which readers ignore the label.
 void ArticleRewriter::RelabelContentType(size_t hs, size_t bs, const std::string& target) {
-    size_t p = FindField(hs, bs, "Content-Type");
+    const std::string parameter = "charset=\"" + target + "\"";
+    size_t p = FindField(hs, bs, kContentType);
     std::string_view header = m_text.View(hs, bs);
     size_t field = p - hs;
     if (header.compare(field, kCrLf.size(), kCrLf) == 0) {
-        m_text.Replace(p, p, "Content-Type: text/plain;\r\n\tcharset=\"" + target + "\"\r\n");
+        std::string added = "Content-Type: text/plain;\r\n\t" + parameter + "\r\n";
+        if (hs == m_headerStart && m_text.BeginsWith(FindField(hs, bs, "MIME-Version"), kCrLf))
+            added = "MIME-Version: 1.0\r\n" + added;
+        m_text.Replace(p, p, added);
         return;
     }
     size_t fieldEnd = NextFieldIn(header, field);
-    std::string_view f = header.substr(0, fieldEnd);
-    size_t at = f.find(kCharsetParameter, field);
-    if (at == f.npos) {
+    std::string_view f = header.substr(field, fieldEnd - field);
+    std::optional<MimeParameter> old = FindMimeParameter(f, "charset");
+    if (!old) {
         size_t insertAt = hs + fieldEnd - kCrLf.size();
-        m_text.Replace(insertAt, insertAt, ";\r\n\tcharset=\"" + target + "\"");
+        m_text.Replace(insertAt, insertAt, ";\r\n\t" + parameter);
         return;
     }
-    size_t i = at + kCharsetParameter.size();
-    size_t j;
-    if (i < f.size() && f[i] == '"') {
-        j = ++i;
-        while (j < f.size() && f[j] != '"' && f.compare(j, kCrLf.size(), kCrLf) != 0) ++j;
-    } else {
-        j = TokenEnd(f, i);  // F1: only the token is replaced
-    }
-    m_text.Replace(hs + i, hs + j, target);
+    m_text.Replace(p + old->start, p + old->end, parameter);
 }
 
-// The first field of [hs, bs) whose line begins with
-// name + ": ", or the empty line that ends the header.
+// The first field of [hs, bs) named `name` (letter case aside, blanks
+// allowed before its ":"), or the empty line that ends the header.
 size_t ArticleRewriter::FindField(size_t hs, size_t bs, std::string_view name) const {
     std::string_view header = m_text.View(hs, bs);
-    std::string prefix = std::string(name) + ": ";
     size_t p = 0;
     while (p < header.size() && header.compare(p, kCrLf.size(), kCrLf) != 0) {
-        if (m_text.BeginsWith(hs + p, prefix)) break;
-        p = NextFieldIn(header, p);
+        size_t next = NextFieldIn(header, p);
+        if (IsFieldNamed(header.substr(p, next - p), name)) break;
+        p = next;
     }
     return hs + p;
 }
@@ -532,11 +587,11 @@ size_t ArticleRewriter::FindField(size_t hs, size_t bs, std::string_view name) c
 // F4, C4: the header's Content-Transfer-Encoding, when it is one that
 // matters here.
 TransferEncoding ArticleRewriter::TransferEncodingOf(size_t hs, size_t bs) const {
-    constexpr std::string_view kName = "Content-Transfer-Encoding";
-    size_t p = FindField(hs, bs, kName);
+    size_t p = FindField(hs, bs, "Content-Transfer-Encoding");
     if (m_text.BeginsWith(p, kCrLf)) return TransferEncoding::kNone;
-    p += kName.size() + 2;
-    while (m_text.At(p) == ' ' || m_text.At(p) == '\t') ++p;
+    std::string_view header = m_text.View(hs, bs);
+    size_t field = p - hs;
+    p += FieldValueStart(header.substr(field, NextFieldIn(header, field) - field));
     if (m_text.BeginsWith(p, "quoted-printable")) return TransferEncoding::kQuotedPrintable;
     if (m_text.BeginsWith(p, "base64")) return TransferEncoding::kBase64;
     return TransferEncoding::kNone;

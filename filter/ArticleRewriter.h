@@ -36,6 +36,14 @@
 //       its dot-stuffed wire form and stuffed again, lone CR and LF becoming
 //       CR LF; a ForcedCharset that cannot write "." CR LF as ASCII does
 //       (UTF-16, EBCDIC) leaves such bodies as they came.
+// and these, so that text is read as what it is and posts stay as written:
+//  - C8 Content-Type and Content-Transfer-Encoding are read by one MIME
+//       parameter reader (MimeFields.h); relabelling writes charset="...";
+//  - D6 a body converted anyway is read as what its bytes are: UTF-8 under
+//       a single-byte label is UTF-8, ISO-8859-n with C1 bytes its Windows
+//       code page, utf-8 that is not UTF-8 is read in SourceCharset or left;
+//  - D7 a post (AddFooter) is never quoted; a Content-Type added to the
+//       article's header comes with MIME-Version.
 #pragma once
 
 #include <array>
@@ -111,7 +119,8 @@ private:
 
     bool RecodeBody(size_t hs, size_t bs, const std::string& declared);
     std::optional<uint32_t> SourceCodePage(const std::string& declared, TransferEncoding encoding,
-                                           size_t bs) const;
+                                           std::string_view body, std::string_view text,
+                                           bool lookForC1) const;
     void RelabelContentType(size_t hs, size_t bs, const std::string& target);
     void InsertStyleLink(size_t hs, size_t bs);
     void AppendFooter(size_t hs, size_t bs, const std::string& charset);

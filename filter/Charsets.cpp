@@ -1,5 +1,11 @@
 #include "Charsets.h"
 
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/charset/CodePage.h"
 
 namespace sitowiak::filter {
@@ -41,6 +47,56 @@ uint32_t CodePageOf(std::string_view name, std::span<const platform::MimeCharset
 
 std::optional<uint32_t> KnownCodePageOf(std::string_view name) {
     return Resolve(name, FindBuiltIn);
+}
+
+bool HasC1Bytes(std::string_view text) {
+    const char* p = text.data();
+    size_t n = text.size(), i = 0;
+#if defined(__SSE2__)
+    // A whole body is looked at when it is re-encoded: 64 bytes per test.
+    const __m128i top = _mm_set1_epi8(static_cast<char>(0xE0));
+    const __m128i c1 = _mm_set1_epi8(static_cast<char>(0x80));
+    for (; i + 64 <= n; i += 64) {
+        __m128i hit = _mm_setzero_si128();
+        for (size_t k = 0; k < 64; k += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + k));
+            hit = _mm_or_si128(hit, _mm_cmpeq_epi8(_mm_and_si128(v, top), c1));
+        }
+        if (_mm_movemask_epi8(hit) != 0) return true;
+    }
+#endif
+    for (; i < n; ++i)
+        if ((static_cast<unsigned char>(p[i]) & 0xE0) == 0x80) return true;
+    return false;
+}
+
+std::optional<uint32_t> WindowsCodePageFor(uint32_t iso) {
+    switch (iso) {
+        case 28591: case 28605: return 1252;  // Latin-1, Latin-9
+        case 28592: return 1250;              // Central European
+        case 28594: case 28603: return 1257;  // Baltic
+        case 28595: return 1251;              // Cyrillic
+        case 28596: return 1256;              // Arabic
+        case 28597: return 1253;              // Greek
+        case 28598: case 38598: return 1255;  // Hebrew
+        case 28599: return 1254;              // Turkish
+        default: return std::nullopt;
+    }
+}
+
+uint32_t ReadingCodePage(uint32_t labelled, std::string_view text, bool lookForC1) {
+    if (!platform::ConvertsPieceByPiece(labelled) || labelled == platform::kCodePageUtf8)
+        return labelled;
+    // Text in a single-byte code page is seldom valid UTF-8 for long: this
+    // test ends early, the one for 8-bit bytes runs only when it holds.
+    if (platform::IsWellFormedUtf8(text)) {
+        if (!platform::IsAscii(text)) return platform::kCodePageUtf8;
+        return labelled;
+    }
+    if (!lookForC1) return labelled;
+    if (std::optional<uint32_t> windows = WindowsCodePageFor(labelled); windows && HasC1Bytes(text))
+        return *windows;
+    return labelled;
 }
 
 std::u16string DecodeToUtf16(std::string_view text, uint32_t codePage) {

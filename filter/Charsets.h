@@ -34,6 +34,21 @@ std::optional<uint32_t> KnownCodePageOf(std::string_view name);
 // The code page of "us-ascii" and its aliases.
 constexpr uint32_t kUsAsciiCodePage = 20127;
 
+// The code page a text under the label `labelled` is read in (labels
+// that lie): when `labelled` is single-byte, a text that is well-formed
+// UTF-8 and holds a multi-byte sequence is UTF-8, and an ISO-8859-n text
+// with bytes 0x80-0x9F (C1 controls, which text never holds) is in the
+// matching Windows code page. Otherwise `labelled`. `text` is what would be
+// converted (transfer encoding undone, binary blocks left out). Without
+// `lookForC1` the caller looks for C1 bytes itself (in a pass it makes
+// anyway).
+uint32_t ReadingCodePage(uint32_t labelled, std::string_view text, bool lookForC1 = true);
+// True when a byte of `text` is 0x80-0x9F.
+bool HasC1Bytes(std::string_view text);
+// The Windows code page that extends ISO-8859 code page `iso` over bytes
+// 0x80-0x9F, or nullopt.
+std::optional<uint32_t> WindowsCodePageFor(uint32_t iso);
+
 // The whole text (NUL bytes included) as UTF-16; empty for an empty text or
 // an unusable code page.
 std::u16string DecodeToUtf16(std::string_view text, uint32_t codePage);

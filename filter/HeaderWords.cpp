@@ -237,9 +237,24 @@ void AppendWordBytes(const EncodedWord& word, std::string& out) {
 // encoded words in one code page. A sink that cannot take a piece returns
 // false and the scan stops.
 
-// Finds only whether the line is clean.
+// The code page raw 8-bit text is read in: UTF-8 when it is UTF-8, else
+// the charset for undeclared text when there is one (0 for none), else
+// UTF-8 all the same (its invalid bytes then become U+FFFD).
+uint32_t RawCodePage(std::string_view raw, uint32_t undeclared) {
+    if (undeclared == 0 || platform::IsWellFormedUtf8(raw)) return platform::kCodePageUtf8;
+    return ReadingCodePage(undeclared, raw);
+}
+
+// Raw 8-bit text can be read when it is UTF-8 or a charset for undeclared
+// text is set.
+bool RawReadable(std::string_view raw, uint32_t undeclared) {
+    return undeclared != 0 || platform::IsWellFormedUtf8(raw);
+}
+
+// Finds only whether the line is clean: no raw 8-bit byte at all.
 struct CleanOnly {
     static constexpr bool kDecodes = false;
+    bool Readable(std::string_view) const { return false; }
     bool Raw(std::string_view, bool) { return true; }
     bool Words(uint32_t, std::string&) { return true; }
     bool WordDirect(uint32_t, const EncodedWord&) { return false; }
@@ -249,8 +264,11 @@ struct CleanOnly {
 struct ToWide {
     static constexpr bool kDecodes = true;
     std::u16string& W;
-    bool Raw(std::string_view raw, bool) {
-        platform::AppendWideFromMultiByte(platform::kCodePageUtf8, raw, W);
+    uint32_t undeclared;
+    bool Readable(std::string_view raw) const { return RawReadable(raw, undeclared); }
+    bool Raw(std::string_view raw, bool ascii) {
+        uint32_t codePage = ascii ? platform::kCodePageUtf8 : RawCodePage(raw, undeclared);
+        platform::AppendWideFromMultiByte(codePage, raw, W);
         return true;
     }
     bool Words(uint32_t codePage, std::string& bytes) {
@@ -267,6 +285,7 @@ struct ToCodePage {
     static constexpr bool kDecodes = true;
     HeaderWordsEncoder& encoder;
     std::string& out;
+    bool Readable(std::string_view raw) const { return RawReadable(raw, encoder.Undeclared()); }
     bool Raw(std::string_view raw, bool ascii) { return encoder.AppendRaw(raw, ascii, out); }
     bool Words(uint32_t codePage, std::string& bytes) {
         return encoder.AppendWords(codePage, bytes, out);
@@ -311,7 +330,7 @@ std::optional<bool> Scan(std::string_view s, Sink& sink, const LineHint& hint = 
         flush();
         afterWord = false;
         const bool rawAscii = ascii || !HasEightBit(raw);
-        if (!rawAscii) clean = false;
+        if (!rawAscii && !sink.Readable(raw)) clean = false;
         if constexpr (Sink::kDecodes) {
             if (!sink.Raw(raw, rawAscii)) refused = true;
         }
@@ -331,17 +350,13 @@ std::optional<bool> Scan(std::string_view s, Sink& sink, const LineHint& hint = 
         }
         EncodedWord word;
         WordParse parse = ParseWord(s, pos, ends, word);
-        if (parse == WordParse::kNoEnd && word.encoding == WordEncoding::kB) {
-            // Without its "?=" a B word stays as it is: "=?", charset and
-            // "?B?" are raw text here, and what follows is read on as such.
-            appendRaw(s.substr(pos, word.end - pos));
-            pos = word.end;
-            continue;
-        }
         if (parse != WordParse::kWord) {
-            // Only "=?" is dropped (kNotWord), or "=?", charset and "?Q?" (kNoEnd).
-            pos = parse == WordParse::kNotWord ? pos + kWordStart.size() : word.end;
-            afterWord = false;
+            // What is not a whole encoded word stays as it is ("x=?y", a
+            // word without its "?="): raw text, and what follows is read
+            // on as such.
+            size_t end = parse == WordParse::kNotWord ? pos + kWordStart.size() : word.end;
+            appendRaw(s.substr(pos, end - pos));
+            pos = end;
             continue;
         }
         if constexpr (Sink::kDecodes) {
@@ -364,9 +379,9 @@ std::optional<bool> Scan(std::string_view s, Sink& sink, const LineHint& hint = 
 
 }  // namespace
 
-bool DecodeHeaderWords(std::string_view s, std::u16string& W) {
+bool DecodeHeaderWords(std::string_view s, std::u16string& W, uint32_t undeclared) {
     W.clear();
-    ToWide sink{W};
+    ToWide sink{W, undeclared};
     return *Scan(s, sink);
 }
 
@@ -375,8 +390,9 @@ bool HeaderWordsClean(std::string_view s) {
     return *Scan(s, sink);
 }
 
-HeaderWordsEncoder::HeaderWordsEncoder(uint32_t codePage)
+HeaderWordsEncoder::HeaderWordsEncoder(uint32_t codePage, uint32_t undeclared)
     : m_codePage(codePage),
+      m_undeclared(undeclared),
       m_usable(platform::ConvertsPieceByPiece(codePage)),
       m_asciiTransparent(platform::IsAsciiTransparent(codePage)) {}
 
@@ -435,7 +451,9 @@ bool HeaderWordsEncoder::AppendAsciiLine(std::string_view s, std::string& out,
 }
 
 bool HeaderWordsEncoder::AppendRawConverted(std::string_view raw, std::string& out) {
-    return platform::AppendConverted(platform::kCodePageUtf8, m_codePage, raw, out);
+    const uint32_t from = RawCodePage(raw, m_undeclared);
+    if (!platform::ConvertsPieceByPiece(from)) return false;
+    return platform::AppendConverted(from, m_codePage, raw, out);
 }
 
 const platform::ByteMap* HeaderWordsEncoder::MapFrom(uint32_t codePage) {

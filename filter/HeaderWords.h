@@ -3,9 +3,14 @@
 // decodes them.
 //
 // What each kind of input becomes in DecodeHeaderWords:
-//  - raw text (outside encoded words) is read as UTF-8: invalid bytes
-//    become U+FFFD; any byte 0x80 or above in raw text makes the line not
-//    clean; NUL bytes are ordinary text (U+0000);
+//  - raw text (outside encoded words) is read as UTF-8; a piece of raw
+//    text that is not valid UTF-8 is read in the charset for undeclared
+//    text when one is given (in its Windows code page when it holds C1
+//    bytes, see ReadingCodePage), else its invalid bytes become U+FFFD;
+//    NUL bytes are ordinary text (U+0000). Raw text with a byte 0x80 or
+//    above makes the line not clean unless it can be read: it is UTF-8,
+//    or a charset for undeclared text is given (HeaderWordsClean: any
+//    such byte);
 //  - "=?" charset "?Q?" text "?=" is decoded with DecodeQ, and
 //    "=?" charset "?B?" text "?=" as base64 (AppendDecodedBase64: bytes
 //    outside the alphabet, "=" included, are skipped; a last group of one
@@ -16,12 +21,10 @@
 //    neighbouring word continues;
 //  - the charset of an encoded word ends at the first "?" after "=?"; when
 //    that "?" is not followed by "Q?" or "B?" (in either case), or there is
-//    no "?" (a lone "=?"), only the "=?" is dropped and the rest is read
-//    again, as raw text unless it starts with "=?";
-//  - a Q word without its closing "?=": "=?", charset and "?Q?" are dropped
-//    and the rest is raw text;
-//  - a B word without its closing "?=" stays as it is: "=?", charset,
-//    "?B?" and the rest are raw text;
+//    no "?" (a lone "=?", as in "x=?y"), the "=?" is raw text and the rest
+//    is read again, as raw text unless it starts with "=?";
+//  - a Q or B word without its closing "?=" stays as it is: "=?", charset,
+//    "?Q?" or "?B?" and the rest are raw text;
 //  - spaces between two encoded words that are both decoded are dropped, and
 //    neighbouring words in the same code page (Q or B alike) are decoded as
 //    one byte string, so a character split between them stays whole
@@ -48,10 +51,11 @@
 namespace sitowiak::filter {
 
 // Decodes `s` (a header or overview line, CR LF included) into `W`
-// (replacing its content) and returns clean: no byte of raw text is 0x80
-// or above.
-bool DecodeHeaderWords(std::string_view s, std::u16string& W);
-// Only the clean flag of DecodeHeaderWords, without decoding anything.
+// (replacing its content) and returns clean: every piece of raw text with
+// a byte 0x80 or above can be read. `undeclared`: the code page of the
+// charset for undeclared text, 0 for none.
+bool DecodeHeaderWords(std::string_view s, std::u16string& W, uint32_t undeclared = 0);
+// Whether no byte of raw text is 0x80 or above, without decoding anything.
 bool HeaderWordsClean(std::string_view s);
 // What a caller may know of a line from its own pass over it, so that the
 // decoding skips searches: whether every byte is below 0x80, and where the
@@ -70,7 +74,8 @@ struct LineHint {
 // line.
 class HeaderWordsEncoder {
 public:
-    explicit HeaderWordsEncoder(uint32_t codePage);
+    explicit HeaderWordsEncoder(uint32_t codePage, uint32_t undeclared = 0);
+    uint32_t Undeclared() const { return m_undeclared; }
 
     // Appends the decoded `s` encoded in the code page to `out` and returns
     // clean. Returns nullopt (and `out` as it was) when a piece or the
@@ -98,6 +103,7 @@ private:
     bool AppendRawConverted(std::string_view raw, std::string& out);
 
     uint32_t m_codePage;
+    uint32_t m_undeclared;
     bool m_usable;
     bool m_asciiTransparent;
     uint32_t m_lastSource = 0;  // the code page of the last run of words

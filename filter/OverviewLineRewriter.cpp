@@ -118,13 +118,21 @@ void KeepOneLine(std::string_view L, const LineHint& facts, std::string& out, si
 
 }  // namespace
 
-OverviewLineRewriter::OverviewLineRewriter(const std::string& ForcedCharset, bool IgnoreRaw)
+OverviewLineRewriter::OverviewLineRewriter(const std::string& ForcedCharset, bool IgnoreRaw,
+                                           const std::string& UndeclaredCharset)
     : m_ignoreRaw(IgnoreRaw) {
     const std::optional<uint32_t> known = KnownCodePageOf(ForcedCharset);
     m_forced = known.has_value();
     m_codePage = known.value_or(0);
+    // Only a charset that writes ASCII as ASCII may read raw text: in UTF-7
+    // or UTF-16, 7-bit bytes could stand for a CR LF or a TAB, and the line
+    // would no longer be one line with its fields.
+    if (std::optional<uint32_t> undeclared = KnownCodePageOf(UndeclaredCharset);
+        !UndeclaredCharset.empty() && undeclared && platform::IsAsciiTransparent(*undeclared))
+        m_undeclared = *undeclared;
     m_transparent = m_forced && platform::IsAsciiTransparent(m_codePage);
-    if (m_forced && platform::ConvertsPieceByPiece(m_codePage)) m_direct.emplace(m_codePage);
+    if (m_forced && platform::ConvertsPieceByPiece(m_codePage))
+        m_direct.emplace(m_codePage, m_undeclared);
 }
 
 OverviewLineRewriter::Result OverviewLineRewriter::RewriteInto(std::string_view L,
@@ -138,6 +146,14 @@ OverviewLineRewriter::Result OverviewLineRewriter::RewriteInto(std::string_view 
 OverviewLineRewriter::Result OverviewLineRewriter::Rewrite(std::string_view L,
                                                            const LineHint& facts,
                                                            std::string& out) {
+    const Result result = RewriteLine(L, facts, out);
+    if (result == Result::kLeftOut) ++m_leftOut;
+    return result;
+}
+
+OverviewLineRewriter::Result OverviewLineRewriter::RewriteLine(std::string_view L,
+                                                               const LineHint& facts,
+                                                               std::string& out) {
     if (!m_forced) {
         // A line without 8-bit bytes is clean whatever its words hold.
         if (facts.ascii || HeaderWordsClean(L)) return Result::kUnchanged;
@@ -157,7 +173,7 @@ OverviewLineRewriter::Result OverviewLineRewriter::Rewrite(std::string_view L,
             return Result::kLeftOut;
         }
     }
-    bool clean = DecodeHeaderWords(L, m_wide);
+    bool clean = DecodeHeaderWords(L, m_wide, m_undeclared);
     if (clean || !m_ignoreRaw) {
         // A code page with shifts (ISO-2022-JP, UTF-7) goes back to its
         // first state at the end of what it converts: the text alone, so

@@ -20,8 +20,17 @@ public:
     // ForcedCharset: charset the lines are re-encoded into, empty for none
     // (a name the charset database does not know forces nothing: its
     // fallback would write 1252 bytes that the reader takes for another).
-    // IgnoreRaw: leave out lines with raw 8-bit bytes outside encoded words.
-    OverviewLineRewriter(const std::string& ForcedCharset, bool IgnoreRaw);
+    // IgnoreRaw: leave out lines with raw 8-bit bytes outside encoded
+    // words; with a ForcedCharset only those that cannot be read (neither
+    // UTF-8 nor, when UndeclaredCharset names a charset the database
+    // knows, readable in it). UndeclaredCharset: what raw bytes that are
+    // not UTF-8 are read in when lines are re-encoded; empty for none, and
+    // so is one that does not write ASCII as ASCII (UTF-7, UTF-16).
+    OverviewLineRewriter(const std::string& ForcedCharset, bool IgnoreRaw,
+                         const std::string& UndeclaredCharset = std::string());
+
+    // The lines left out so far.
+    size_t LeftOut() const { return m_leftOut; }
 
     enum class Result { kUnchanged, kLeftOut, kRewritten };
     // What goes to the reader for the line `L` (its CR LF included, when it
@@ -51,6 +60,7 @@ public:
 private:
     // RewriteInto for a line whose facts are known.
     Result Rewrite(std::string_view L, const LineHint& facts, std::string& out);
+    Result RewriteLine(std::string_view L, const LineHint& facts, std::string& out);
 
     bool m_ignoreRaw;
     bool m_forced;
@@ -58,6 +68,8 @@ private:
     // Lines go to the forced code page without UTF-16 where it can.
     std::optional<HeaderWordsEncoder> m_direct;
     uint32_t m_codePage = 0;
+    uint32_t m_undeclared = 0;  // 0: none
+    size_t m_leftOut = 0;
     std::u16string m_wide;
     std::string m_changed;  // changed lines of one RewriteLines call
 };

@@ -23,10 +23,11 @@ size_t LineEnd(const char* data, size_t from, size_t end) {
 
 }  // namespace
 
-void TBuforArt::RewriteOverview(size_t Start, const std::string& ForcedCharset, bool IgnoreRaw) {
+void TBuforArt::RewriteOverview(size_t Start, const std::string& ForcedCharset, bool IgnoreRaw,
+                                const std::string& UndeclaredCharset) {
     size_t end = static_cast<size_t>(Length());
     if (Start > end) return;
-    OverviewLineRewriter rewriter(ForcedCharset, IgnoreRaw);
+    OverviewLineRewriter rewriter(ForcedCharset, IgnoreRaw, UndeclaredCharset);
     std::string output;
     output.reserve(end - Start);
     size_t line = Start;

@@ -43,19 +43,63 @@ TEST(PostCharset, APostDeclaredInAnyCharsetReachesTheServerInKodowanie) {
             std::string post = kTinHeader + "Content-Type: text/plain; charset=" + declared +
                                "\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" + text + ".\r\n";
             EXPECT_EQ(Posted(post, kodowanie),
-                      kTinHeader + "Content-Type: text/plain; charset=" + kodowanie +
-                          "\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" + kText.at(kodowanie) +
+                      kTinHeader + "Content-Type: text/plain; charset=\"" + kodowanie +
+                          "\"\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" + kText.at(kodowanie) +
                           Footer() + ".\r\n")
                 << declared << " -> " << kodowanie;
         }
     }
 }
 
+// --- Labels that lie -----------------------------------------------------------
+
+TEST(LyingLabel, UtF8AndWindowsTextUnderAnIsoLabelAreReadAsWhatTheyAre) {
+    // A post written in UTF-8 or in windows-1250 but labelled iso-8859-2,
+    // plain and quoted-printable, and the same text from the server.
+    const std::string utf8 = kText.at("utf-8"), cp1250 = kText.at("windows-1250");
+    for (const std::string& body : {utf8, cp1250}) {
+        for (const std::string kodowanie : {"utf-8", "windows-1250", "iso-8859-2"}) {
+            const std::string head = "Content-Type: text/plain; charset=iso-8859-2\r\n";
+            const std::string want = "Content-Type: text/plain; charset=\"" + kodowanie + "\"\r\n";
+            EXPECT_EQ(Posted(head + "\r\n" + body + ".\r\n", kodowanie),
+                      want + "\r\n" + kText.at(kodowanie) + Footer() + ".\r\n")
+                << kodowanie;
+            const std::string qp = "Content-Transfer-Encoding: quoted-printable\r\n\r\n";
+            EXPECT_EQ(FromServer(head + qp + EncodeQuotedPrintable(body) + ".\r\n",
+                                 Forced(kodowanie)),
+                      want + qp + EncodeQuotedPrintable(kText.at(kodowanie)) + ".\r\n")
+                << kodowanie;
+        }
+    }
+    // C1 bytes inside a yEnc block say nothing about the text around it.
+    const std::string block = "=ybegin line=128 size=2 name=a\r\n\x9C\x9F\r\n=yend size=2\r\n";
+    EXPECT_EQ(FromServer("Content-Type: text/plain; charset=iso-8859-2\r\n\r\n\xB6\r\n" + block +
+                             ".\r\n",
+                         Forced("utf-8")),
+              "Content-Type: text/plain; charset=\"utf-8\"\r\n\r\n\xC5\x9B\r\n" + block + ".\r\n");
+}
+
+TEST(LyingLabel, Utf8ThatIsNotUtf8IsReadInTheUndeclaredCharsetOrLeftAsItCame) {
+    const std::string article =
+        "Content-Type: text/plain; charset=UTF-8\r\n\r\nZa\xBF\xF3\r\n.\r\n";
+    EXPECT_EQ(FromServer(article, Forced("utf-8")), article);
+    EXPECT_EQ(FromServer(article, Forced("windows-1250")), article);
+    ArticleOptions o = Forced("utf-8");
+    o.sourceCharset = "iso-8859-2";
+    EXPECT_EQ(FromServer(article, o),
+              "Content-Type: text/plain; charset=\"utf-8\"\r\n\r\nZa\xC5\xBC\xC3\xB3\r\n.\r\n");
+    // Unlabelled 8-bit text with the undeclared charset set: read in it,
+    // and in its Windows code page when it holds C1 bytes.
+    EXPECT_EQ(FromServer("Subject: s\r\n\r\n" + kText.at("windows-1250") + ".\r\n", o),
+              "Subject: s\r\nMIME-Version: 1.0\r\nContent-Type: text/plain;\r\n"
+              "\tcharset=\"utf-8\"\r\n\r\n" + kText.at("utf-8") + ".\r\n");
+}
+
 TEST(PostCharset, AnUnknownDeclaredCharsetIsTakenToBeKodowanie) {
     const std::string& text = kText.at("windows-1250");
     EXPECT_EQ(Posted("Content-Type: text/plain; charset=x-mac-nonsense\r\n\r\n" + text + ".\r\n",
                      "windows-1250"),
-              "Content-Type: text/plain; charset=windows-1250\r\n\r\n" + text + Footer() + ".\r\n");
+              "Content-Type: text/plain; charset=\"windows-1250\"\r\n\r\n" + text + Footer() + ".\r\n");
 }
 
 // --- The footer in the body's transfer encoding -----------------------------
@@ -98,7 +142,7 @@ TEST(UnreadableBody, EightBitBytesWithoutAUsableCharsetAreNeitherConvertedNorRel
     // 7-bit text in us-ascii is what its label says: relabelled.
     EXPECT_EQ(FromServer("Content-Type: text/plain; charset=us-ascii\r\n\r\nab\r\n.\r\n",
                          Forced("utf-8")),
-              "Content-Type: text/plain; charset=utf-8\r\n\r\nab\r\n.\r\n");
+              "Content-Type: text/plain; charset=\"utf-8\"\r\n\r\nab\r\n.\r\n");
 }
 
 const std::string kYenc =
@@ -122,7 +166,7 @@ TEST(UnreadableBody, BinaryBlocksInADeclaredTextAreCopiedAndTheTextConverted) {
     EXPECT_EQ(FromServer("Content-Type: text/plain; charset=iso-8859-2\r\n\r\n\xB1\r\n" + block +
                              "\xB6\r\n" + uu + "\xBC\r\n.\r\n",
                          Forced("utf-8")),
-              "Content-Type: text/plain; charset=utf-8\r\n\r\n\xC4\x85\r\n" + block +
+              "Content-Type: text/plain; charset=\"utf-8\"\r\n\r\n\xC4\x85\r\n" + block +
                   "\xC5\x9B\r\n" + uu + "\xC5\xBA\r\n.\r\n");
     // "begin" without an octal mode is text, and so is what follows a
     // "begin 644" line without its "end" (uuencoded lines are ASCII and need
@@ -132,7 +176,7 @@ TEST(UnreadableBody, BinaryBlocksInADeclaredTextAreCopiedAndTheTextConverted) {
         FromServer("Content-Type: text/plain; charset=iso-8859-2\r\n\r\n"
                    "begin here \xB1\r\nbegin 644 x\r\n\xB6\r\n=ybegin name=x\r\n\xB1\r\n.\r\n",
                    Forced("utf-8")),
-        "Content-Type: text/plain; charset=utf-8\r\n\r\n"
+        "Content-Type: text/plain; charset=\"utf-8\"\r\n\r\n"
         "begin here \xC4\x85\r\nbegin 644 x\r\n\xC5\x9B\r\n=ybegin name=x\r\n\xB1\r\n.\r\n");
 }
 
@@ -140,18 +184,15 @@ TEST(UnreadableBody, APostedBinaryKeepsItsBytesAndGetsTheFooterAfterIt) {
     // Its bytes are taken to be in Kodowanie, which they already are.
     size_t cut = kYenc.find("\r\n\r\n") + 2;
     EXPECT_EQ(Posted(kYenc, "utf-8"),
-              kYenc.substr(0, cut) + "Content-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n" +
+              kYenc.substr(0, cut) + "MIME-Version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n" +
                   kYenc.substr(cut, kYenc.size() - cut - 3) + Footer() + ".\r\n");
 }
 
 TEST(UnreadableBody, TheSameCodePageOnBothSidesKeepsEveryByte) {
-    // Invalid UTF-8 and a byte windows-1250 leaves unassigned (0x81) stay.
-    const std::string utf8 = "Content-Type: text/plain; charset=UTF-8\r\n\r\nZa\xFF\xC5\r\n.\r\n";
-    EXPECT_EQ(FromServer(utf8, Forced("utf-8")),
-              "Content-Type: text/plain; charset=utf-8\r\n\r\nZa\xFF\xC5\r\n.\r\n");
+    // A byte windows-1250 leaves unassigned (0x81) stays.
     const std::string cp1250 = "Content-Type: text/plain; charset=cp1250\r\n\r\n\x81\xB9\r\n.\r\n";
     EXPECT_EQ(FromServer(cp1250, Forced("windows-1250")),
-              "Content-Type: text/plain; charset=windows-1250\r\n\r\n\x81\xB9\r\n.\r\n");
+              "Content-Type: text/plain; charset=\"windows-1250\"\r\n\r\n\x81\xB9\r\n.\r\n");
 }
 
 TEST(UnreadableBody, AForcedCharsetTheDatabaseDoesNotKnowForcesNothing) {
@@ -197,7 +238,7 @@ TEST(FramedBody, ConversionsThatMoveLineEndsOrDotsCannotEndTheReplyEarly) {
     for (const Case& k : cases) {
         const std::string header = "Content-Type: text/plain; charset="s + k.charset + "\r\n\r\n";
         EXPECT_EQ(FromServer(header + k.body + ".\r\n", Forced("utf-8")),
-                  "Content-Type: text/plain; charset=utf-8\r\n\r\n" + k.expected + ".\r\n")
+                  "Content-Type: text/plain; charset=\"utf-8\"\r\n\r\n" + k.expected + ".\r\n")
             << k.charset;
     }
     // A forced charset that cannot write "." CR LF as ASCII does leaves such

@@ -127,7 +127,7 @@ TEST(MultipartAlternative, ForcedPlainTextKeepsThePlainAlternativeOnly) {
                          o),
               "Content-Type: multipart/alternative; boundary=alt\r\n\r\n"
               "Preamble --alt here\r\n"
-              "--alt\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n\xC4\x85\r\n"
+              "--alt\r\nContent-Type: text/plain; charset=\"utf-8\"\r\n\r\n\xC4\x85\r\n"
               "--alt--\r\n.\r\n");
 }
 
@@ -217,7 +217,7 @@ TEST(MultipartRecode, EachTextPartIsReencodedAndRelabelledInItsOwnHeader) {
                        "--b1--\r\n.\r\n",
                    o),
         kMixedHeader +
-            "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n\xC4\x85\r\n"
+            "--b1\r\nContent-Type: text/plain; charset=\"utf-8\"\r\n\r\n\xC4\x85\r\n"
             "--b1\r\nContent-Type: text/plain; charset=\"utf-8\"\r\n\r\n\xC4\x85\r\n"
             "--b1\r\nContent-Type: application/octet-stream\r\n\r\n\xB9\r\n"
             "--b1--\r\n.\r\n");
@@ -232,7 +232,7 @@ TEST(MultipartRecode, AQuotedPrintablePartIsEncodedAgain) {
                                   "--b1--\r\n.\r\n",
                    o),
         kMixedHeader +
-            "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n"
+            "--b1\r\nContent-Type: text/plain; charset=\"utf-8\"\r\n"
             "Content-Transfer-Encoding: quoted-printable\r\n\r\n=C4=85x\r\n"
             "--b1--\r\n.\r\n");
 }
@@ -244,7 +244,7 @@ TEST(MultipartFooter, APostedMultipartArticleGetsTheFooterAtTheEndOfEachTextPart
                               "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\nb\r\n"
                               "--b1--\r\n.\r\n",
                ""),
-        kMixedHeader + "--b1\r\nContent-Type: text/plain\r\n\r\n>a\r\n" + Footer() +
+        kMixedHeader + "--b1\r\nContent-Type: text/plain\r\n\r\n  a\r\n" + Footer() +
             "--b1\r\nContent-Type: image/gif\r\n\r\nGIF\r\n"
             "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\nb\r\n" +
             Footer() + "--b1--\r\n.\r\n");
@@ -258,7 +258,7 @@ TEST(MultipartFooter, TheFooterOfAPartIsInThePartsForcedCharset) {
             kMixedHeader +
                 "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\nb\r\n--b1--\r\n.\r\n",
             "windows-1250", o),
-        kMixedHeader + "--b1\r\nContent-Type: text/plain; charset=windows-1250\r\n\r\nb\r\n" +
+        kMixedHeader + "--b1\r\nContent-Type: text/plain; charset=\"windows-1250\"\r\n\r\nb\r\n" +
             Footer("Sit\xF3wiak") + "--b1--\r\n.\r\n");
 }
 
@@ -285,7 +285,7 @@ TEST(MultipartOpenHeader, APartWithoutHeaderEndIsNotRewrittenButMayBeRemoved) {
     const std::string part2 = "--b1\r\nContent-Type: text/plain\r\n\r\n  y\r\n";
     EXPECT_EQ(Posted(kMixedHeader + part1 + part2 + "--b1--\r\n.\r\n", "utf-8"),
               kMixedHeader + part1 +
-                  "--b1\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n\r\n>y\r\n" +
+                  "--b1\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n\r\n  y\r\n" +
                   Footer() + "--b1--\r\n.\r\n");
     ArticleOptions o;
     o.forcedContentType = "text/html";
@@ -335,8 +335,8 @@ TEST(MultipartNested, ThePartRulesApplyAtEveryDepth) {
         o.forcedContentType = "text/plain";
         o.forcedCharset = "utf-8";
         std::string plain = Nested(depth, true, false, false, ">\xC4\x85\r\n");
-        size_t at = plain.find("iso-8859-2");
-        plain.replace(at, 10, "utf-8");
+        size_t at = plain.find("charset=iso-8859-2");
+        plain.replace(at, 18, "charset=\"utf-8\"");
         EXPECT_EQ(FromServer(article, o), plain) << depth;
         o.forcedContentType = "text/html";
         o.forcedCharset.clear();

@@ -38,7 +38,8 @@ TEST(ArticlePassThrough, TheStatusLineBeforeStartIsNeverRead) {
     // A status line that looks like a header field changes nothing.
     const std::string text = "Content-Type: text/html\r\nSubject: x\r\n\r\nbody\r\n.\r\n";
     EXPECT_EQ(Rewrite(text, 25, Forced("utf-8")),
-              "Content-Type: text/html\r\nSubject: x\r\nContent-Type: text/plain;\r\n"
+              "Content-Type: text/html\r\nSubject: x\r\nMIME-Version: 1.0\r\n"
+              "Content-Type: text/plain;\r\n"
               "\tcharset=\"utf-8\"\r\n\r\nbody\r\n.\r\n");
 }
 
@@ -53,25 +54,50 @@ TEST(ArticleRecode, AQuotedCharsetChangesOnlyBetweenTheQuotes) {
 }
 
 TEST(ArticleRecode, WithoutContentTypeTheBodyIsUsAsciiAndAFieldIsAdded) {
+    // With MIME-Version, without which readers ignore the label; a header
+    // that has one keeps it.
     EXPECT_EQ(
         FromServer("From: a@b\r\nSubject: test\r\n\r\nZazolc\r\n.\r\n", Forced("windows-1250")),
-        "From: a@b\r\nSubject: test\r\nContent-Type: text/plain;\r\n"
+        "From: a@b\r\nSubject: test\r\nMIME-Version: 1.0\r\nContent-Type: text/plain;\r\n"
         "\tcharset=\"windows-1250\"\r\n\r\nZazolc\r\n.\r\n");
+    EXPECT_EQ(FromServer("mime-version: 1.0\r\n\r\nab\r\n.\r\n", Forced("utf-8")),
+              "mime-version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n\r\n"
+              "ab\r\n.\r\n");
 }
 
-TEST(ArticleRecode, ContentTypeWithoutASpaceIsNotRecognised) {
-    EXPECT_EQ(FromServer("Content-Type:text/plain; charset=iso-8859-2\r\n\r\nab\r\n.\r\n",
+TEST(ArticleRecode, TheFieldIsReadInEveryFormMimeAllows) {
+    // No blank after the colon, two blanks, a folded value, a comment.
+    for (std::string head : {"Content-Type:text/plain; charset=iso-8859-2",
+                             "Content-Type :  text/plain; charset=iso-8859-2",
+                             "Content-Type:\r\n text/plain; charset=iso-8859-2",
+                             "Content-Type: (plain) text/plain; charset=iso-8859-2 (latin2)"}) {
+        std::string out = head.substr(0, head.find("charset=")) + "charset=\"utf-8\"" +
+                          (head.ends_with(")") ? " (latin2)" : "");
+        EXPECT_EQ(FromServer(head + "\r\n\r\n\xB1\r\n.\r\n", Forced("utf-8")),
+                  out + "\r\n\r\n\xC4\x85\r\n.\r\n")
+            << head;
+    }
+}
+
+TEST(ArticleRecode, CharsetParametersInEveryFormAreReadAndRelabelledQuoted) {
+    // Any letter case, blanks around "=", the RFC 2231 form: the whole
+    // parameter becomes charset="...".
+    for (std::string parameter :
+         {"Charset=\"iso-8859-2\"", "charset = iso-8859-2", "CHARSET=ISO-8859-2",
+          "charset*=iso-8859-2''", "charset*=''iso-8859-2", "charset*=iso-8859-2'pl'",
+          "charset=\r\n iso-8859-2"}) {
+        EXPECT_EQ(FromServer("Content-Type: text/plain; " + parameter +
+                                 "; format=flowed\r\n\r\nZa\xBF\r\n.\r\n",
+                             Forced("utf-8")),
+                  "Content-Type: text/plain; charset=\"utf-8\"; format=flowed\r\n\r\n"
+                  "Za\xC5\xBC\r\n.\r\n")
+            << parameter;
+    }
+    // A parameter whose name only ends in "charset" is another one.
+    EXPECT_EQ(FromServer("Content-Type: text/plain; xcharset=iso-8859-2\r\n\r\nab\r\n.\r\n",
                          Forced("utf-8")),
-              "Content-Type:text/plain; charset=iso-8859-2\r\nContent-Type: text/plain;\r\n"
-              "\tcharset=\"utf-8\"\r\n\r\nab\r\n.\r\n");
-}
-
-TEST(ArticleRecode, ContentTypeWithTwoSpacesMatchesNoBranch) {
-    const std::string article =
-        "Content-Type:  text/plain; charset=iso-8859-2\r\n\r\n\xB1\r\n.\r\n";
-    ArticleOptions o = Forced("utf-8");
-    o.addFooter = true;
-    EXPECT_EQ(FromServer(article, o), article);
+              "Content-Type: text/plain; xcharset=iso-8859-2;\r\n\tcharset=\"utf-8\"\r\n\r\n"
+              "ab\r\n.\r\n");
 }
 
 TEST(ArticleRecode, TheFieldNameIsComparedWithoutRegardToCase) {
@@ -86,15 +112,15 @@ TEST(ArticleRecode, AnUnquotedCharsetIsATokenFollowedByParameters) {
     EXPECT_EQ(FromServer("Content-Type: text/plain; charset=UTF-8; format=flowed\r\n\r\n"
                          "Za\xC5\xBC\r\n.\r\n",
                          Forced("iso-8859-2")),
-              "Content-Type: text/plain; charset=iso-8859-2; format=flowed\r\n\r\n"
+              "Content-Type: text/plain; charset=\"iso-8859-2\"; format=flowed\r\n\r\n"
               "Za\xBF\r\n.\r\n");
     EXPECT_EQ(FromServer("Content-Type: text/plain; charset=us-ascii; name=\"a.txt\"\r\n\r\n"
                          "ab\r\n.\r\n",
                          Forced("windows-1250")),
-              "Content-Type: text/plain; charset=windows-1250; name=\"a.txt\"\r\n\r\nab\r\n.\r\n");
+              "Content-Type: text/plain; charset=\"windows-1250\"; name=\"a.txt\"\r\n\r\nab\r\n.\r\n");
     EXPECT_EQ(FromServer("Content-Type: text/plain; charset=iso-8859-2 ;x=y\r\n\r\n\xB1\r\n.\r\n",
                          Forced("utf-8")),
-              "Content-Type: text/plain; charset=utf-8 ;x=y\r\n\r\n\xC4\x85\r\n.\r\n");
+              "Content-Type: text/plain; charset=\"utf-8\" ;x=y\r\n\r\n\xC4\x85\r\n.\r\n");
 }
 
 TEST(ArticleRecode, CharsetIsLookedForOnlyInsideTheContentTypeField) {
@@ -117,7 +143,7 @@ TEST(ArticleRecode, ContinuationLinesBelongToTheField) {
     EXPECT_EQ(FromServer("Content-Type: text/plain;\r\n charset=iso-8859-2\r\nSubject: s\r\n\r\n"
                          "\xB1\r\n.\r\n",
                          Forced("utf-8")),
-              "Content-Type: text/plain;\r\n charset=utf-8\r\nSubject: s\r\n\r\n\xC4\x85\r\n.\r\n");
+              "Content-Type: text/plain;\r\n charset=\"utf-8\"\r\nSubject: s\r\n\r\n\xC4\x85\r\n.\r\n");
     EXPECT_EQ(
         FromServer("Content-Type: text/plain\r\n  ; format=flowed\r\n\r\nab\r\n.\r\n",
                    Forced("utf-8")),
@@ -125,17 +151,17 @@ TEST(ArticleRecode, ContinuationLinesBelongToTheField) {
 }
 
 TEST(ArticleRecode, AQuotedCharsetWithoutItsClosingQuote) {
-    // ParameterIn finds no closing quote in the field: no charset. The
-    // relabelling deletes up to the line end and inserts the target.
+    // No closing quote in the field: no charset. The relabelling replaces
+    // the parameter up to the field's end.
     EXPECT_EQ(FromServer("Content-Type: text/plain; charset=\"iso-8859-2\r\n\r\nab\r\n.\r\n",
                          Forced("utf-8")),
-              "Content-Type: text/plain; charset=\"utf-8\r\n\r\nab\r\n.\r\n");
+              "Content-Type: text/plain; charset=\"utf-8\"\r\n\r\nab\r\n.\r\n");
 }
 
 TEST(ArticleRecode, AnUnknownCharsetIsReadAs1252) {
     EXPECT_EQ(FromServer("Content-Type: text/plain; charset=x-klingon\r\n\r\n\x80\r\n.\r\n",
                          Forced("utf-8")),
-              "Content-Type: text/plain; charset=utf-8\r\n\r\n\xE2\x82\xAC\r\n.\r\n");
+              "Content-Type: text/plain; charset=\"utf-8\"\r\n\r\n\xE2\x82\xAC\r\n.\r\n");
 }
 
 TEST(ArticleRecode, TheLastContentTypeLineCountsButTheFirstIsRelabelled) {
@@ -152,14 +178,15 @@ TEST(ArticleRecode, TheLastContentTypeLineCountsButTheFirstIsRelabelled) {
 TEST(ArticleRecode, DotStuffedLinesAreConvertedAsTheyStand) {
     EXPECT_EQ(FromServer("Content-Type: text/plain; charset=iso-8859-2\r\n\r\n..\xB1\r\n.\r\n",
                          Forced("utf-8")),
-              "Content-Type: text/plain; charset=utf-8\r\n\r\n..\xC4\x85\r\n.\r\n");
+              "Content-Type: text/plain; charset=\"utf-8\"\r\n\r\n..\xC4\x85\r\n.\r\n");
 }
 
 TEST(ArticleRecode, AnEmptyBodyIsRelabelled) {
     EXPECT_EQ(FromServer("Subject: s\r\n\r\n.\r\n", Forced("utf-8")),
-              "Subject: s\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n\r\n.\r\n");
+              "Subject: s\r\nMIME-Version: 1.0\r\nContent-Type: text/plain;\r\n"
+              "\tcharset=\"utf-8\"\r\n\r\n.\r\n");
     EXPECT_EQ(FromServer("\r\n.\r\n", Forced("utf-8")),
-              "Content-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n\r\n.\r\n");
+              "MIME-Version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n\r\n.\r\n");
 }
 
 // --- Transfer encodings (obvious fault F4) ---------------------------------
@@ -169,7 +196,7 @@ TEST(ArticleRecodeEncoded, AQuotedPrintableBodyIsDecodedConvertedAndEncodedAgain
                          "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
                          "Za=BF=F3=B3=E6 g=EA=B6l=B1 ja=BC=F1\r\n.\r\n",
                          Forced("utf-8")),
-              "Content-Type: text/plain; charset=utf-8\r\n"
+              "Content-Type: text/plain; charset=\"utf-8\"\r\n"
               "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
               "Za=C5=BC=C3=B3=C5=82=C4=87 g=C4=99=C5=9Bl=C4=85 ja=C5=BA=C5=84\r\n.\r\n");
 }
@@ -178,7 +205,7 @@ TEST(ArticleRecodeEncoded, ABase64BodyIsDecodedConvertedAndEncodedAgain) {
     EXPECT_EQ(FromServer("Content-Type: text/plain; charset=iso-8859-2\r\n"
                          "Content-Transfer-Encoding: BASE64\r\n\r\nWmG/87PmDQo=\r\n.\r\n",
                          Forced("utf-8")),
-              "Content-Type: text/plain; charset=utf-8\r\n"
+              "Content-Type: text/plain; charset=\"utf-8\"\r\n"
               "Content-Transfer-Encoding: BASE64\r\n\r\nWmHFvMOzxYLEhw0K\r\n.\r\n");
 }
 
@@ -190,7 +217,7 @@ TEST(ArticleRecodeEncoded, InTheSameCodePageAnEncodedBodyIsOnlyRelabelled) {
                      "Content-Transfer-Encoding: quoted-printable\r\n\r\n" +
                          body + ".\r\n",
                      "utf-8"),
-              "Content-Type: text/plain; charset=utf-8\r\n"
+              "Content-Type: text/plain; charset=\"utf-8\"\r\n"
               "Content-Transfer-Encoding: quoted-printable\r\n\r\n" +
                   body +
                   "--=20\r\nPrzefiltrowane przez Sitowiak 5.00.00.48\r\n"
@@ -201,7 +228,7 @@ TEST(ArticleRecodeEncoded, OtherTransferEncodingsAreConvertedAsRawBytes) {
     EXPECT_EQ(FromServer("Content-Type: text/plain; charset=iso-8859-2\r\n"
                          "Content-Transfer-Encoding: 8bit\r\n\r\n\xB1\r\n.\r\n",
                          Forced("utf-8")),
-              "Content-Type: text/plain; charset=utf-8\r\n"
+              "Content-Type: text/plain; charset=\"utf-8\"\r\n"
               "Content-Transfer-Encoding: 8bit\r\n\r\n\xC4\x85\r\n.\r\n");
 }
 
@@ -235,7 +262,7 @@ TEST(ArticleFooter, APostedArticleWithoutCharsetKeepsItsTextAndChangesItsLabel) 
                   Footer("Sit\xC3\xB3wiak") + ".\r\n");
     EXPECT_EQ(Posted("Content-Type: text/plain; charset=us-ascii\r\n\r\nZa\xBF\r\n.\r\n",
                      "windows-1250", o),
-              "Content-Type: text/plain; charset=windows-1250\r\n\r\nZa\xBF\r\n" +
+              "Content-Type: text/plain; charset=\"windows-1250\"\r\n\r\nZa\xBF\r\n" +
                   Footer("Sit\xF3wiak") + ".\r\n");
 }
 

@@ -13,10 +13,11 @@ using namespace std::string_literals;
 
 const std::string kStatus = "224 Overview information follows\r\n";
 
-std::string Overview(const std::string& lines, const std::string& forced, bool ignoreRaw) {
+std::string Overview(const std::string& lines, const std::string& forced, bool ignoreRaw,
+                     const std::string& undeclared = "") {
     TBuforArt buffer;
     testing::Load(buffer, kStatus + lines);
-    buffer.RewriteOverview(kStatus.size(), forced, ignoreRaw);
+    buffer.RewriteOverview(kStatus.size(), forced, ignoreRaw, undeclared);
     std::string out(buffer.Data(), static_cast<size_t>(buffer.Length()));
     EXPECT_EQ(buffer.Data()[buffer.Length()], '\0');
     EXPECT_EQ(out.compare(0, kStatus.size(), kStatus), 0);
@@ -29,6 +30,8 @@ const std::string kQLine =
 const std::string kRawLine =
     "2\tRe: Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87\ta@b\tMon\t<m2@x>\t\t10\t1\r\n";
 const std::string kAsciiLine = "3\tHello\ta@b\tMon\t<m3@x>\t\t10\t1\r\n";
+// Raw iso-8859-2: not UTF-8.
+const std::string kLatin2Line = "4\tRe: Za\xBF\xF3\xB3\xE6\ta@b\tMon\t<m4@x>\t\t10\t1\r\n";
 
 TEST(Overview, NothingForcedPassesTheReplyByteForByte) {
     const std::string lines = kQLine + kRawLine + kAsciiLine + ".\r\n";
@@ -59,11 +62,32 @@ TEST(Overview, ACharsetTheDatabaseDoesNotKnowForcesNothing) {
 TEST(Overview, RawTextIsReadAsUtf8AndReencoded) {
     EXPECT_EQ(Overview(kRawLine + ".\r\n", "windows-1250", false),
               "2\tRe: Za\xBF\xF3\xB3\xE6\ta@b\tMon\t<m2@x>\t\t10\t1\r\n.\r\n");
-    EXPECT_EQ(Overview(kRawLine + kAsciiLine + ".\r\n", "windows-1250", true),
-              kAsciiLine + ".\r\n");
-    // Raw bytes that are not UTF-8 become U+FFFD, "?" in windows-1250.
+    // Without a charset for undeclared text, raw bytes that are not UTF-8
+    // become U+FFFD, "?" in windows-1250.
     EXPECT_EQ(Overview("5\tZa\xBF\r\n.\r\n", "windows-1250", false), "5\tZa?\r\n.\r\n");
     EXPECT_EQ(Overview("5\tZa\xBF\r\n.\r\n", "utf-8", false), "5\tZa\xEF\xBF\xBD\r\n.\r\n");
+    // With one they are read in it.
+    EXPECT_EQ(Overview("5\tZa\xBF\r\n.\r\n", "utf-8", false, "iso-8859-2"),
+              "5\tZa\xC5\xBC\r\n.\r\n");
+}
+
+TEST(Overview, WithAForcedCharsetOnlyRawLinesThatCannotBeReadAreLeftOut) {
+    // Raw UTF-8 (a modern server) is re-encoded and kept; raw bytes in
+    // another charset go, unless the charset for undeclared text reads
+    // them; a name the database does not know reads nothing.
+    const std::string lines = kRawLine + kLatin2Line + kAsciiLine + ".\r\n";
+    const std::string utf8 = "2\tRe: Za\xBF\xF3\xB3\xE6\ta@b\tMon\t<m2@x>\t\t10\t1\r\n";
+    EXPECT_EQ(Overview(lines, "windows-1250", true), utf8 + kAsciiLine + ".\r\n");
+    EXPECT_EQ(Overview(lines, "windows-1250", true, "iso-8859-2"),
+              utf8 + kLatin2Line + kAsciiLine + ".\r\n");
+    EXPECT_EQ(Overview(lines, "windows-1250", true, "foo"), utf8 + kAsciiLine + ".\r\n");
+    // Nothing forced: the checkbox leaves out every raw 8-bit line.
+    EXPECT_EQ(Overview(lines, "", true, "iso-8859-2"), kAsciiLine + ".\r\n");
+    OverviewLineRewriter rewriter("utf-8", true);
+    std::string out;
+    for (const std::string& line : {kRawLine, kLatin2Line, kLatin2Line, kAsciiLine})
+        rewriter.RewriteInto(line, out);
+    EXPECT_EQ(rewriter.LeftOut(), 2u);
 }
 
 TEST(Overview, WordsOfDifferentCharsetsMeetInTheForcedOne) {
@@ -103,7 +127,7 @@ TEST(Overview, ALoneCarriageReturnDoesNotEndALine) {
 TEST(Overview, ManyLinesAreRewrittenInOnePass) {
     std::string lines, expected;
     for (int i = 0; i < 20000; ++i) {
-        lines += std::to_string(i) + "\t=?iso-8859-2?Q?=B1?=\r\n" + kRawLine;
+        lines += std::to_string(i) + "\t=?iso-8859-2?Q?=B1?=\r\n" + kLatin2Line;
         expected += std::to_string(i) + "\t\xB9\r\n";
     }
     EXPECT_EQ(Overview(lines + ".\r\n", "windows-1250", true), expected + ".\r\n");
@@ -255,7 +279,7 @@ TEST(OverviewControls, ControlsDecodedFromWordsAreSpacesAndTheFieldsStay) {
         "3\ta b\ta b\ta  \r\n"
         "4\t    \t    \t \r\n"
         "5 x  .  \r\n"
-        "6\ta\tb?=\t=?utf-8?B?YQ\tli?=\tut\tf-8?Q?x?=\r\n"
+        "6\t=?utf-8?Q?a\tb?=\t=?utf-8?B?YQ\tli?=\t=?ut\tf-8?Q?x?=\r\n"
         "7\ta\0b\x01"
         "c\r\n.\r\n"s;
     for (const char* forced : {"utf-8", "windows-1250", "iso-8859-2", "us-ascii"})
@@ -283,12 +307,12 @@ TEST(OverviewControls, ALineThatBeginsWithADotAfterDecodingIsStuffed) {
         "=?utf-8?Q?.?=\r\n"     // a word that is "." alone
         "=?utf-8?B?Lg==?=\r\n"  // the same in B
         "=?utf-8?Q?.x?=\r\n"    // a word that begins with "."
-        "=?.\r\n"               // an opening "=?" dropped before "."
+        "=?.\r\n"               // an opening "=?" before "." stays
         ".=?utf-8?Q?"
         "?=\r\n"                // stuffed, its text vanishes (split: no trigraph)
         "..x=?utf-8?Q?y?=\r\n"  // stuffed and still so
         "9\tlast\r\n.\r\n";
-    EXPECT_EQ(Rewritten(lines, "utf-8"), "..\r\n..\r\n..x\r\n..\r\n..\r\n..xy\r\n9\tlast\r\n.\r\n");
+    EXPECT_EQ(Rewritten(lines, "utf-8"), "..\r\n..\r\n..x\r\n=?.\r\n..\r\n..xy\r\n9\tlast\r\n.\r\n");
     EXPECT_EQ(Rewritten(".\r\n", "UTF-7"), ".\r\n");  // the terminator itself stays
 }
 
@@ -298,7 +322,7 @@ TEST(OverviewControls, RawCrAndLfThatDecodingBringsTogetherDoNotEndTheLine) {
     EXPECT_EQ(Rewritten("1\ta\r=?utf-8?Q?"
                         "?=\nb\r\n2\tc\r=?\nd\r\n3\te\rf=?utf-8?Q?g?=\r\n.\r\n",
                         "utf-8"),
-              "1\ta \nb\r\n2\tc \nd\r\n3\te\rfg\r\n.\r\n");
+              "1\ta \nb\r\n2\tc\r=?\nd\r\n3\te\rfg\r\n.\r\n");
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 // A second, plain article rewriter for differential tests: every edit is
 // one ResizeGap on the buffer, and every search runs on the NUL-terminated
 // text. It has the same fixes as the library (F1-F4, C1,
-// C4, C5, D1-D4) but none of its one-pass machinery, so it checks that the
+// C4, C5, D1-D6) but none of its one-pass machinery, so it checks that the
 // one-pass rewriter produces the same bytes. Quadratic; for small inputs.
 // It shares the pieces that are not about scanning: the transfer
-// encodings (with the footer's appendix) and the binary block search.
+// encodings (with the footer's appendix), the binary block search and the
+// MIME field reader.
 #pragma once
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include "filter/BinaryBlocks.h"
 #include "filter/Charsets.h"
 #include "filter/DotStuffing.h"
+#include "filter/MimeFields.h"
 #include "filter/TBuforDyn.h"
 #include "filter/TransferEncoding.h"
 #include "platform/charset/CodePage.h"
@@ -103,19 +105,13 @@ private:
             if (p >= Len() || (D()[p] != '\t' && D()[p] != ' ')) return p;
         }
     }
-    std::optional<std::string> Param(size_t lineStart, size_t from, std::string_view name) const {
-        std::string_view f(D() + lineStart, NextField(lineStart) - lineStart);
-        size_t at = f.find(name, from - lineStart);
-        if (at == npos) return std::nullopt;
-        size_t i = at + name.size();
-        if (i < f.size() && f[i] == '"') {
-            size_t q = f.find('"', i + 1);
-            if (q == npos) return std::nullopt;
-            return std::string(f.substr(i + 1, q - i - 1));
-        }
-        size_t j = i;
-        while (j < f.size() && !std::strchr(";\t\r\n ", f[j]) && f[j] != '\0') ++j;
-        return std::string(f.substr(i, j - i));
+    std::string_view Field(size_t p) const { return std::string_view(D() + p, NextField(p) - p); }
+    bool IsContentType() const {
+        return IsFieldNamed(std::string_view(D() + line_, lineEnd_ - line_), "Content-Type");
+    }
+    std::string Param(std::string_view field, std::string_view name) const {
+        auto p = FindMimeParameter(field, name);
+        return p && p->closed ? p->value : std::string();
     }
     void Header() {
         if (lineEnd_ == line_) {
@@ -126,11 +122,13 @@ private:
                 size_t at = Search(line_, "\r\n--" + boundary_);
                 lineEnd_ = at == npos ? Len() : at;
             }
-        } else if (Begins(line_, "Content-Type: ")) {
-            ct_ = line_ + 14;
-            charset_ = Param(line_, ct_, "charset=").value_or("");
+        } else if (IsContentType()) {
+            std::string_view f = Field(line_);
+            ct_ = line_ + FieldValueStart(f);
+            charset_ = Param(f, "charset");
             if (Begins(ct_, "multipart/"))
-                if (auto bd = Param(line_, ct_, "boundary=")) boundary_ = *bd;
+                if (auto bd = FindMimeParameter(f, "boundary"); bd && bd->closed)
+                    boundary_ = bd->value;
         }
     }
     bool Dot() const { return Begins(line_, ".\r\n"); }
@@ -191,7 +189,7 @@ private:
     void PartLine() {
         Level& l = lv_.back();
         if (!l.inHdr) {
-            if (l.pct != npos && Begins(l.pct, "text/plain")) {
+            if (!in_.footer && l.pct != npos && Begins(l.pct, "text/plain")) {
                 size_t n = 0;
                 while (D()[line_ + 2 * n] == ' ' && D()[line_ + 2 * n + 1] == ' ') ++n;
                 if (n > 0) Edit(line_, line_ + 2 * n, std::string(n, '>'));
@@ -211,12 +209,14 @@ private:
             Level n;
             n.bl = "--" + l.pb;
             lv_.push_back(n);
-        } else if (Begins(line_, "Content-Type: ")) {
-            l.pct = line_ + 14;
-            l.cs = Param(line_, l.pct, "charset=").value_or("");
+        } else if (IsContentType()) {
+            std::string_view f = Field(line_);
+            l.pct = line_ + FieldValueStart(f);
+            l.cs = Param(f, "charset");
             l.pb.clear();
             if (Begins(l.pct, "multipart/"))
-                if (auto bd = Param(line_, l.pct, "boundary=")) l.pb = *bd;
+                if (auto bd = FindMimeParameter(f, "boundary"); bd && bd->closed)
+                    l.pb = bd->value;
         }
     }
     static bool Same(const std::string& a, const std::string& b) {
@@ -242,7 +242,7 @@ private:
     }
     size_t FindField(size_t p, std::string_view name) const {
         while (!Begins(p, "\r\n") && p < Len()) {
-            if (Begins(p, std::string(name) + ": ")) return p;
+            if (IsFieldNamed(Field(p), name)) return p;
             p = NextField(p);
         }
         return p;
@@ -250,11 +250,20 @@ private:
     TransferEncoding Encoding(size_t hs) const {
         size_t p = FindField(hs, "Content-Transfer-Encoding");
         if (Begins(p, "\r\n")) return TransferEncoding::kNone;
-        p += 27;
-        while (D()[p] == ' ' || D()[p] == '\t') ++p;
+        p += FieldValueStart(Field(p));
         if (Begins(p, "quoted-printable")) return TransferEncoding::kQuotedPrintable;
         if (Begins(p, "base64")) return TransferEncoding::kBase64;
         return TransferEncoding::kNone;
+    }
+    // Labels that lie: UTF-8 under a single-byte label, C1 bytes under
+    // ISO-8859-n.
+    static uint32_t Reading(uint32_t cp, const std::string& text) {
+        if (!platform::SingleByteMap(cp, platform::kCodePageUtf8)) return cp;
+        if (EightBit(text) && platform::IsWellFormedUtf8(text)) return platform::kCodePageUtf8;
+        auto windows = WindowsCodePageFor(cp);
+        bool c1 = std::any_of(text.begin(), text.end(),
+                              [](char c) { return (unsigned char)c >= 0x80 && (unsigned char)c < 0xA0; });
+        return windows && c1 ? *windows : cp;
     }
     static bool EightBit(const std::string& t) {
         return std::any_of(t.begin(), t.end(), [](char c) { return (unsigned char)c >= 0x80; });
@@ -264,17 +273,34 @@ private:
         TransferEncoding te = Encoding(hs);
         bool qp = te == TransferEncoding::kQuotedPrintable;
         std::optional<uint32_t> known = KnownCodePageOf(declared);
-        uint32_t from;
-        if (known && *known != kUsAsciiCodePage) {
-            from = *known;
-        } else if (!in_.source.empty()) {
-            from = CodePageOf(in_.source);
-        } else if (!declared.empty() && !known) {
-            from = kFallbackCodePage;
+        // What would be converted: without the transfer encoding, without
+        // yEnc blocks.
+        std::string text;
+        if (te != TransferEncoding::kNone) {
+            text = qp ? DecodeQuotedPrintable(body) : DecodeBase64(body);
         } else {
-            std::string text = te == TransferEncoding::kNone ? body
-                               : qp                          ? DecodeQuotedPrintable(body)
-                                                             : DecodeBase64(body);
+            size_t done = 0;
+            for (auto [a, b] : FindBinaryBlocks(body, false)) {
+                text += body.substr(done, a - done);
+                done = b;
+            }
+            text += body.substr(done);
+        }
+        uint32_t from;
+        if (known == platform::kCodePageUtf8) {
+            if (platform::IsWellFormedUtf8(text))
+                from = *known;
+            else if (!in_.source.empty())
+                from = Reading(CodePageOf(in_.source), text);
+            else
+                return false;
+        } else if (known && *known != kUsAsciiCodePage) {
+            from = Reading(*known, text);
+        } else if (!in_.source.empty()) {
+            from = Reading(CodePageOf(in_.source), text);
+        } else if (!declared.empty() && !known) {
+            from = Reading(kFallbackCodePage, text);
+        } else {
             if (EightBit(text)) return false;
             if (te == TransferEncoding::kNone && !FindBinaryBlocks(body).empty()) return false;
             from = kUsAsciiCodePage;
@@ -287,19 +313,19 @@ private:
             if (!platform::AppendConverted(kUsAsciiCodePage, to, ".\r\n", probe) ||
                 probe != ".\r\n")
                 return false;
-            std::string text = Unstuffed(body), out, piece;
+            std::string lines = Unstuffed(body), out, piece;
             bool lineStart = true;
             size_t done = 0;
-            for (auto [a, b] : FindBinaryBlocks(text, true)) {
+            for (auto [a, b] : FindBinaryBlocks(lines, true)) {
                 piece.clear();
-                if (!platform::AppendConverted(from, to, text.substr(done, a - done), piece))
+                if (!platform::AppendConverted(from, to, lines.substr(done, a - done), piece))
                     return false;
                 AppendStuffed(piece, out, lineStart);
-                AppendDotsStuffed(text.substr(a, b - a), out, lineStart);
+                AppendDotsStuffed(lines.substr(a, b - a), out, lineStart);
                 done = b;
             }
             piece.clear();
-            if (!platform::AppendConverted(from, to, text.substr(done), piece)) return false;
+            if (!platform::AppendConverted(from, to, lines.substr(done), piece)) return false;
             AppendStuffed(piece, out, lineStart);
             if (!lineStart) out += "\r\n";
             Edit(bs, line_, out);
@@ -323,27 +349,21 @@ private:
             Edit(bs, line_, qp ? EncodeQuotedPrintable(c) : EncodeBase64(c));
         }
         size_t p = FindField(hs, "Content-Type");
-        const std::string& t = in_.forced;
+        const std::string cs = "charset=\"" + in_.forced + "\"";
         if (Begins(p, "\r\n")) {
-            Edit(p, p, "Content-Type: text/plain;\r\n\tcharset=\"" + t + "\"\r\n");
+            std::string add = "Content-Type: text/plain;\r\n\t" + cs + "\r\n";
+            if (hs == hs_ && Begins(FindField(hs, "MIME-Version"), "\r\n"))
+                add = "MIME-Version: 1.0\r\n" + add;
+            Edit(p, p, add);
             return true;
         }
         size_t end = NextField(p);
-        std::string_view f(D() + p, end - p);
-        size_t at = f.find("charset=");
-        if (at == npos) {
-            Edit(end - 2, end - 2, ";\r\n\tcharset=\"" + t + "\"");
+        auto old = FindMimeParameter(std::string_view(D() + p, end - p), "charset");
+        if (!old) {
+            Edit(end - 2, end - 2, ";\r\n\t" + cs);
             return true;
         }
-        size_t i = p + at + 8, j;
-        if (D()[i] == '"') {
-            j = ++i;
-            while (D()[j] != '"' && !Begins(j, "\r\n")) ++j;
-        } else {
-            j = i;
-            while (!std::strchr(";\t\r\n ", D()[j])) ++j;
-        }
-        Edit(i, j, t);
+        Edit(p + old->start, p + old->end, cs);
         return true;
     }
     void Style(size_t hs, size_t bs) {

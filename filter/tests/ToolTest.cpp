@@ -44,7 +44,7 @@ TEST(SitowiakFilterTool, RewritesAnArticleAfterItsStatusLineWithTheProgramsIdent
              "220 1 <a@b>\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\n\xB1\r\n.\r\n");
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out,
-              "220 1 <a@b>\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n\xC4\x85\r\n"
+              "220 1 <a@b>\r\nContent-Type: text/plain; charset=\"utf-8\"\r\n\r\n\xC4\x85\r\n"
               "-- \r\nPrzefiltrowane przez Sitowiak "
               "5.00.00.48\r\nhttps://sitowiak.plaskun.example/\r\n.\r\n");
 }
@@ -55,7 +55,8 @@ TEST(SitowiakFilterTool, WithoutStatusTheArticleStartsAtTheFirstByte) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(
         r.out,
-        "Subject: s\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n\r\n\xC4\x85\r\n.\r\n");
+        "Subject: s\r\nMIME-Version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n"
+        "\r\n\xC4\x85\r\n.\r\n");
 }
 
 TEST(SitowiakFilterTool, RemovesPartsAndInsertsTheStyleLink) {
@@ -71,10 +72,18 @@ TEST(SitowiakFilterTool, RemovesPartsAndInsertsTheStyleLink) {
 }
 
 TEST(SitowiakFilterTool, RewritesAnOverviewAfterItsStatusLine) {
-    ToolRun r = Tool("overview --charset windows-1250 --ignore-raw",
-                     "224 ok\r\n1\t=?iso-8859-2?Q?=B1?=\r\n2\t\xC4\x85\r\n.\r\n");
+    const std::string reply = "224 ok\r\n1\t=?iso-8859-2?Q?=B1?=\r\n2\t\xC4\x85\r\n3\t\xB1\r\n.\r\n";
+    ToolRun r = Tool("overview --charset windows-1250 --ignore-raw", reply);
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "224 ok\r\n1\t\xB9\r\n.\r\n");
+    EXPECT_EQ(r.out, "224 ok\r\n1\t\xB9\r\n2\t\xB9\r\n.\r\n");
+    // The charset for undeclared text reads the raw iso-8859-2 line, and
+    // an unlabelled body.
+    r = Tool("overview --charset windows-1250 --ignore-raw --undeclared-charset iso-8859-2", reply);
+    EXPECT_EQ(r.out, "224 ok\r\n1\t\xB9\r\n2\t\xB9\r\n3\t\xB9\r\n.\r\n");
+    r = Tool("article --charset utf-8 --undeclared-charset=iso-8859-2", "MIME-Version: 1.0\r\n\r\n\xB1\r\n.\r\n");
+    EXPECT_EQ(r.out,
+              "MIME-Version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n\r\n"
+              "\xC4\x85\r\n.\r\n");
 }
 
 TEST(SitowiakFilterTool, IncompleteInputIsRewrittenAsFarAsItGoes) {

@@ -10,6 +10,7 @@ Prints one line per failed check and a closing "N passed, N failed" line;
 exits 1 when a check fails.
 """
 import base64
+import os
 import email
 import email.policy
 import quopri
@@ -47,31 +48,33 @@ def unwire(data: bytes) -> bytes:
     return b"".join((l[1:] if l.startswith(b"..") else l) + b"\r\n" for l in lines)
 
 
-def run(args, data: bytes) -> bytes:
-    r = subprocess.run([TOOL, "article"] + args, input=data, capture_output=True, check=True)
+def run(args, data: bytes, mode="article") -> bytes:
+    r = subprocess.run([TOOL, mode] + args, input=data, capture_output=True)
+    check(r.returncode == 0, f"{mode} {args}: exit status {r.returncode} {r.stderr!r}")
     return r.stdout
 
 
-def fetched(article: bytes, kodowanie="", zawartosc="", style=False) -> bytes:
+def fetched(article: bytes, kodowanie="", zawartosc="", style=False, undeclared="") -> bytes:
     """An ARTICLE reply through the proxy: the article without its status line."""
     status = b"220 1 <a@example> article\r\n"
     args = ["--status"]
     if kodowanie:
         args += ["--charset", kodowanie]
+    if undeclared:
+        args += ["--undeclared-charset", undeclared]
     if zawartosc:
         args += ["--content-type", zawartosc]
     if style:
         args.append("--style")
     out = run(args, status + wire(article))
-    assert out.startswith(status)
-    return out[len(status):]
+    return out[len(status):] if out.startswith(status) else b".\r\n"
 
 
 def posted(article: bytes, kodowanie="") -> bytes:
     args = ["--footer"]
     if kodowanie:
         args += ["--source-charset", kodowanie, "--charset", kodowanie]
-    return run(args, wire(article))
+    return run(args, wire(article)) or b".\r\n"
 
 
 def parse(data: bytes):
@@ -226,6 +229,100 @@ msg = parse(posted(nested(3), "utf-8"))
 plain = [p for p in msg.walk() if p.get_content_type() == "text/plain"]
 check(len(plain) == 1 and plain[0].get_content().replace("\r\n", "\n") == (TEXT + FOOTER)[:-1]
       and plain[0].get_content_charset() == "utf-8" and not defects(msg), "nested post footer")
+
+# 5. Shapes kept as files in shapes/, each named for what it is.
+SHAPES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "shapes")
+
+
+def shape(name):
+    with open(os.path.join(SHAPES, name), "rb") as f:
+        return f.read()
+
+
+def text_of(msg):
+    part = next(p for p in msg.walk() if p.get_content_type() == "text/plain")
+    return part.get_content_charset(), part.get_content().replace("\r\n", "\n")
+
+
+# The charset parameter in every form MIME allows is read, the body
+# converted and the label written charset="...".
+for name in ["charset-name-capitalised.eml", "charset-blanks-around-equals.eml",
+             "charset-rfc2231-form.eml", "charset-folded-with-comment.eml"]:
+    for kod in ["utf-8", "windows-1250"]:
+        out = fetched(shape(name), kod)
+        cs, text = text_of(parse(out))
+        check(cs == kod and text == TEXT, f"{name} Kodowanie={kod}: {cs} {text!r}")
+        check(f'charset="{kod}"'.encode() in out.split(b"\r\n\r\n")[0], f"{name}: label form")
+        check(not defects(parse(out)), f"{name}: defects {defects(parse(out))}")
+
+# Labels that lie: UTF-8 and windows-1250 under iso-8859-2 are read as what
+# they are, from the server and in a post; iso-8859-2 under utf-8 is left
+# as it came, or read in the charset for unlabelled text.
+for name in ["utf-8-body-labelled-iso-8859-2.eml", "windows-1250-body-labelled-iso-8859-2.eml"]:
+    for kod in ["utf-8", "windows-1250"]:
+        cs, text = text_of(parse(fetched(shape(name), kod)))
+        check(cs == kod and text == TEXT, f"{name} Kodowanie={kod}: {cs} {text!r}")
+        cs, text = text_of(parse(posted(shape(name), kod)))
+        check(cs == kod and text == TEXT + FOOTER, f"post {name} Kodowanie={kod}: {cs} {text!r}")
+name = "iso-8859-2-body-labelled-utf-8.eml"
+check(fetched(shape(name), "windows-1250") == wire(shape(name)), f"{name} changed")
+cs, text = text_of(parse(fetched(shape(name), "windows-1250", undeclared="iso-8859-2")))
+check(cs == "windows-1250" and text == TEXT, f"{name} read in iso-8859-2: {cs} {text!r}")
+
+# The charset for unlabelled text: without it an unlabelled 8-bit body is
+# left as it came; with it the body is read in it, and the Content-Type
+# added comes with MIME-Version.
+name = "unlabelled-iso-8859-2-body.eml"
+check(fetched(shape(name), "utf-8") == wire(shape(name)), f"{name} changed")
+msg = parse(fetched(shape(name), "utf-8", undeclared="iso-8859-2"))
+cs, text = text_of(msg)
+check(cs == "utf-8" and text == TEXT and msg["MIME-Version"] == "1.0", f"{name}: {cs} {text!r}")
+
+
+def overview(data: bytes, *args) -> list:
+    out = run(list(args), b"224 ok\r\n" + data, "overview")
+    if not (out.startswith(b"224 ok\r\n") and out.endswith(b"\r\n.\r\n")):
+        check(False, f"overview {args}: {out!r}")
+        return []
+    return [l.split(b"\t") for l in out[len(b"224 ok\r\n"):-len(b".\r\n")].split(b"\r\n")[:-1]]
+
+
+# Raw 8-bit overview lines: with Kodowanie forced a raw UTF-8 subject (a
+# modern server) is kept and re-encoded; one that cannot be read goes,
+# unless the charset for unlabelled text reads it. Nothing forced: every
+# raw line goes, as the checkbox says.
+data = shape("overview-raw-utf-8-and-iso-8859-2-subjects.txt")
+for kod in ["utf-8", "windows-1250"]:
+    for undeclared, numbers in [("", [b"1", b"3"]), ("iso-8859-2", [b"1", b"2", b"3"])]:
+        args = ["--charset", kod, "--ignore-raw"] + (["--undeclared-charset", undeclared] if undeclared else [])
+        lines = overview(data, *args)
+        check([l[0] for l in lines] == numbers, f"overview {args}: lines {[l[0] for l in lines]}")
+        subjects = [l[1].decode(kod) for l in lines]
+        want = ["Re: Zażółć gęślą jaźń"] * (len(numbers) - 1) + ["Zażółć"]
+        check(subjects == want, f"overview {args}: {subjects}")
+check([l[0] for l in overview(data, "--ignore-raw")] == [b"3"], "overview, nothing forced")
+
+# Text that only looks like an encoded word stays exactly as it is.
+data = shape("overview-text-like-encoded-words.txt")
+for kod in ["utf-8", "windows-1250", "us-ascii"]:
+    lines = overview(data, "--charset", kod, "--ignore-raw")
+    check([l[1] for l in lines] == [b"Pytanie: czy x=?y jest prawda?",
+                                     b"Re: =?utf-8?Q?niedoko=C5=84czone", b"a =?x?X?y?= b"],
+          f"overview Kodowanie={kod}: {[l[1] for l in lines]}")
+
+# A post reaches the server as written: a multipart post keeps its
+# indented lines (they are quoted only in articles being read), and a post
+# that gets a Content-Type gets MIME-Version too.
+CODE = "Przykład:\n\n  int main() {\n      return 0;\n  }\n"
+for kod in ["", "utf-8", "windows-1250"]:
+    cs, text = text_of(parse(posted(shape("multipart-post-with-indented-code.eml"), kod)))
+    check(text == (CODE + FOOTER)[:-1], f"indented post Kodowanie={kod or '-'}: {text!r}")
+cs, text = text_of(parse(fetched(shape("multipart-post-with-indented-code.eml"))))
+check(">int main()" in text, f"indented article being read is quoted: {text!r}")
+msg = parse(posted(shape("post-without-mime-headers.eml"), "windows-1250"))
+cs, text = text_of(msg)
+check(msg["MIME-Version"] == "1.0" and cs == "windows-1250" and text == TEXT + FOOTER,
+      f"post without MIME headers: {msg['MIME-Version']} {cs} {text!r}")
 
 print(f"{passed} passed, {failed} failed")
 sys.exit(1 if failed else 0)

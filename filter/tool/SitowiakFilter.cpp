@@ -26,7 +26,7 @@ constexpr std::string_view kUsage =
     "Usage:\n"
     "  sitowiak-filter article [--status] [--source-charset NAME] [--charset NAME]\n"
     "                          [--content-type TYPE] [--footer] [--style]\n"
-    "  sitowiak-filter overview [--charset NAME] [--ignore-raw]\n"
+    "  sitowiak-filter overview [--charset NAME] [--ignore-raw] [--undeclared-charset NAME]\n"
     "  sitowiak-filter --help\n"
     "\n"
     "Reads an NNTP article or XOVER reply in wire form (CR LF lines, dot-stuffed,\n"
@@ -35,18 +35,29 @@ constexpr std::string_view kUsage =
     "\n"
     "article    Rewrites an article. It starts at the first byte, or after\n"
     "           the first CR LF with --status. As the proxy does for\n"
-    "           ARTICLE: --status --charset K --content-type Z [--style];\n"
-    "           for POST: --source-charset K --charset K --footer.\n"
+    "           ARTICLE: --status --charset K --content-type Z [--style]\n"
+    "           [--undeclared-charset N]; for POST: --source-charset K\n"
+    "           --charset K --footer.\n"
     "  --status               the input begins with an NNTP status line\n"
-    "  --source-charset NAME  take bodies that declare no charset (or us-ascii, or\n"
-    "                         an unknown one) to be in NAME\n"
-    "  --charset NAME         re-encode text bodies into NAME\n"
+    "  --source-charset NAME  read text that declares no charset (or us-ascii, or\n"
+    "                         one the charset database does not know), and utf-8\n"
+    "                         text that is not UTF-8, in NAME; a body that names\n"
+    "                         a known charset is read in that\n"
+    "  --undeclared-charset NAME  the same (the proxy's KodowanieNieoznaczonych)\n"
+    "  --charset NAME         re-encode text bodies into NAME; a body is read as\n"
+    "                         what its bytes are: UTF-8 under a single-byte label\n"
+    "                         as UTF-8, ISO-8859-n with bytes 0x80-0x9F in its\n"
+    "                         Windows code page\n"
     "  --content-type TYPE    drop multipart parts of other types\n"
-    "  --footer               append the signature footer\n"
+    "  --footer               the article is a post: append the signature footer\n"
+    "                         and leave indented lines as they are\n"
     "  --style                replace <STYLE></STYLE> by the style link\n"
     "overview   Rewrites an overview, starting after the status line.\n"
     "  --charset NAME         decode header words, re-encode lines into NAME\n"
-    "  --ignore-raw           leave out lines with raw 8-bit bytes\n"
+    "  --ignore-raw           leave out lines with raw 8-bit bytes; with --charset\n"
+    "                         only those that can be read neither as UTF-8 nor in\n"
+    "                         the --undeclared-charset\n"
+    "  --undeclared-charset NAME  read raw bytes that are not UTF-8 in NAME\n"
     "\n"
     "The footer's product name, version and web page come from the version\n"
     "information of this program file.\n";
@@ -59,7 +70,7 @@ constexpr size_t kReadStep = 1 << 20;
 struct Options {
     std::string mode;
     bool status = false;
-    std::string sourceCharset, charset, contentType;
+    std::string sourceCharset, charset, contentType, undeclaredCharset;
     bool footer = false, style = false, ignoreRaw = false;
 };
 
@@ -104,8 +115,10 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
         bool ok;
         if (name == "--charset")
             ok = value(o.charset);
-        else if (article && name == "--source-charset")
+        else if (article && (name == "--source-charset" || name == "--undeclared-charset"))
             ok = value(o.sourceCharset);
+        else if (!article && name == "--undeclared-charset")
+            ok = value(o.undeclaredCharset);
         else if (article && name == "--content-type")
             ok = value(o.contentType);
         else if (article && name == "--status")
@@ -197,7 +210,8 @@ int main(int argc, char** argv) {
             buffer.RewriteArticle(start, id.ProductName, id.ProductUrl, id.ProductVersion,
                                   o.sourceCharset, o.charset, o.contentType, o.footer, o.style);
         } else {
-            buffer.RewriteOverview(AfterStatusLine(buffer), o.charset, o.ignoreRaw);
+            buffer.RewriteOverview(AfterStatusLine(buffer), o.charset, o.ignoreRaw,
+                                   o.undeclaredCharset);
         }
         return WriteOutput(buffer) ? 0 : kExitIo;
     } catch (const std::bad_alloc&) {

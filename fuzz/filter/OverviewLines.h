@@ -23,9 +23,9 @@ inline size_t CountOf(std::string_view s, char c) {
 // and never be "." alone (unless the line was); the results in turn must be
 // `out`.
 inline void CheckOverviewLines(std::string_view in, std::string_view out, const std::string& forced,
-                               bool ignoreRaw) {
+                               bool ignoreRaw, const std::string& undeclared = std::string()) {
     constexpr std::string_view kCrLf = "\r\n";
-    filter::OverviewLineRewriter rewriter(forced, ignoreRaw);
+    filter::OverviewLineRewriter rewriter(forced, ignoreRaw, undeclared);
     std::string joined, result;
     size_t line = 0;
     while (line + 2 <= in.size()) {

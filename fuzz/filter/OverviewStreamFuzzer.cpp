@@ -14,13 +14,16 @@ using namespace sitowiak;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::FuzzInput in(data, size);
-    bool ignoreRaw = in.Byte() & 1;
+    const uint8_t flags = in.Byte();
+    bool ignoreRaw = flags & 1;
     std::string forced = in.Choose(fuzz::kOverviewCharsets);
+    // The charset for unlabelled raw bytes, when the input asks for one.
+    std::string undeclared = (flags & 2) ? in.Choose(fuzz::kOverviewCharsets) : std::string();
     size_t piece = 1 + in.Byte() % 64;
     std::string text = in.Rest();
     size_t start = fuzz::AfterFirstCrLf(text);
 
-    filter::OverviewLineRewriter rewriter(forced, ignoreRaw);
+    filter::OverviewLineRewriter rewriter(forced, ignoreRaw, undeclared);
     std::string streamed = text.substr(0, start), pending;
     size_t scanned = 0, used = 0, at = start;
     bool ended = false;
@@ -40,10 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     filter::TBuforArt buffer;
     fuzz::Load(buffer, text.substr(0, start + used));
-    buffer.RewriteOverview(start, forced, ignoreRaw);
+    buffer.RewriteOverview(start, forced, ignoreRaw, undeclared);
     if (std::string_view(buffer.Data(), static_cast<size_t>(buffer.Length())) != streamed)
         std::abort();
     fuzz::CheckOverviewLines(std::string_view(text).substr(start, used),
-                             std::string_view(streamed).substr(start), forced, ignoreRaw);
+                             std::string_view(streamed).substr(start), forced, ignoreRaw,
+                             undeclared);
     return 0;
 }

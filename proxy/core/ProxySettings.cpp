@@ -25,6 +25,7 @@ const std::vector<SettingEntry>& SettingEntries() {
         {kIgnorowanieBlednych.name, nullptr, &ProxySettings::IgnorowanieBlednych},
         {kSzyfrowanie.name, &ProxySettings::Szyfrowanie},
         {kOdciskSerwera.name, &ProxySettings::OdciskSerwera},
+        {kKodowanieNieoznaczonych.name, &ProxySettings::KodowanieNieoznaczonych},
         {kSocksSerwer.name, &ProxySettings::SocksSerwer},
         {kSocksPoziom.name, &ProxySettings::SocksPoziom},
         {kSocksUzytkownik.name, &ProxySettings::SocksUzytkownik},
@@ -94,7 +95,7 @@ std::string SettingProblem(const SettingEntry& e, std::string& text) {
         if (text.empty()) return "adres serwera grup nie może być pusty";
         return {};
     }
-    if (e.text == &ProxySettings::Kodowanie) {
+    if (e.text == &ProxySettings::Kodowanie || e.text == &ProxySettings::KodowanieNieoznaczonych) {
         text = Trimmed(text);
         if (!text.empty() && !filter::KnownCodePageOf(text))
             return "nieznany zestaw znaków „" + text + "”";

@@ -52,6 +52,10 @@ inline constexpr TextSetting kSzyfrowanie{"Szyfrowanie", ""};
 // one the trust store vouches for (a self-signed server): hex, colons
 // allowed. Empty: the certificate is verified normally. No control.
 inline constexpr TextSetting kOdciskSerwera{"OdciskSerwera", ""};
+// The charset of text that names none (the undeclared charset): unlabelled
+// 8-bit bodies and raw overview bytes that are not UTF-8 are read in it
+// when they are re-encoded. Empty: such text is left as it came.
+inline constexpr TextSetting kKodowanieNieoznaczonych{"KodowanieNieoznaczonych", ""};
 
 // The way to the news server through a SOCKS server: "SocksSerwer" is its
 // name or address with an optional ":port" (1080 when none); empty, the
@@ -91,6 +95,7 @@ struct ProxySettings {
     std::string SocksPoziom = settings::kSocksPoziom.fallback;
     std::string SocksUzytkownik = settings::kSocksUzytkownik.fallback;
     std::string SocksHaslo = settings::kSocksHaslo.fallback;
+    std::string KodowanieNieoznaczonych = settings::kKodowanieNieoznaczonych.fallback;
 
     bool operator==(const ProxySettings&) const = default;
 };

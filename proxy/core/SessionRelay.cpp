@@ -141,6 +141,27 @@ void CutArticle(TBuforArt& held, size_t statusEnd, Verb verb) {
     }
 }
 
+// A greeting (or MODE READER answer) of 200 to a reader who may not post:
+// 201, and INN's "(posting ok)" says what it would say itself. The
+// phrase is as long as its replacement, so the line keeps its length.
+void DenyPosting(char* line, size_t length) {
+    line[2] = '1';
+    constexpr std::string_view kOffered = "posting ok", kDenied = "no posting";
+    static_assert(kOffered.size() == kDenied.size());
+    for (size_t i = 3; i + kOffered.size() <= length; ++i) {
+        bool same = true;
+        for (size_t k = 0; k < kOffered.size() && same; ++k) {
+            char ch = line[i + k];
+            if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch + 32);
+            same = ch == kOffered[k];
+        }
+        if (same) {
+            std::memcpy(line + i, kDenied.data(), kDenied.size());
+            i += kDenied.size() - 1;
+        }
+    }
+}
+
 // Leaves out the capabilities the proxy cannot carry (COMPRESS, STARTTLS)
 // and, for a reader outside the write list, those that offer posting.
 void DropCapabilities(TBuforArt& held, size_t statusEnd, bool mayPost) {
@@ -761,7 +782,7 @@ bool SessionRelay::DeliverReplies(TClientNntp& c) {
                 // it comes, with the settings of this moment.
                 const ProxySettings& s = m_core.Settings();
                 c.overviewLines = std::make_unique<filter::OverviewLineRewriter>(
-                    s.Kodowanie, s.IgnorowanieBlednych);
+                    s.Kodowanie, s.IgnorowanieBlednych, s.KodowanieNieoznaczonych);
                 SendToReader(c, content.substr(0, lineEnd));
                 at += lineEnd;
                 delivered = true;
@@ -776,7 +797,7 @@ bool SessionRelay::DeliverReplies(TClientNntp& c) {
             }
             // A reader outside the write list is told that it may not post.
             if ((verb == Verb::Greeting || verb == Verb::ModeReader) && code == 200 && !MayPost(c))
-                c.ResponseBuffer->Data()[at + 2] = '1';
+                DenyPosting(c.ResponseBuffer->Data() + at, eol);
             SendToReader(c, Content(*c.ResponseBuffer).substr(at, lineEnd));
             at += lineEnd;
             delivered = true;
@@ -807,6 +828,12 @@ bool SessionRelay::DeliverReplies(TClientNntp& c) {
             at += used;
             delivered = delivered || used > 0;
             if (!ended) break;
+            // Lines left out are said, so that a short group is explained.
+            if (size_t left = c.overviewLines->LeftOut(); left > 0)
+                Log(c, "Pominięte wiersze",
+                    "Pominięto " + std::to_string(left) +
+                        " wierszy z bajtami 8-bitowymi spoza słów kodowanych, których nie da "
+                        "się odczytać (Ignorowanie nagłówków Utf-8)");
             c.overviewLines.reset();
             ReplyEnded(c, 0);
             continue;
@@ -973,7 +1000,8 @@ void SessionRelay::SendHeld(TClientNntp& c, Verb verb) {
         case Verb::Body:
         case Verb::Head:
             held.RewriteArticle(statusEnd, id.ProductName, id.ProductUrl, id.ProductVersion,
-                                std::string(), s.Kodowanie, s.Zawartosc, false, s.Style);
+                                s.KodowanieNieoznaczonych, s.Kodowanie, s.Zawartosc, false,
+                                s.Style);
             if (verb != Verb::Article) CutArticle(held, statusEnd, verb);
             break;
         case Verb::Capabilities:

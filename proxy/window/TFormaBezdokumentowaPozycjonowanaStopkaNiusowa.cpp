@@ -170,6 +170,10 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateControls() {
     WriteAccessEd = AddEdit(client, "WriteAccessEd", {16, 216, 121, 21});
     KodowanieCB = AddCombo(client, "KodowanieCB", {16, 264, 121, 21},
                            {settings::kNieWymuszaj, "utf-8", "windows-1250", "us-ascii"});
+    // What text that names no charset is in, beside the forced charset.
+    KodowanieNieoznaczonychCB =
+        AddCombo(client, "KodowanieNieoznaczonychCB", {168, 264, 121, 21},
+                 {settings::kNieWymuszaj, "utf-8", "windows-1250", "us-ascii"});
     ZawartoscCB = AddCombo(client, "ZawartoscCB", {16, 312, 121, 21},
                            {settings::kNieWymuszaj, "text/plain", "text/html"});
     StyleCB = AddCheck(client, "Dodawanie styli Html", {16, 344, 121, 17});
@@ -193,13 +197,15 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::CreateControls() {
     AddLabel(client, "Port", {168, 88}, RemotePort);
     AddLabel(client, "Szyfrowanie", {168, 200}, SzyfrowanieCB);
     CreateSocksControls(client);
+    AddLabel(client, "Kodowanie nieoznaczonych", {168, 248}, KodowanieNieoznaczonychCB);
 
     client->setMinimumSize(kClientMinimum);
-    QWidget* order[] = {LocalPort_,  ListenBtn,    RemotePort,
-                        RemoteAddr,  ReadAccessEd, WriteAccessEd,
-                        ZawartoscCB, KodowanieCB,  IgnorowanieBlednychCB,
-                        StyleCB,     SzyfrowanieCB, SocksSerwerEd,
-                        SocksPoziomCB, SocksUzytkownikEd, SocksHasloEd};
+    QWidget* order[] = {LocalPort_,    ListenBtn,     RemotePort,
+                        RemoteAddr,    ReadAccessEd,  WriteAccessEd,
+                        ZawartoscCB,   KodowanieCB,   KodowanieNieoznaczonychCB,
+                        IgnorowanieBlednychCB, StyleCB, SzyfrowanieCB,
+                        SocksSerwerEd, SocksPoziomCB, SocksUzytkownikEd,
+                        SocksHasloEd};
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     connect(ListenBtn, &QPushButton::clicked, this, [this] { ListenBtnClick(); });
@@ -320,6 +326,7 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ShowSettings() {
     RemotePort->setText(Q(v.RemotePort));
     RemoteAddr->setText(Q(v.Address));
     ShowForcedValue(KodowanieCB, v.Kodowanie);
+    ShowForcedValue(KodowanieNieoznaczonychCB, v.KodowanieNieoznaczonych);
     ShowWhetherCharsetIsKnown();
     StyleCB->setChecked(v.Style);
     ShowForcedValue(ZawartoscCB, v.Zawartosc);
@@ -361,6 +368,10 @@ void TFormaBezdokumentowaPozycjonowanaStopkaNiusowa::ConnectWriteThrough() {
     connect(ZawartoscCB, &QComboBox::currentTextChanged, this, [this] {
         UserActed();
         ZawartoscCBChange();
+    });
+    connect(KodowanieNieoznaczonychCB, &QComboBox::currentTextChanged, this, [this] {
+        UserActed();
+        m_core->Settings().KodowanieNieoznaczonych = ForcedValue(KodowanieNieoznaczonychCB);
     });
     connect(SzyfrowanieCB, &QComboBox::currentIndexChanged, this, [this] {
         UserActed();

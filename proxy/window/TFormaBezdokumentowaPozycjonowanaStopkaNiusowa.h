@@ -72,6 +72,7 @@ public:
     QLineEdit* ReadAccessEd = nullptr;
     QLineEdit* WriteAccessEd = nullptr;
     QComboBox* KodowanieCB = nullptr;
+    QComboBox* KodowanieNieoznaczonychCB = nullptr;
     QComboBox* ZawartoscCB = nullptr;
     QComboBox* SzyfrowanieCB = nullptr;
     QCheckBox* StyleCB = nullptr;

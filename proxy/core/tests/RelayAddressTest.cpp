@@ -119,6 +119,24 @@ TEST_F(RelayAddressTest, ReadersOverIPv6AndIPv4AreMatchedByTheirOwnAddressText) 
     EXPECT_EQ(Greeting(false), "201 news.test ready\r\n");
 }
 
+TEST_F(RelayAddressTest, AGreetingToAReaderWhoMayNotPostPromisesNoPosting) {
+    // INN's own words, in any letter case; only they change, the rest of
+    // the server's line stays byte for byte.
+    ScriptedServer upstream([](PeerConnection& c) {
+        c.Send("200 inn.test InterNetNews NNRP server INN 2.7.1 ready (Posting OK)\r\n");
+        bool closed = false;
+        c.ReadToClose(&closed, 3000);
+    });
+    Listen(upstream);
+    proxy::ProxySettings& s = m_core->Settings();
+    s.WriteAccess = "10.*";
+    EXPECT_EQ(Greeting(false),
+              "201 inn.test InterNetNews NNRP server INN 2.7.1 ready (no posting)\r\n");
+    s.WriteAccess = "127.0.0.1";
+    EXPECT_EQ(Greeting(false),
+              "200 inn.test InterNetNews NNRP server INN 2.7.1 ready (Posting OK)\r\n");
+}
+
 TEST_F(RelayAddressTest, AnIPv6NewsServerWithOrWithoutBracketsAndPort) {
     RequireIPv6Loopback();
     IPv6NewsServer news;

@@ -30,7 +30,8 @@ std::string RelayTest::RewrittenArticle(const std::string& reply) {
     std::memcpy(buffer.Data(), reply.data(), reply.size());
     int start = static_cast<int>(reply.find("\r\n") + 2);
     buffer.RewriteArticle(start, m_identity.ProductName, m_identity.ProductUrl,
-                          m_identity.ProductVersion, "", m_core->Settings().Kodowanie,
+                          m_identity.ProductVersion, m_core->Settings().KodowanieNieoznaczonych,
+                          m_core->Settings().Kodowanie,
                           m_core->Settings().Zawartosc, false, m_core->Settings().Style);
     return std::string(buffer.Data(), static_cast<size_t>(buffer.Length()));
 }
@@ -41,7 +42,8 @@ std::string RelayTest::RewrittenOverview(const std::string& reply) {
     std::memcpy(buffer.Data(), reply.data(), reply.size());
     int start = static_cast<int>(reply.find("\r\n") + 2);
     buffer.RewriteOverview(start, m_core->Settings().Kodowanie,
-                           m_core->Settings().IgnorowanieBlednych);
+                           m_core->Settings().IgnorowanieBlednych,
+                           m_core->Settings().KodowanieNieoznaczonych);
     return std::string(buffer.Data(), static_cast<size_t>(buffer.Length()));
 }
 

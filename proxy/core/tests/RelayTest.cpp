@@ -135,6 +135,41 @@ TEST_F(RelayTest, HeldOverviewIsRewrittenAndA412PassesAtOnce) {
     EXPECT_EQ(got, "412 no group\r\n|" + RewrittenOverview(overview));
 }
 
+TEST_F(RelayTest, OverviewLinesLeftOutAreCountedAndTheUndeclaredCharsetReadsThem) {
+    // A raw UTF-8 subject is re-encoded and kept; a raw iso-8859-2 one is
+    // left out and the log says so, until KodowanieNieoznaczonych reads it.
+    m_core->Settings().Kodowanie = "windows-1250";
+    m_core->Settings().Logowanie = true;
+    const std::string overview =
+        "224 overview\r\n"
+        "1\tRe: \xC5\xBC\ta@b\tdate\t<1@b>\t\t10\t1\r\n"
+        "2\tRe: \xBF\ta@b\tdate\t<2@b>\t\t10\t1\r\n"
+        ".\r\n";
+    CommandServer upstream;
+    upstream.answer = [&](const std::string&) { return overview; };
+    Listen(upstream.server);
+    auto xover = [&] {
+        return Reader([](PeerConnection& c) {
+            c.ReadLine();
+            c.Send("XOVER 1-2\r\n");
+            return c.ReadUntil("\r\n.\r\n");
+        });
+    };
+    EXPECT_EQ(xover(), "224 overview\r\n1\tRe: \xBF\ta@b\tdate\t<1@b>\t\t10\t1\r\n.\r\n");
+    auto leftOut = [&] {
+        size_t n = 0;
+        for (const auto& e : m_log.entries)
+            if (e.title == "Pominięte wiersze" && e.text.starts_with("Pominięto 1 ")) ++n;
+        return n;
+    };
+    EXPECT_EQ(leftOut(), 1u);
+    m_core->Settings().KodowanieNieoznaczonych = "iso-8859-2";
+    const std::string both = xover();
+    EXPECT_EQ(both, RewrittenOverview(overview));
+    EXPECT_NE(both.find("2\tRe: \xBF\t"), std::string::npos);
+    EXPECT_EQ(leftOut(), 1u);
+}
+
 TEST_F(RelayTest, APostFromOutsideTheWriteListNeverReachesTheServer) {
     m_core->Settings().WriteAccess = "10.*;localhost";
     CommandServer upstream;

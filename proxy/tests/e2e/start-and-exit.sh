@@ -27,7 +27,7 @@ fresh_hive() {
 }
 # The number of values stored in the settings section, and how many a
 # whole save writes (every setting but "Logowanie").
-all_values=12
+all_values=17
 values_stored() {
     awk -v s="$section" '{ sub(/\r$/, "") } $0 == s { in_s = 1; next } /^\[/ { in_s = 0 }
         in_s && /^"/ { n++ } END { print n + 0 }' "$work/config/sitowiak/user.reg"

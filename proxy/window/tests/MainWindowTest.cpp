@@ -40,13 +40,21 @@ TEST_F(MainWindowTest, TabVisitsTheControlsInTheirOrder) {
     MainWindow window;
     window.show();
     QWidget* at = window.LocalPort_;
-    const QWidget* expected[] = {window.ListenBtn,     window.RemotePort,
-                                 window.RemoteAddr,    window.ReadAccessEd,
-                                 window.WriteAccessEd, window.ZawartoscCB,
-                                 window.KodowanieCB,   window.IgnorowanieBlednychCB,
-                                 window.StyleCB,       window.SzyfrowanieCB,
-                                 window.SocksSerwerEd, window.SocksPoziomCB,
-                                 window.SocksUzytkownikEd, window.SocksHasloEd,
+    const QWidget* expected[] = {window.ListenBtn,
+                                 window.RemotePort,
+                                 window.RemoteAddr,
+                                 window.ReadAccessEd,
+                                 window.WriteAccessEd,
+                                 window.ZawartoscCB,
+                                 window.KodowanieCB,
+                                 window.KodowanieNieoznaczonychCB,
+                                 window.IgnorowanieBlednychCB,
+                                 window.StyleCB,
+                                 window.SzyfrowanieCB,
+                                 window.SocksSerwerEd,
+                                 window.SocksPoziomCB,
+                                 window.SocksUzytkownikEd,
+                                 window.SocksHasloEd,
                                  window.LocalPort_};
     for (const QWidget* next : expected) {
         at = NextByTab(at);
@@ -61,6 +69,7 @@ TEST_F(MainWindowTest, AddressEditsAreDisabledOnlyWhileListening) {
                          window.ReadAccessEd,
                          window.WriteAccessEd,
                          window.KodowanieCB,
+                         window.KodowanieNieoznaczonychCB,
                          window.ZawartoscCB,
                          window.StyleCB,
                          window.IgnorowanieBlednychCB,
@@ -97,7 +106,7 @@ TEST_F(MainWindowTest, FrameAndStatusBarOfTheMainWindow) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     EXPECT_EQ(window.StatusBar1->Panel(1)->text(), QStringLiteral("4"));
     EXPECT_EQ(window.StatusBar1->Panel(3)->text(), QStringLiteral("127.0.0.1"));
-    for (QComboBox* c : {window.KodowanieCB, window.ZawartoscCB})
+    for (QComboBox* c : {window.KodowanieCB, window.KodowanieNieoznaczonychCB, window.ZawartoscCB})
         EXPECT_NE(c->currentText(), QStringLiteral("?"));
     // The controls fit in the client area at the first run's size.
     window.show();

@@ -220,6 +220,7 @@ TEST_F(SettingsTest, HandEditedValuesAreReadAndARunThatChangesNothingKeepsThem) 
         "[HKEY_CURRENT_USER\\Software\\Another\\Program]\n\"Keep\"=\"me\"\n\n"
         "[HKEY_CURRENT_USER\\SOFTWARE\\Pląskun\\Sitowiak\\Parametry]\n"
         "\"Aktywne\"=\"2\"\n\"Kodowanie\"=\"x-mac-ce\"\n\"Zawartosc\"=\"text/html\"\n"
+        "\"KodowanieNieoznaczonych\"=\"iso-8859-2\"\n"
         "\"Logowanie\"=\"1\"\n\"Style\"=\"0\"\n\"LocalPort\"=\"" + port + "\"\n";
     std::ofstream(m_config.UserHive()) << original;
     {
@@ -227,6 +228,8 @@ TEST_F(SettingsTest, HandEditedValuesAreReadAndARunThatChangesNothingKeepsThem) 
         EXPECT_TRUE(window.Core().Listening());
         EXPECT_EQ(window.Core().Settings().Kodowanie, "x-mac-ce");
         EXPECT_EQ(window.KodowanieCB->currentText().toStdString(), "x-mac-ce");
+        EXPECT_EQ(window.Core().Settings().KodowanieNieoznaczonych, "iso-8859-2");
+        EXPECT_EQ(window.KodowanieNieoznaczonychCB->currentText().toStdString(), "iso-8859-2");
         EXPECT_EQ(window.Core().Settings().Zawartosc, "text/html");
         EXPECT_EQ(window.ZawartoscCB->currentText().toStdString(), "text/html");
         EXPECT_TRUE(window.Core().Settings().Logowanie);
@@ -236,6 +239,7 @@ TEST_F(SettingsTest, HandEditedValuesAreReadAndARunThatChangesNothingKeepsThem) 
     EXPECT_EQ(Stored("Aktywne"), "2");
     EXPECT_EQ(Stored("Kodowanie"), "x-mac-ce");
     EXPECT_EQ(Stored("Zawartosc"), "text/html");
+    EXPECT_EQ(Stored("KodowanieNieoznaczonych"), "iso-8859-2");
     EXPECT_EQ(Stored("Logowanie"), "1");
     EXPECT_EQ(Stored("Style"), "0");
     EXPECT_EQ(Stored("LocalPort"), port);
@@ -266,7 +270,10 @@ TEST_F(SettingsTest, ComboChoicesBecomeTheForcedValues) {
         EXPECT_EQ(window.Core().Settings().WriteAccess, "10.*");
         window.ZawartoscCB->setCurrentIndex(2);
         EXPECT_EQ(window.Core().Settings().Zawartosc, "text/html");
+        window.KodowanieNieoznaczonychCB->setCurrentIndex(2);
+        EXPECT_EQ(window.Core().Settings().KodowanieNieoznaczonych, "windows-1250");
     }
+    EXPECT_EQ(Stored("KodowanieNieoznaczonych"), "windows-1250");
     EXPECT_EQ(Stored("Kodowanie"), "x-mac-ce");
     EXPECT_EQ(Stored("Zawartosc"), "text/html");
     EXPECT_EQ(Stored("WriteAccess"), "10.*");
