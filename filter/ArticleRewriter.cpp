@@ -148,6 +148,8 @@ ArticleRewriter::ArticleRewriter(TBuforDyn& buffer, size_t start, const ArticleI
     : m_text(buffer, start),
       m_in(inputs),
       m_target(inputs.ForcedCharset.empty() ? std::nullopt : KnownCodePageOf(inputs.ForcedCharset)),
+      m_quotesIndents(!inputs.AddFooter && (!inputs.ForcedCharset.empty() ||
+                                            !inputs.ForcedContentType.empty() || inputs.AddStyle)),
       m_line(m_text.GapStart()),
       m_headerStart(m_text.GapStart()) {
     for (size_t* p : {&m_line, &m_lineEnd, &m_headerStart, &m_bodyStart, &m_contentType})
@@ -335,7 +337,7 @@ void ArticleRewriter::PartLine() {
     if (!level.inPartHeader) {
         // The quoting is how an article is shown; a post (the one call
         // with a footer) reaches the server with its lines as written.
-        if (!m_in.AddFooter && PartIsPlain()) QuoteIndent();
+        if (m_quotesIndents && PartIsPlain()) QuoteIndent();
         return;
     }
     if (m_lineEnd == m_line) {

@@ -44,6 +44,9 @@
 //       code page, utf-8 that is not UTF-8 is read in SourceCharset or left;
 //  - D7 a post (AddFooter) is never quoted; a Content-Type added to the
 //       article's header comes with MIME-Version.
+// and this, so that with nothing asked an article stays exactly as it came:
+//  - C10 indented lines are quoted only when a charset, a content type or
+//       the style is forced (the relay passes articles unheld otherwise).
 #pragma once
 
 #include <array>
@@ -139,6 +142,11 @@ private:
     const ArticleInputs& m_in;
     // D3: the ForcedCharset's code page, when the database knows it.
     std::optional<uint32_t> m_target;
+    // C10: indented lines of text/plain parts are quoted only in an article
+    // being read that is rewritten anyway (a charset, a content type or the
+    // style forced): with nothing asked an article stays exactly as it came,
+    // as the relay passes it unheld then. A post is never quoted.
+    bool m_quotesIndents;
 
     size_t m_line;
     size_t m_lineEnd = 0;

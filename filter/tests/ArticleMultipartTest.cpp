@@ -20,6 +20,14 @@ const std::string kMixedHeader =
 
 // --- Quoting ---------------------------------------------------------------
 
+// Quoting is part of rewriting an article that something is forced on;
+// the style link changes nothing in these parts, so it stands for that.
+ArticleOptions Asked() {
+    ArticleOptions o;
+    o.addStyle = true;
+    return o;
+}
+
 TEST(MultipartQuoting, LeadingPairsOfSpacesBecomeQuoteMarksInTextParts) {
     const std::string article =
         kMixedHeader +
@@ -28,7 +36,10 @@ TEST(MultipartQuoting, LeadingPairsOfSpacesBecomeQuoteMarksInTextParts) {
         "  > cytat\r\n    dwa\r\n   trzy\r\n  \r\nno\r\n -- \r\n-- \r\npodpis\r\n"
         "--b1\r\nContent-Type: text/html\r\n\r\n  <p>\r\n"
         "--b1--\r\n  epilog\r\n.\r\n";
-    EXPECT_EQ(FromServer(article, {}),
+    // With nothing asked the article stays exactly as it came, as the relay
+    // then passes it unheld.
+    EXPECT_EQ(FromServer(article, {}), article);
+    EXPECT_EQ(FromServer(article, Asked()),
               kMixedHeader +
                   "  preamble\r\n"
                   "--b1\r\nContent-Type: text/plain; charset=iso-8859-2\r\n\r\n"
@@ -41,7 +52,7 @@ TEST(MultipartQuoting, ThePartHeaderIsNotQuoted) {
     const std::string article =
         kMixedHeader +
         "--b1\r\nContent-Type: text/plain\r\n  X-Folded: y\r\n\r\n  x\r\n--b1--\r\n.\r\n";
-    EXPECT_EQ(FromServer(article, {}),
+    EXPECT_EQ(FromServer(article, Asked()),
               kMixedHeader +
                   "--b1\r\nContent-Type: text/plain\r\n  X-Folded: y\r\n\r\n>x\r\n--b1--\r\n.\r\n");
 }
@@ -55,7 +66,7 @@ TEST(MultipartQuoting, ManyQuotedLinesAreRewrittenInOnePass) {
     EXPECT_EQ(
         FromServer(
             kMixedHeader + "--b1\r\nContent-Type: text/plain\r\n\r\n" + lines + "--b1--\r\n.\r\n",
-            {}),
+            Asked()),
         kMixedHeader + "--b1\r\nContent-Type: text/plain\r\n\r\n" + quoted + "--b1--\r\n.\r\n");
 }
 
@@ -330,7 +341,8 @@ TEST(MultipartNested, ThePartRulesApplyAtEveryDepth) {
     for (int depth = 1; depth <= 3; ++depth) {
         const std::string article = Nested(depth, true, true, true, "  \xB1\r\n");
         // Quoting in the nested text part; epilogues and attachments stay.
-        EXPECT_EQ(FromServer(article, {}), Nested(depth, true, true, true, ">\xB1\r\n")) << depth;
+        EXPECT_EQ(FromServer(article, Asked()), Nested(depth, true, true, true, ">\xB1\r\n"))
+            << depth;
         ArticleOptions o;
         o.forcedContentType = "text/plain";
         o.forcedCharset = "utf-8";

@@ -189,7 +189,9 @@ private:
     void PartLine() {
         Level& l = lv_.back();
         if (!l.inHdr) {
-            if (!in_.footer && l.pct != npos && Begins(l.pct, "text/plain")) {
+            // C10: only a read article that is rewritten anyway, never a post.
+            bool asked = !in_.forced.empty() || !in_.type.empty() || in_.style;
+            if (!in_.footer && asked && l.pct != npos && Begins(l.pct, "text/plain")) {
                 size_t n = 0;
                 while (D()[line_ + 2 * n] == ' ' && D()[line_ + 2 * n + 1] == ' ') ++n;
                 if (n > 0) Edit(line_, line_ + 2 * n, std::string(n, '>'));
