@@ -8,28 +8,16 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-servers=$(cd "$here/../../../tests/servers" && pwd)
 
 if ! grep -q '^0\{31\}1 ' /proc/net/if_inet6 2>/dev/null; then
     echo "FAIL: IPv6 is off on this machine (no ::1 in /proc/net/if_inet6); this test needs it"
     exit 1
 fi
 
-work=$(mktemp -d /tmp/sitowiak-e2e6.XXXXXX)
-chmod 755 "$work"
-. "$(dirname "$0")/proxy-control.sh"
-news_port=$(free_ports 2)
-proxy_port=$((news_port + 1))
-
-cleanup() {
-    [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null && wait "$proxy_pid" 2>/dev/null || true
-    "$servers/inn-down" "$work/inn" >/dev/null 2>&1 || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-"$servers/inn-up" --listen ::1 "$news_port" "$work/inn" >/dev/null \
-    || { echo "FAIL: INN did not start on ::1 (tests/servers/inn-up, see above)"; exit 1; }
+. "$here/proxy-control.sh"
+begin_inn_test sitowiak-e2e6 2
+news_port=$base proxy_port=$((base + 1))
+start_inn --listen ::1 "$news_port"
 # INN is on ::1 only: the proxy cannot reach it over IPv4 by mistake.
 if (exec 3<>"/dev/tcp/127.0.0.1/$news_port") 2>/dev/null; then
     echo "FAIL: INN answers on 127.0.0.1 too"; exit 1

@@ -7,23 +7,10 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-servers=$(cd "$here/../../../tests/servers" && pwd)
-
-work=$(mktemp -d /tmp/sitowiak-e2e.XXXXXX)
-chmod 755 "$work"
-. "$(dirname "$0")/proxy-control.sh"
-news_port=$(free_ports 2)
-proxy_port=$((news_port + 1))
-
-cleanup() {
-    [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null && wait "$proxy_pid" 2>/dev/null || true
-    "$servers/inn-down" "$work/inn" >/dev/null 2>&1 || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-"$servers/inn-up" "$news_port" "$work/inn" >/dev/null \
-    || { echo "FAIL: the INN news server did not start (tests/servers/inn-up, see above)"; exit 1; }
+. "$here/proxy-control.sh"
+begin_inn_test sitowiak-e2e 2
+news_port=$base proxy_port=$((base + 1))
+start_inn "$news_port"
 
 # Starts the proxy with the given forced charset, content type and write list.
 start_proxy() {

@@ -11,22 +11,10 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-servers=$(cd "$here/../../../tests/servers" && pwd)
-
-work=$(mktemp -d /tmp/sitowiak-e2e-tls.XXXXXX)
-chmod 755 "$work"
-. "$(dirname "$0")/proxy-control.sh"
-base=$(free_ports 4)
+. "$here/proxy-control.sh"
+begin_inn_test sitowiak-e2e-tls 4
 news_port=$base tls_port=$((base + 1)) proxy_port=$((base + 2)) fake_port=$((base + 3))
 fake_pid=
-
-cleanup() {
-    [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null && wait "$proxy_pid" 2>/dev/null || true
-    [ -n "$fake_pid" ] && kill "$fake_pid" 2>/dev/null && wait "$fake_pid" 2>/dev/null || true
-    "$servers/inn-down" "$work/inn" >/dev/null 2>&1 || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
 
 # The test PKI: a CA; the news server's certificate for 127.0.0.1; one for
 # another name; an expired one; a self-signed one.
@@ -70,8 +58,7 @@ CNF
 ) || { echo "FAIL: could not make the test certificates"; exit 1; }
 
 INN_TLS_CERT=$pki/server.pem INN_TLS_KEY=$pki/server.key INN_TLS_PORT=$tls_port \
-    "$servers/inn-up" "$news_port" "$work/inn" >/dev/null \
-    || { echo "FAIL: the INN news server did not start with TLS (tests/servers/inn-up)"; exit 1; }
+    start_inn "$news_port"
 
 # start_proxy WAY PORT FINGERPRINT TRUST: the proxy to 127.0.0.1:PORT with
 # "Szyfrowanie" WAY; TRUST "ca" adds the test CA to what OpenSSL trusts.
@@ -111,12 +98,14 @@ while True:
     threading.Thread(target=serve, args=(conn,), daemon=True).start()
 PY
     fake_pid=$!
+    extra_pids=("$fake_pid")
     listening "$fake_port" && return 0
     echo "FAIL: the TLS test server did not start"; cat "$work/fake.log"; exit 1
 }
 stop_fake() {
     [ -n "$fake_pid" ] && { kill "$fake_pid" 2>/dev/null; wait "$fake_pid" 2>/dev/null || true; }
     fake_pid=
+    extra_pids=()
 }
 
 # The reader: nntp-tls-reader.py through the proxy.

@@ -60,3 +60,29 @@ stop_proxy() {
         [ "$rc" -eq 0 ] || { echo "FAIL: the proxy exited with $rc"; cat "$work/proxy.log"; exit 1; }
     fi
 }
+
+# begin_inn_test PREFIX PORTS: the private folder $work (INN's user news
+# must enter it), PORTS free ports in a row from $base, $servers, and at the
+# script's exit the proxy, any pid in $extra_pids, INN and the folder gone.
+# start_inn [inn-up options] PORT then starts INN on PORT with its files in
+# $work/inn.
+extra_pids=()
+begin_inn_test() {
+    servers=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../../tests/servers" && pwd)
+    work=$(mktemp -d "/tmp/$1.XXXXXX")
+    chmod 755 "$work"
+    base=$(free_ports "$2")
+    trap end_inn_test EXIT
+}
+end_inn_test() {
+    [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null && wait "$proxy_pid" 2>/dev/null || true
+    for pid in "${extra_pids[@]}"; do
+        [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true
+    done
+    "$servers/inn-down" "$work/inn" >/dev/null 2>&1 || true
+    rm -rf "$work"
+}
+start_inn() {
+    "$servers/inn-up" "$@" "$work/inn" >/dev/null \
+        || { echo "FAIL: the INN news server did not start (tests/servers/inn-up $*, see above)"; exit 1; }
+}
