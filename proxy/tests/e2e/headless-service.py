@@ -308,6 +308,8 @@ def main():
                         ("LocalPort=70000", "nie jest numerem portu"),
                         ("Szyfrowanie=SSL", "nie jest żadną z wartości"),
                         ("OdciskSerwera=" + "ab" * 31, "64 cyfry szesnastkowe"),
+                        ("KodowanieNieoznaczonych=no-such", "nieznany zestaw znaków"),
+                        ("SocksPoziom=6", "nie jest poziomem SOCKS"),
                         ("Nieznane=1", "nieznane ustawienie")):
         r = set_values("Style=0", bad)
         with open(HIVE, "rb") as f:
@@ -323,9 +325,11 @@ def main():
     staying.line()
     new_port = free_port()
     r = set_values("kodowanie=iso-8859-2", f"LocalPort={new_port}", "Logowanie=1",
+                   "SocksPoziom=4a", "KodowanieNieoznaczonych=windows-1250",
                    "Szyfrowanie=", "OdciskSerwera=" + "AB:" * 31 + "AB")
     if r.returncode != 0 or stored("Kodowanie") != "iso-8859-2" or \
-            stored("LocalPort") != str(new_port):
+            stored("LocalPort") != str(new_port) or stored("SocksPoziom") != "4A" or \
+            stored("KodowanieNieoznaczonych") != "windows-1250":
         fail(f"--set good values: rc {r.returncode} {r.stderr.decode()!r}")
     proxy.proc.send_signal(signal.SIGHUP)
     proxy.wait_line(r"^<6>Ustawienia odczytane ponownie z pliku ", "reload line")
