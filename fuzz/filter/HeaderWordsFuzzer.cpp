@@ -1,6 +1,6 @@
 // DecodeHeaderWords, DecodeQ and the base64 decoding of B words on any
-// bytes: no crash, no access outside the input, the clean-only scan agrees
-// with the decoding one, the straight conversion into a code page gives the
+// bytes: no crash, no access outside the input, a line the clean-only scan
+// calls clean decodes clean, the straight conversion into a code page gives the
 // bytes of decoding to UTF-16 and encoding (also when told what a caller's
 // pass over the line found), and neither word decoding lengthens its text.
 #include <cstdlib>
@@ -16,7 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view s(reinterpret_cast<const char*>(data), size);
     std::u16string w;
     bool clean = filter::DecodeHeaderWords(s, w);
-    if (clean != filter::HeaderWordsClean(s)) std::abort();
+    // The quick scan says clean only of lines without a raw 8-bit byte; the
+    // decoding also calls raw UTF-8 clean, since it can be read.
+    if (filter::HeaderWordsClean(s) && !clean) std::abort();
     // What a caller's own pass over the line finds, found the plain way.
     filter::LineHint hint;
     hint.ascii = platform::IsAscii(s);
