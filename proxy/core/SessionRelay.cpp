@@ -831,9 +831,9 @@ bool SessionRelay::DeliverReplies(TClientNntp& c) {
             // Lines left out are said, so that a short group is explained.
             if (size_t left = c.overviewLines->LeftOut(); left > 0)
                 Log(c, "Pominięte wiersze",
-                    "Pominięto " + std::to_string(left) +
-                        " wierszy z bajtami 8-bitowymi spoza słów kodowanych, których nie da "
-                        "się odczytać (Ignorowanie nagłówków Utf-8)");
+                    "Wiersze z bajtami 8-bitowymi spoza słów kodowanych, których nie da "
+                    "się odczytać, pominięte (Ignorowanie nagłówków Utf-8): " +
+                        std::to_string(left));
             c.overviewLines.reset();
             ReplyEnded(c, 0);
             continue;
