@@ -14,6 +14,7 @@
 #include "Charsets.h"
 #include "DotStuffing.h"
 #include "MimeFields.h"
+#include "WireForm.h"
 #include "platform/charset/CodePage.h"
 #include "platform/core/ProductIdentity.h"
 
@@ -24,7 +25,6 @@
 namespace sitowiak::filter {
 namespace {
 
-constexpr std::string_view kCrLf = "\r\n";
 constexpr std::string_view kContentType = "Content-Type";
 constexpr std::string_view kStyleElement = "<STYLE></STYLE>";
 constexpr std::string_view kFooterIntro = "-- \r\nPrzefiltrowane przez ";

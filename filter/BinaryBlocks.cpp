@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "WireForm.h"
+
 namespace sitowiak::filter {
 namespace {
 
-constexpr std::string_view kCrLf = "\r\n";
 constexpr std::string_view kYencBegin = "=ybegin ";
 constexpr std::string_view kYencEnd = "=yend";
 constexpr std::string_view kUuBegin = "begin ";

@@ -11,6 +11,7 @@
 #include "ByteSearch.h"
 #include "Charsets.h"
 #include "HeaderWords.h"
+#include "WireForm.h"
 #include "platform/charset/CodePage.h"
 
 namespace sitowiak::filter {
@@ -93,7 +94,6 @@ size_t Inspect(std::string_view bytes, size_t from, LineHint& hint) {
 // to one, an opening dropped before one) is dot-stuffed again, so that it
 // is never taken for the terminating line.
 void KeepOneLine(std::string_view L, const LineHint& facts, std::string& out, size_t old) {
-    constexpr std::string_view kCrLf = "\r\n";
     const size_t first = facts.firstWordStart, last = facts.lastWordStart;
     const bool crBeforeWord =
         !facts.startsKnown ||
@@ -193,7 +193,6 @@ OverviewLineRewriter::Result OverviewLineRewriter::RewriteLine(std::string_view 
 
 size_t OverviewLineRewriter::RewriteLines(std::string_view bytes, size_t& scanned, bool& ended,
                                           const std::function<void(std::string_view)>& emit) {
-    constexpr std::string_view kCrLf = "\r\n";
     constexpr std::string_view kDotLine = ".\r\n";
     // Unchanged lines not yet emitted are [spanStart, line); changed ones
     // wait in `changed`. At most one of the two holds anything.

@@ -8,11 +8,11 @@
 #include "ByteSearch.h"
 #include "OverviewLineRewriter.h"
 #include "TBuforArt.h"
+#include "WireForm.h"
 
 namespace sitowiak::filter {
 namespace {
 
-constexpr std::string_view kCrLf = "\r\n";
 
 // The first CR LF at or after `from` in [from, end); `end` when none. Unlike
 // the searches in an article this one does not stop at a NUL byte: overview

@@ -4,10 +4,11 @@
 #include <array>
 #include <cstdint>
 
+#include "WireForm.h"
+
 namespace sitowiak::filter {
 namespace {
 
-constexpr std::string_view kCrLf = "\r\n";
 constexpr size_t kQpLineLimit = 76;  // RFC 2045, soft break "=" included
 constexpr size_t kBase64LineChars = 76;
 constexpr char kHexDigits[] = "0123456789ABCDEF";

@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <string_view>
 
+#include "filter/WireForm.h"
+
 namespace sitowiak::proxy::nntp {
 
-inline constexpr std::string_view kLineEnd = "\r\n";
+inline constexpr std::string_view kLineEnd = filter::kCrLf;
 // CR LF "." CR LF: the end of a multi-line reply or a posted article.
 inline constexpr std::string_view kTerminator = "\r\n.\r\n";
 
