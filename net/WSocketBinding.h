@@ -38,6 +38,7 @@ inline constexpr int WSAENOTCONN = 10057;
 inline constexpr int WSAESHUTDOWN = 10058;
 inline constexpr int WSAETIMEDOUT = 10060;
 inline constexpr int WSAECONNREFUSED = 10061;
+inline constexpr int WSAEHOSTUNREACH = 10065;
 inline constexpr int WSANOTINITIALISED = 10093;
 inline constexpr int WSATYPE_NOT_FOUND = 10109;
 inline constexpr int WSAHOST_NOT_FOUND = 11001;

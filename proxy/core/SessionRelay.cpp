@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "net/TBuffer.h"
+#include "net/WSocketBinding.h"
 #include "net/WSocketTypes.h"
 #include "proxy/core/ConnectionColors.h"
 #include "proxy/core/ServerAddress.h"
@@ -217,23 +218,23 @@ std::string FailureReason(int error) {
     switch (error) {
         case 0:
             return "serwer zamknął połączenie przed powitaniem";
-        case 10061:
+        case net::WSAECONNREFUSED:
             return "serwer odmówił połączenia";
-        case 10054:
+        case net::WSAECONNRESET:
             return "serwer zerwał połączenie przed powitaniem";
-        case 10060:
+        case net::WSAETIMEDOUT:
             return "serwer nie odpowiedział w wyznaczonym czasie";
-        case 10051:
-        case 10065:
+        case net::WSAENETUNREACH:
+        case net::WSAEHOSTUNREACH:
             return "serwer jest nieosiągalny";
-        case 10047:
+        case net::WSAEAFNOSUPPORT:
             return "ten komputer nie obsługuje adresów IPv6";
-        case 11001:
-        case 11004:
+        case net::WSAHOST_NOT_FOUND:
+        case net::WSANO_DATA:
             return "nieznana nazwa serwera";
-        case 11002:
+        case net::WSATRY_AGAIN:
             return "serwer nazw nie odpowiada";
-        case 11003:
+        case net::WSANO_RECOVERY:
             return "błąd serwera nazw";
         case -1:
             return "nie można utworzyć połączenia";
