@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "platform/core/Registry.h"
+#include "platform/core/SystemErrorText.h"
 
 namespace sitowiak::platform {
 
@@ -22,13 +23,13 @@ InstanceLock::InstanceLock(std::filesystem::path file) {
     std::filesystem::create_directories(file.parent_path(), ec);
     m_fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (m_fd < 0) {
-        m_failure = file.string() + ": " + std::strerror(errno);
+        m_failure = file.string() + ": " + SystemErrorText(errno);
         return;
     }
     if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error != EWOULDBLOCK) {
-            m_failure = file.string() + ": " + std::strerror(error);
+            m_failure = file.string() + ": " + SystemErrorText(error);
             return;
         }
         // The holder writes its PID right after taking the lock; a read in

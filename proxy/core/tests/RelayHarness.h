@@ -94,6 +94,19 @@ protected:
         return future.get();
     }
 
+    // A reader's whole conversation: the greeting (alone when it is not a
+    // 200), then DATE and its answer.
+    std::string GreetingAndDate() {
+        return Reader(
+            [](PeerConnection& r) {
+                std::string bytes = r.ReadLine(15000);
+                if (!bytes.starts_with("200")) return bytes;
+                r.Send("DATE\r\n");
+                return bytes + r.ReadLine(10000);
+            },
+            20000);
+    }
+
     // Runs the event loop until `done` or the time is up; false on time-out.
     bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
     void Pump(int ms) {

@@ -28,17 +28,6 @@ protected:
         m_core->Settings().Address = "localhost";
     }
 
-    // A reader's whole conversation: the greeting, DATE and its answer.
-    std::string Conversation() {
-        return Reader(
-            [](PeerConnection& r) {
-                std::string bytes = r.ReadLine(15000);
-                if (!bytes.starts_with("200")) return bytes;
-                r.Send("DATE\r\n");
-                return bytes + r.ReadLine(10000);
-            },
-            20000);
-    }
     // Everything a reader gets, and whether the proxy closed it.
     std::string AllUntilClosed() {
         return Reader(
@@ -83,7 +72,7 @@ TEST_F(RelaySocksTest, Levels5And4ReachTheNewsServerAndOnly4LooksTheNameUp) {
         m_log.entries.clear();
         const size_t logged = danted.Log().size();
         Listen(news.Port());
-        EXPECT_EQ(Conversation(), std::string(kGreeting) + "211 DATE\r\n") << k.level;
+        EXPECT_EQ(GreetingAndDate(), std::string(kGreeting) + "211 DATE\r\n") << k.level;
         StopListening();
         const std::string newLog = danted.Log().substr(logged);
         EXPECT_NE(newLog.find("pass(2): tcp/connect [: "), std::string::npos) << newLog;
@@ -109,7 +98,7 @@ TEST_F(RelaySocksTest, Level4ASendsTheNameUnresolved) {
     m_core->Settings().SocksSerwer = "127.0.0.1:" + std::to_string(socks.Port());
     m_core->Settings().SocksPoziom = "4A";
     Listen(119);
-    EXPECT_EQ(Conversation(), std::string(kGreeting) + "211 DATE\r\n");
+    EXPECT_EQ(GreetingAndDate(), std::string(kGreeting) + "211 DATE\r\n");
     EXPECT_EQ(request, std::string("\x04\x01\0\x77\0\0\0\x01\0localhost\0", 19));
     EXPECT_FALSE(Logged("SOCKS 4: nazwa"));
     StopListening();
@@ -126,7 +115,7 @@ TEST_F(RelaySocksTest, UserAndPasswordAreCheckedAndTheirFailureIsTold) {
     s.SocksUzytkownik = "sockstest";
     s.SocksHaslo = "sockspass";
     Listen(news.Port());
-    EXPECT_EQ(Conversation(), std::string(kGreeting) + "211 DATE\r\n");
+    EXPECT_EQ(GreetingAndDate(), std::string(kGreeting) + "211 DATE\r\n");
     const std::string socks = "serwer SOCKS " + danted.Address();
     s.SocksHaslo = "wrong";
     EXPECT_EQ(AllUntilClosed(),

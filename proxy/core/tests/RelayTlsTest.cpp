@@ -498,26 +498,16 @@ TEST_F(RelayTlsTest, TlsThroughSocksChecksTheNewsServersName) {
     s.Address = "localhost";
     s.SocksSerwer = danted.Address();
     Listen(upstream.Port());
-    auto conversation = [&] {
-        return Reader(
-            [](PeerConnection& r) {
-                std::string bytes = r.ReadLine(15000);
-                if (!bytes.starts_with("200")) return bytes;
-                r.Send("DATE\r\n");
-                return bytes + r.ReadLine(10000);
-            },
-            20000);
-    };
     for (const char* way : {"TLS", "STARTTLS"}) {
         s.Szyfrowanie = way;
         startTls = std::string(way) == "STARTTLS";
-        EXPECT_EQ(conversation(), std::string(kGreeting) + "211 DATE\r\n") << way;
+        EXPECT_EQ(GreetingAndDate(), std::string(kGreeting) + "211 DATE\r\n") << way;
     }
     ctx = addressCtx.ctx;
     for (const char* way : {"TLS", "STARTTLS"}) {
         s.Szyfrowanie = way;
         startTls = std::string(way) == "STARTTLS";
-        EXPECT_TRUE(conversation().starts_with(
+        EXPECT_TRUE(GreetingAndDate().starts_with(
             "400 Brak połączenia z serwerem grup localhost:" + std::to_string(upstream.Port()) +
             ": certyfikat serwera jest wystawiony na inną nazwę niż localhost; odcisk"))
             << way;
