@@ -1119,7 +1119,12 @@ void SessionRelay::HoldBackReader(TClientNntp& c) {
     if (!c.RemoteSocket || c.outOfMemory) return;
     int64_t waiting = c.RemoteSocket->BufferedByteCount();
     if (c.Request == RequestMode::Waiting || !c.greeted) waiting += c.RequestBuffer->Length();
-    const int64_t toReader = c.BufferedByteCount();
+    // While a command waits for the server's reply, the proxy's own answers
+    // wait behind it and the server, held back past the bound, stops
+    // sending: that chain bounds the queue, and a pipelining reader keeps
+    // the server fed with its next commands. With nothing owed by the server
+    // only the reader's own queue can stop it.
+    const int64_t toReader = c.Replies.empty() ? c.BufferedByteCount() : 0;
     if (!c.readerHeldBack) {
         if (waiting <= nntp::kMaxQueuedForServer && c.Replies.size() <= nntp::kMaxOutstanding &&
             toReader <= nntp::kMaxQueuedForReader)
